@@ -1,0 +1,86 @@
+// Uninstall engine: the engine pool and the one uninstall session of a run.
+// A session moves the installation log aside into a working copy in the Windows directory,
+// replays it in ten phases (one log record per step) and, when it is closed, either removes
+// the log for good (finished run) or puts it back and registers the uninstall command again.
+#pragma once
+
+#include <windows.h>
+
+#include "engine/phases.h"
+
+struct LogDatabase;
+struct ProgressDialog;
+struct Session;
+
+// Record handler warnings: the run goes on, its completion text says it is incomplete.
+constexpr int WARN_FILE = -21;
+constexpr int WARN_DIRECTORY = -22;
+constexpr int WARN_REGISTRY = -23;
+constexpr int WARN_ITEM = -24;
+constexpr int WARN_GROUP = -25;
+
+// Codes reported to the user through the ErrorCallback (and by the shell itself).
+constexpr int ERR_COPY_LOG = -2;      // text: the working copy's path
+constexpr int ERR_BAD_LOG = -3;       // text: the log's path
+constexpr int ERR_NO_MEMORY = -4;     // text: none
+constexpr int ERR_NO_LOG = -5;        // text: the log's path
+constexpr int ERR_INTERNAL = -6;      // text: none
+constexpr int ERR_NO_WINDOW = -200;   // raised by the shell only
+
+// String table ids of the completion texts.
+constexpr int ENGINE_TEXT_DONE = 502;
+constexpr int ENGINE_TEXT_INCOMPLETE = 503;
+
+constexpr int SESSION_PATH_SIZE = 261;          // 260 bytes and the terminator
+constexpr int SESSION_NAME_SIZE = 102;          // display name: 101 bytes and the terminator
+constexpr DWORD SESSION_PHASE_PAUSE_MS = 310;   // pause between two phases
+
+// How a session reports a failure: code is one of ERR_*, text the name it concerns or null,
+// reserved is always 0. The result is ignored.
+typedef int (*ErrorCallback)(int code, const char *text, int reserved, Session *session);
+
+struct Session {
+    int phaseIndex;                 // phase being worked, 0 .. phaseCount - 1
+    int phaseCount;                 // PhaseTable entries in use (10)
+    int finished;                   // the last phase has completed
+    int status;                     // last handler result other than 0 and 1 in this step
+    int started;                    // set by SessionStart; steps do nothing before
+    int incomplete;                 // some handler gave a warning
+    ErrorCallback errorCallback;
+    LogDatabase *log;               // the opened working copy
+    ProgressDialog *dialog;
+    HWND dialogWindow;
+    char tempLogPath[SESSION_PATH_SIZE];
+    char logPath[SESSION_PATH_SIZE];
+    char displayName[SESSION_NAME_SIZE];
+    PhaseEntry phases[PHASE_TABLE_SIZE];
+};
+
+// pool: a pool number to allocate from, or 0 / -1 to let the engine create its own.
+// Also sets up the shared-file counts. Returns 0.
+int EngineInit(int pool);
+// Destroys the engine's pool when the engine created it. Returns 0.
+int EngineShutdown(void);
+
+// Opens a session on the log at logPath. Every failure is reported through callback (or a
+// fallback message box when there is none) and gives null. The session is not started.
+Session *SessionCreate(const char *logPath, ErrorCallback callback);
+// Starts the session; show != 0 shows its dialog. 0; -1 without a session.
+int SessionStart(Session *session, int show);
+// 1 while started and not finished, else 0.
+int SessionIsRunning(const Session *session);
+// Handles one log record: 0 more to do, 1 the run has just completed, -1 failed (reported
+// through the callback, log put back) or nothing to step.
+int SessionStep(Session *session);
+// Ends the session in any state: a finished run deletes the log for good, any other puts it
+// back and registers the uninstall command again; the dialog goes. 0; -1 without a session.
+int SessionClose(Session *session);
+
+// The dialog window of the open session, or null: the shell hands it to IsDialogMessageA.
+HWND EngineGetDialogWindow(void);
+HWND SessionGetDialogWindow(const Session *session);
+
+// For the phase driver.
+int SessionGetPool(const Session *session);
+ProgressDialog *SessionGetDialog(const Session *session);
+int SessionSetStatus(Session *session, int value);

@@ -1,0 +1,93 @@
+// Phase framework: the ten phases of an uninstall, one per record kind of the log, the driver
+// that walks a kind's records one per step, and the record handlers of every kind.
+#pragma once
+
+#include <windows.h>
+
+struct LogDatabase;
+struct Session;
+struct StringList;
+
+// Modes shared by phase handlers and record handlers.
+constexpr int PHASE_CREATE = 1;     // phase handler: create the state
+constexpr int PHASE_DESTROY = 2;    // phase handler: release the state
+constexpr int PHASE_STEP = 3;       // one record
+constexpr int PHASE_END = 4;        // record handler: the kind's records are exhausted
+
+constexpr int PHASE_TABLE_SIZE = 100;
+constexpr int PHASE_COUNT = 10;
+constexpr int PHASE_TEXT_SIZE = 300;   // record text buffer, terminator included
+
+struct PhaseState {
+    int reserved;               // 0
+    int first;                  // 1 until the phase's first record has been handled
+    int pool;                   // the pool the state lives in
+    StringList *list;           // free for the record handler ("CDR" collects directories)
+    LogDatabase *log;           // the session's log
+};
+
+// A record handler undoes one record: 0 or 1 all well, -1 stops the uninstall, or WARN_*.
+// text is never null (empty when the record has none); value is 0 when it has none; list is
+// the record's strings for kinds that want them, else null.
+typedef int (*RecordHandler)(PhaseState *state, int mode, Session *session, const char *text,
+                             DWORD value, StringList *list);
+
+// A phase handler: PHASE_CREATE stores a new state in *state (0, or -1 without memory);
+// PHASE_DESTROY releases *state and clears it (0); PHASE_STEP handles one record and returns
+// 1 when the kind is done, 0 when it has more, -1 on failure.
+typedef int (*PhaseHandler)(PhaseState **state, int mode, Session *session, LogDatabase *log);
+
+struct PhaseEntry {
+    PhaseHandler handler;
+    PhaseState *state;
+};
+
+// Fills the session's first ten entries in uninstall order and creates their states.
+// Returns 1, or -1 when a state could not be allocated (no phase is then usable).
+int BuildPhaseTable(Session *session);
+
+// The driver every phase handler calls with its kind's name, whether it wants the record's
+// list, and its record handler.
+int RunPhase(PhaseState **state, int mode, int wantList, Session *session, LogDatabase *log,
+             RecordHandler handler, const char *kind);
+
+// Files, shared files and directories ("CF", "CSF", "CDR").
+int RemoveFileRecord(PhaseState *state, int mode, Session *session, const char *text,
+                     DWORD value, StringList *list);
+int RemoveSharedFileRecord(PhaseState *state, int mode, Session *session, const char *text,
+                           DWORD value, StringList *list);
+int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const char *text,
+                           DWORD value, StringList *list);
+// Removes the collected directories, longest path first: 0 or WARN_DIRECTORY.
+int RemoveDirectories(Session *session, PhaseState *state);
+// Moves the longest path of list (the earliest among equals) into buffer (PHASE_TEXT_SIZE).
+void TakeLongestPath(StringList *list, char *buffer);
+
+// Program items and groups ("API", "RPI", "CPG").
+int RemoveProgramItemRecord(PhaseState *state, int mode, Session *session, const char *text,
+                            DWORD value, StringList *list);
+int RemoveProgramGroupRecord(PhaseState *state, int mode, Session *session, const char *text,
+                             DWORD value, StringList *list);
+// Start Menu folder of group and the shortcut of item in it (buffers of 261 bytes).
+// Returns 1, or 0 when a path does not fit.
+int ShellLinkPath(const char *group, const char *item, char *folder, char *link);
+// Selects group in the Program Manager unless it was the last one selected. Returns 1.
+int ShowGroupOnce(const char *group);
+// Forgets the last selected group (a new phase table starts afresh).
+void ForgetShownGroup(void);
+// Waits ms milliseconds while letting sent messages through (nothing is removed).
+void PauseWithMessages(DWORD ms);
+
+// Registry records ("CRK", "SRK", "URK", "MRK").
+int RemoveRegistryKeyRecord(PhaseState *state, int mode, Session *session, const char *text,
+                            DWORD value, StringList *list);
+int RemoveRegistryValueRecord(PhaseState *state, int mode, Session *session, const char *text,
+                              DWORD value, StringList *list);
+int RemoveProductKeys(PhaseState *state, int mode, Session *session, const char *text,
+                      DWORD value, StringList *list);
+int RemoveAppRegistration(PhaseState *state, int mode, Session *session, const char *text,
+                          DWORD value, StringList *list);
+// 0 when keyPath (relative to root) is one of the protected system keys or empty, else 1.
+int IsKeyRemovable(HKEY root, const char *keyPath);
+// Deletes prefix + each ";"-separated name of names, up to the first empty one. Returns 1.
+int DeleteAppPathKeys(HKEY root, const char *prefix, const char *names);
