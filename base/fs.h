@@ -1,0 +1,53 @@
+// File-system operations: existence tests, a handle-based file layer (OpenFile and the _l*
+// functions), deletion, a copy that keeps the modification time, directory creation, removal
+// and tests. Paths are ANSI, at most PATH_MAX_BYTES bytes; a longer path is refused, never cut.
+// Nothing here shows a message: every operation reports by its result.
+#pragma once
+
+#include <stdint.h>
+
+// FsOpen modes; any other value opens for reading and writing.
+constexpr int FS_CREATE = 1;      // create, or empty an existing file; read and write
+constexpr int FS_READ = 2;
+constexpr int FS_READWRITE = 3;
+
+constexpr int FS_NO_FILE = -1;    // the handle of no file
+constexpr uint32_t FS_COPY_CHUNK = 16384;
+
+// 1 when FindFirstFileA finds the path (a wildcard counts when it matches anything), else 0.
+int FsExists(const char *path);
+
+// The OS file handle, or -1. Paths too long for OpenFile's own buffer are opened the same way
+// through CreateFileA, so the handle works with the _l* functions either way.
+int FsOpen(const char *path, int mode);
+// 0, or -1.
+int FsClose(int handle);
+// The file's size; 0 when it cannot be had.
+uint32_t FsSize(int handle);
+// Moves to *position from the start of the file; *position := the result, which is the new
+// position or -1 (0xFFFFFFFF) on failure. Returns the same value.
+int32_t FsSeek(int handle, uint32_t *position);
+// Reads up to *count bytes. Returns the bytes read and sets *count to it; -1 (count unchanged)
+// at the end of the file or on failure.
+int32_t FsRead(int handle, void *buf, uint32_t *count);
+// Writes *count bytes. Returns the bytes written and sets *count to it; -1 (count unchanged)
+// on failure. A count of 0 writes nothing and returns 0 (it never truncates the file).
+int32_t FsWrite(int handle, const void *buf, uint32_t *count);
+
+// DeleteFileA: 0, or -1 (also for a read-only file: attributes are not touched).
+int FsDelete(const char *path);
+// Copies source to destination (created or emptied) and gives it the source's last-write
+// time. 0, or -1; a failure while copying deletes the partial destination.
+int FsCopyFile(const char *source, const char *destination);
+// Creates the directory and every missing parent, top-down. 1 when it exists as a directory
+// afterwards (drive specs and "" count as existing), 0 otherwise.
+int FsCreateTree(const char *path);
+// Removes one empty directory (a trailing backslash is ignored). Nonzero on success.
+int FsRemoveDir(const char *path);
+// Nonzero when path (a trailing backslash is ignored) is a directory.
+int FsIsDirectory(const char *path);
+// 1 when the directory holds nothing but dot-directories, or cannot be listed; 0 when it holds
+// an entry, or when path is too long to list.
+int FsIsDirEmpty(const char *path);
+// SetCurrentDirectoryA on path without a trailing backslash; the result is not checked.
+void FsSetCurrentDir(const char *path);
