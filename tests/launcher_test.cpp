@@ -36,7 +36,8 @@ std::string Env(const char *name)
     return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
 }
 
-// Runs a host program (Wine starts Unix executables named by their Z: path) and waits for it.
+// Starts a host program (Wine runs Unix executables named by their Z: path). Its handle does not
+// follow the Unix process, so callers wait for the program's effect instead.
 bool RunHost(const std::string &commandLine)
 {
     STARTUPINFOA si = {};
@@ -47,7 +48,6 @@ bool RunHost(const std::string &commandLine)
     if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                         &pi))
         return false;
-    WaitForSingleObject(pi.hProcess, 10000);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return true;
@@ -145,6 +145,11 @@ protected:
         std::string link = prefix + "/dosdevices/" + char(letter - 'A' + 'a') + ":";
         RunHost("Z:\\bin\\ln -sfn \"" + prefix + "/drive_c/lanzador-medium\" \"" + link + "\"");
         std::string tag = std::string(1, letter) + ":\\" + MEDIUM_TAG;
+        for (int waited = 0; waited < 10000; waited += 50) {
+            if (GetFileAttributesA(tag.c_str()) != INVALID_FILE_ATTRIBUTES)
+                break;
+            Sleep(50);
+        }
         if (GetFileAttributesA(tag.c_str()) == INVALID_FILE_ATTRIBUTES) {
             failure = "could not map " + std::string(1, letter) + ": with " + link;
             return;
