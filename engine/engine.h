@@ -53,6 +53,7 @@ struct Session {
     char tempLogPath[SESSION_PATH_SIZE];
     char logPath[SESSION_PATH_SIZE];
     char displayName[SESSION_NAME_SIZE];
+    int displayNameDropped;         // the registry's name did not fit displayName: never rewritten
     PhaseEntry phases[PHASE_TABLE_SIZE];
 };
 

@@ -1,0 +1,220 @@
+// The ten phases of an uninstall and the driver that feeds each kind's records, one per step,
+// to its record handler.
+#include "engine/engine.h"
+
+#include "base/pool.h"
+#include "base/strlist.h"
+#include "logdb/logdb.h"
+#include "ui/progress.h"
+
+// Any text a log body can carry fits here, so the driver can see a text that is too long for
+// its record buffer instead of handing a cut one on.
+constexpr int PHASE_READ_SIZE = LOG_BODY_MAX + 1;
+
+// What a record gets when its text does not fit PHASE_TEXT_SIZE: the kind's own warning, a
+// failure for "CRK" (whose malformed records count as a damaged log), or, for kinds that do not
+// look at their text, the record handled with an empty text.
+struct KindRule {
+    const char *kind;
+    int overlongResult;
+};
+
+constexpr int PHASE_TEXT_UNUSED = 0;
+
+static const KindRule KIND_RULES[] = {
+    {"CF", WARN_FILE},         {"CSF", PHASE_TEXT_UNUSED}, {"API", PHASE_TEXT_UNUSED},
+    {"RPI", PHASE_TEXT_UNUSED}, {"CPG", WARN_GROUP},       {"CDR", WARN_DIRECTORY},
+    {"CRK", -1},               {"SRK", PHASE_TEXT_UNUSED}, {"URK", PHASE_TEXT_UNUSED},
+    {"MRK", PHASE_TEXT_UNUSED},
+};
+
+static int OverlongTextResult(const char *kind)
+{
+    for (const KindRule &rule : KIND_RULES)
+        if (lstrcmpA(rule.kind, kind) == 0)
+            return rule.overlongResult;
+    return -1;
+}
+
+static PhaseState *CreatePhaseState(Session *session, LogDatabase *log)
+{
+    ForgetShownGroup();
+    PhaseState *state =
+        static_cast<PhaseState *>(PoolAlloc(SessionGetPool(session), sizeof(PhaseState)));
+    if (!state)
+        return nullptr;
+    state->reserved = 0;
+    state->first = 1;
+    state->pool = SessionGetPool(session);
+    state->list = nullptr;
+    state->log = log;
+    return state;
+}
+
+// Hands one record (or the end of the kind's records) to the handler and keeps its verdict in
+// the session: 0 go on, -1 failure.
+static int HandOver(PhaseState *state, int mode, Session *session, const char *kind,
+                    const char *readText, DWORD value, StringList *list, RecordHandler handler)
+{
+    char text[PHASE_TEXT_SIZE];
+    int result;
+    if (lstrlenA(readText) < PHASE_TEXT_SIZE) {
+        lstrcpyA(text, readText);
+        result = handler(state, mode, session, text, value, list);
+    } else if (OverlongTextResult(kind) == PHASE_TEXT_UNUSED) {
+        result = handler(state, mode, session, "", value, list);
+    } else {
+        result = OverlongTextResult(kind);
+    }
+    if (result != 0 && result != 1)
+        SessionSetStatus(session, result);
+    return result == -1 ? -1 : 0;
+}
+
+// One record of the kind: 1 the kind is done, 0 more to come, -1 failure.
+static int StepPhase(PhaseState *state, Session *session, LogDatabase *log,
+                     RecordHandler handler, const char *kind, StringList *list)
+{
+    char name[LOG_NAME_SIZE];
+    char readText[PHASE_READ_SIZE];
+    uint32_t flags = 0;
+    uint32_t value = 0;
+    ProgressDialog *dialog = SessionGetDialog(session);
+    readText[0] = '\0';
+    lstrcpynA(name, kind, LOG_NAME_SIZE);
+
+    if (state->first) {
+        LogSelectName(log, name);
+        int read = LogReadRecord(log, name, LOG_NAME_SIZE, &flags, readText, PHASE_READ_SIZE, &value, list,
+                                 LOG_FIRST);
+        if (read < 0)
+            return -1;
+        if (read == LOG_END)
+            return 1;
+        ProgressDialogStep(dialog);
+        int result = HandOver(state, PHASE_STEP, session, kind, readText, value, list, handler);
+        state->first = 0;
+        return result;
+    }
+
+    int read = LogReadRecord(log, name, LOG_NAME_SIZE, &flags, readText, PHASE_READ_SIZE, &value, list,
+                             LOG_NEXT);
+    if (read < 0)
+        return -1;
+    ProgressDialogStep(dialog);
+    if (read == LOG_END) {
+        if (HandOver(state, PHASE_END, session, kind, "", 0, nullptr, handler) < 0)
+            return -1;
+        return 1;
+    }
+    return HandOver(state, PHASE_STEP, session, kind, readText, value, list, handler);
+}
+
+int RunPhase(PhaseState **state, int mode, int wantList, Session *session, LogDatabase *log,
+             RecordHandler handler, const char *kind)
+{
+    switch (mode) {
+    case PHASE_CREATE:
+        *state = CreatePhaseState(session, log);
+        return *state ? 0 : -1;
+    case PHASE_DESTROY:
+        if (*state) {
+            // A run that stopped inside "CDR" still holds its collected directories.
+            ListDestroy((*state)->list);
+            PoolFree((*state)->pool, *state);
+            *state = nullptr;
+        }
+        return 0;
+    case PHASE_STEP: {
+        if (!*state)
+            return -1;
+        StringList *list = wantList ? ListCreate(0) : nullptr;
+        int result = StepPhase(*state, session, log, handler, kind, list);
+        ListDestroy(list);
+        return result;
+    }
+    default:
+        return 0;
+    }
+}
+
+// "RPI" records reach the item handler only as records, never as the end of their kind.
+static int RemoveRepairItemRecord(PhaseState *state, int mode, Session *session,
+                                  const char *text, DWORD value, StringList *list)
+{
+    if (mode != PHASE_STEP)
+        return 0;
+    return RemoveProgramItemRecord(state, mode, session, text, value, list);
+}
+
+static int FilePhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
+{
+    return RunPhase(s, mode, 0, session, log, RemoveFileRecord, "CF");
+}
+
+static int SharedFilePhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
+{
+    return RunPhase(s, mode, 1, session, log, RemoveSharedFileRecord, "CSF");
+}
+
+static int ItemPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
+{
+    return RunPhase(s, mode, 1, session, log, RemoveProgramItemRecord, "API");
+}
+
+static int RepairItemPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
+{
+    return RunPhase(s, mode, 1, session, log, RemoveRepairItemRecord, "RPI");
+}
+
+static int GroupPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
+{
+    return RunPhase(s, mode, 0, session, log, RemoveProgramGroupRecord, "CPG");
+}
+
+static int DirectoryPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
+{
+    return RunPhase(s, mode, 0, session, log, CollectDirectoryRecord, "CDR");
+}
+
+static int RegistryKeyPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
+{
+    return RunPhase(s, mode, 0, session, log, RemoveRegistryKeyRecord, "CRK");
+}
+
+static int RegistryValuePhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
+{
+    return RunPhase(s, mode, 1, session, log, RemoveRegistryValueRecord, "SRK");
+}
+
+static int ProductKeyPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
+{
+    return RunPhase(s, mode, 0, session, log, RemoveProductKeys, "URK");
+}
+
+static int AppRegistrationPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
+{
+    return RunPhase(s, mode, 0, session, log, RemoveAppRegistration, "MRK");
+}
+
+// Uninstall order: files before the directories that hold them, the registry last and the
+// product's own uninstall entry at the very end.
+static const PhaseHandler PHASE_ORDER[PHASE_COUNT] = {
+    FilePhase,        SharedFilePhase,  ItemPhase,          RepairItemPhase,
+    GroupPhase,       DirectoryPhase,   RegistryKeyPhase,   RegistryValuePhase,
+    ProductKeyPhase,  AppRegistrationPhase,
+};
+
+int BuildPhaseTable(Session *session)
+{
+    int result = 1;
+    for (int i = 0; i < PHASE_COUNT; ++i) {
+        PhaseEntry &entry = session->phases[i];
+        entry.handler = PHASE_ORDER[i];
+        if (entry.handler(&entry.state, PHASE_CREATE, session, session->log) != 0)
+            result = -1;
+    }
+    session->phaseIndex = 0;
+    session->phaseCount = PHASE_COUNT;
+    return result;
+}

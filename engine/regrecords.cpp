@@ -1,0 +1,265 @@
+// Record handlers for the registry: keys ("CRK") and values ("SRK") the installation wrote,
+// the product key with its empty parents ("URK") and the application's registration ("MRK").
+#include "engine/engine.h"
+
+#include "base/path.h"
+#include "base/str.h"
+#include "base/strlist.h"
+#include "logdb/logdb.h"
+#include "registry/registry.h"
+#include "shell/platform.h"
+
+static const char REG_PRODUCT_PREFIX[] = "\\Software\\";
+static const char REG_APP_PATHS_PREFIX[] =
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+static const char REG_UNINSTALL_PREFIX[] =
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+// Any header item fits: the strings record is one log body.
+constexpr int REG_ITEM_SIZE = LOG_BODY_MAX + 1;
+constexpr int REG_KEY_SIZE = 3 * REG_ITEM_SIZE + 64;
+
+static const char *const PROTECTED_MACHINE[] = {
+    "Config", "Enum", "hardware", "Network", "Security", "Software", "Software\\Classes",
+    "Software\\Description", "Software\\Microsoft", "Software\\Microsoft\\Windows",
+    "Software\\Microsoft\\Windows\\Current Version",
+    // The spelling the system really uses; a log naming it is as damaged as one naming the other.
+    "Software\\Microsoft\\Windows\\CurrentVersion", "Software\\ODBC", "System", nullptr};
+static const char *const PROTECTED_USER[] = {
+    "AppEvents", "Control Panel", "Environment", "Keyboard layout", "Network", "Software",
+    "Software\\Microsoft", "Software\\Microsoft\\Windows",
+    "Software\\Microsoft\\Windows\\Current Version",
+    "Software\\Microsoft\\Windows\\CurrentVersion", nullptr};
+static const char *const PROTECTED_CLASSES[] = {"CLSID", nullptr};
+static const char *const PROTECTED_USERS[] = {"Default", nullptr};
+
+struct RootEntry {
+    DWORD number;               // the handle's value as the log writes it
+    HKEY key;
+    const char *const *protectedKeys;
+};
+
+static const RootEntry ROOTS[] = {
+    {0x80000000u, HKEY_CLASSES_ROOT, PROTECTED_CLASSES},
+    {0x80000001u, HKEY_CURRENT_USER, PROTECTED_USER},
+    {0x80000002u, HKEY_LOCAL_MACHINE, PROTECTED_MACHINE},
+    {0x80000003u, HKEY_USERS, PROTECTED_USERS},
+};
+
+// Decimal text to a 32-bit value: leading blanks, an optional sign, digits (modulo 2^32).
+static DWORD ParseRootNumber(const char *text)
+{
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    int negative = 0;
+    if (*text == '-' || *text == '+')
+        negative = *text++ == '-';
+    DWORD value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text)
+        value = value * 10u + static_cast<DWORD>(*text - '0');
+    return negative ? 0u - value : value;
+}
+
+static const RootEntry *FindRoot(HKEY root)
+{
+    for (const RootEntry &entry : ROOTS)
+        if (entry.key == root)
+            return &entry;
+    return nullptr;
+}
+
+// A key path with an empty component would resolve to an ancestor in the registry layer
+// (which skips empty components), so "Software\\" could slip past the protected list and
+// "App Paths\" + "\" would name the whole App Paths key. Such paths are never acted on.
+static int HasEmptyComponent(const char *path)
+{
+    if (*path == '\0' || *path == '\\')
+        return 1;
+    for (const char *p = path; *p; p = StrNextChar(p)) {
+        const char *next = StrNextChar(p);
+        if (*p == '\\' && (*next == '\\' || *next == '\0'))
+            return 1;
+    }
+    return 0;
+}
+
+// Drops one trailing and then one leading backslash, in place; returns the path's start.
+static char *TrimKeyPath(char *path)
+{
+    PathNoSlash(path);
+    if (path[0] == '\\' && path[1] != '\0')
+        return path + 1;
+    return path;
+}
+
+// "root;key path[;...]" into a root handle and the key path (PATH_SIZE buffer, trimmed of
+// one leading and one trailing backslash). 1, or 0 when the text is malformed.
+static int SplitKeyText(const char *text, HKEY *root, char *keyPath, char **trimmed)
+{
+    char field[PATH_SIZE];
+    const char *rest = PathField(text, field, ';');
+    if (!rest || field[0] == '\0')
+        return 0;
+    DWORD number = ParseRootNumber(field);
+    const RootEntry *entry = nullptr;
+    for (const RootEntry &candidate : ROOTS)
+        if (candidate.number == number)
+            entry = &candidate;
+    if (!entry)
+        return 0;
+    if (!PathField(rest, keyPath, ';') || keyPath[0] == '\0')
+        return 0;
+    *root = entry->key;
+    *trimmed = TrimKeyPath(keyPath);
+    return !HasEmptyComponent(*trimmed);
+}
+
+int IsKeyRemovable(HKEY root, const char *keyPath)
+{
+    if (!keyPath || keyPath[0] == '\0')
+        return 0;
+    if (PlatformGet()->isWin32s)
+        return 1;
+    char copy[PATH_SIZE];
+    if (lstrlenA(keyPath) >= PATH_SIZE)
+        return 0;
+    lstrcpyA(copy, keyPath);
+    const char *path = TrimKeyPath(copy);
+    const RootEntry *entry = FindRoot(root);
+    if (!entry)
+        return 1;
+    for (const char *const *name = entry->protectedKeys; *name; ++name)
+        if (lstrcmpiA(path, *name) == 0)
+            return 0;
+    return 1;
+}
+
+int RemoveRegistryKeyRecord(PhaseState *, int mode, Session *, const char *text, DWORD,
+                            StringList *)
+{
+    if (mode != PHASE_STEP)
+        return 0;
+    HKEY root;
+    char keyPath[PATH_SIZE];
+    char *path;
+    if (!SplitKeyText(text, &root, keyPath, &path))
+        return -1;
+    if (!IsKeyRemovable(root, path))
+        return -1;
+    RegistryDeleteTree(root, path);
+    return 0;
+}
+
+int RemoveRegistryValueRecord(PhaseState *, int mode, Session *, const char *, DWORD,
+                              StringList *list)
+{
+    if (mode != PHASE_STEP)
+        return 0;
+    const char *key = static_cast<const char *>(ListFirst(list));
+    const char *name = key ? static_cast<const char *>(ListNext(list)) : nullptr;
+    if (!key || !name || name[0] == '\0')
+        return 0;
+    HKEY root;
+    char keyPath[PATH_SIZE];
+    char *path;
+    if (!SplitKeyText(key, &root, keyPath, &path))
+        return -1;
+    RegistryDeleteValue(root, path, name);
+    return 0;
+}
+
+// Appends text to key (REG_KEY_SIZE); 0 when it would not fit.
+static int AppendKey(char *key, const char *text)
+{
+    if (lstrlenA(key) + lstrlenA(text) >= REG_KEY_SIZE)
+        return 0;
+    lstrcatA(key, text);
+    return 1;
+}
+
+// Deletes the key when it has no subkeys left: 1 when it is gone or still needed, else 0.
+static int DeleteIfNoSubkeys(const char *key)
+{
+    if (RegistryCountSubkeys(HKEY_LOCAL_MACHINE, key) != 0)
+        return 1;
+    return RegistryDeleteTree(HKEY_LOCAL_MACHINE, key) ? 1 : 0;
+}
+
+int RemoveProductKeys(PhaseState *state, int mode, Session *, const char *, DWORD, StringList *)
+{
+    if (mode != PHASE_STEP || PlatformGet()->isWin32s)
+        return 0;
+    char company[REG_ITEM_SIZE], product[REG_ITEM_SIZE], version[REG_ITEM_SIZE];
+    LogGetItem(state->log, ITEM_COMPANY_KEY, company, REG_ITEM_SIZE);
+    LogGetItem(state->log, ITEM_PRODUCT_KEY, product, REG_ITEM_SIZE);
+    LogGetItem(state->log, ITEM_VERSION_KEY, version, REG_ITEM_SIZE);
+    if (HasEmptyComponent(company) || HasEmptyComponent(product) || HasEmptyComponent(version))
+        return WARN_REGISTRY;
+
+    char companyKey[REG_KEY_SIZE], productKey[REG_KEY_SIZE], versionKey[REG_KEY_SIZE];
+    lstrcpyA(companyKey, REG_PRODUCT_PREFIX);
+    if (!AppendKey(companyKey, company))
+        return WARN_REGISTRY;
+    lstrcpyA(productKey, companyKey);
+    if (!AppendKey(productKey, "\\") || !AppendKey(productKey, product))
+        return WARN_REGISTRY;
+    lstrcpyA(versionKey, productKey);
+    if (!AppendKey(versionKey, "\\") || !AppendKey(versionKey, version))
+        return WARN_REGISTRY;
+
+    if (!RegistryDeleteTree(HKEY_LOCAL_MACHINE, versionKey))
+        return WARN_REGISTRY;
+    if (!DeleteIfNoSubkeys(productKey))
+        return WARN_REGISTRY;
+    // Other products of the same company keep the company key.
+    return DeleteIfNoSubkeys(companyKey) ? 0 : WARN_REGISTRY;
+}
+
+int DeleteAppPathKeys(HKEY root, const char *prefix, const char *names)
+{
+    char name[PATH_SIZE];
+    char key[PATH_SIZE];
+    for (const char *p = PathField(names, name, ';'); p && name[0] != '\0';
+         p = PathField(p, name, ';')) {
+        if (HasEmptyComponent(name) || !PathJoin(key, prefix, name))
+            continue;
+        RegistryDeleteTree(root, key);
+    }
+    return 1;
+}
+
+// Whether text holds a ";" (as a character of its own, not a trail byte).
+static int HasSeparator(const char *text)
+{
+    for (const char *p = text; *p; p = StrNextChar(p))
+        if (*p == ';' && !StrIsDoubleByte(p))
+            return 1;
+    return 0;
+}
+
+int RemoveAppRegistration(PhaseState *state, int mode, Session *, const char *, DWORD,
+                          StringList *)
+{
+    if (mode != PHASE_STEP || PlatformGet()->isWin32s)
+        return 0;
+    char appPath[REG_ITEM_SIZE], uninstall[REG_ITEM_SIZE];
+    char key[REG_KEY_SIZE];
+    LogGetItem(state->log, ITEM_UNINSTALL_KEY, uninstall, REG_ITEM_SIZE);
+    LogGetItem(state->log, ITEM_APP_PATH, appPath, REG_ITEM_SIZE);
+    if (appPath[0] == '\0')
+        return WARN_REGISTRY;
+    if (HasSeparator(appPath)) {
+        DeleteAppPathKeys(HKEY_LOCAL_MACHINE, REG_APP_PATHS_PREFIX, appPath);
+    } else if (!HasEmptyComponent(appPath)) {
+        lstrcpyA(key, REG_APP_PATHS_PREFIX);
+        if (AppendKey(key, appPath))
+            RegistryDeleteTree(HKEY_LOCAL_MACHINE, key);
+    }
+    // The list of uninstallable programs is never touched without a key name of our own.
+    if (HasEmptyComponent(uninstall))
+        return WARN_REGISTRY;
+    lstrcpyA(key, REG_UNINSTALL_PREFIX);
+    if (!AppendKey(key, uninstall))
+        return WARN_REGISTRY;
+    return RegistryDeleteTree(HKEY_LOCAL_MACHINE, key) ? 0 : WARN_REGISTRY;
+}

@@ -1,0 +1,394 @@
+// The uninstall session: the working copy of the log, the step-by-step run through the phase
+// table, the completion text, and putting the log back when a run does not finish.
+#include "engine/engine.h"
+
+#include <stdio.h>
+
+#include "base/fs.h"
+#include "base/path.h"
+#include "base/pool.h"
+#include "dde/progman.h"
+#include "logdb/logdb.h"
+#include "registry/registry.h"
+#include "ui/progress.h"
+
+static const char TEMP_LOG_BASE[] = "_detmp";
+static const char UNINSTALL_PREFIX[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+static const char VALUE_DISPLAY_NAME[] = "DisplayName";
+static const char VALUE_UNINSTALL_STRING[] = "UninstallString";
+static const char REMOVER_PROGRAM[] = "remover.exe";
+static const char FALLBACK_TEXT[] = "Error handler not displayed";
+static const char FALLBACK_CAPTION[] = "Uninstall";
+
+constexpr int ENGINE_POOL_BLOCK = 16384;
+constexpr int ENGINE_POOL_FLAGS = 0x1003;
+constexpr int ENGINE_LOG_OPEN_FLAGS = 0x5;
+constexpr int ENGINE_ITEM_SIZE = LOG_BODY_MAX + 1;
+constexpr int ENGINE_KEY_SIZE = sizeof(UNINSTALL_PREFIX) + ENGINE_ITEM_SIZE;
+constexpr int ENGINE_COMMAND_SIZE = 2 * SESSION_PATH_SIZE + 32;
+constexpr int ENGINE_COMPLETION_SIZE = 200;
+
+// Dialog marks of the ten phases; phases without a mark of their own have -1.
+static const int PHASE_MARKS[PHASE_COUNT] = {0, 1, 2, -1, 3, 4, -1, -1, -1, 5};
+
+static int enginePool = -1;
+static int engineOwnsPool = 0;
+static HWND engineDialogWindow = nullptr;
+
+int EngineInit(int pool)
+{
+    engineOwnsPool = 0;
+    if (pool == 0 || pool == -1) {
+        enginePool = PoolCreate(ENGINE_POOL_BLOCK, ENGINE_POOL_FLAGS);
+        engineOwnsPool = 1;
+    } else {
+        enginePool = pool;
+    }
+    SharedCountInit(enginePool);
+    return 0;
+}
+
+int EngineShutdown(void)
+{
+    SharedCountShutdown();
+    if (engineOwnsPool)
+        PoolDestroy(enginePool);
+    engineOwnsPool = 0;
+    enginePool = -1;
+    return 0;
+}
+
+HWND EngineGetDialogWindow(void)
+{
+    return engineDialogWindow;
+}
+
+static void Report(ErrorCallback callback, int code, const char *text, Session *session)
+{
+    if (callback)
+        callback(code, text, 0, session);
+    else
+        MessageBoxA(nullptr, FALLBACK_TEXT, FALLBACK_CAPTION, MB_OK);
+}
+
+// The Windows directory with its trailing backslash; 0 when it does not fit.
+static int WindowsDirWithSlash(char *dir)
+{
+    UINT length = GetWindowsDirectoryA(dir, SESSION_PATH_SIZE);
+    if (length == 0 || length >= static_cast<UINT>(SESSION_PATH_SIZE))
+        return 0;
+    return PathWithSlash(dir);
+}
+
+// The first "_detmp.N" of the Windows directory that does not exist yet. 0 when the Windows
+// directory is unknown or the name no longer fits a path.
+static int MakeTempLogName(char *name)
+{
+    char dir[SESSION_PATH_SIZE];
+    name[0] = '\0';
+    if (!WindowsDirWithSlash(dir))
+        return 0;
+    for (int n = 1; n > 0; ++n) {
+        int length = snprintf(name, SESSION_PATH_SIZE, "%s%s.%d", dir, TEMP_LOG_BASE, n);
+        if (length < 0 || length >= SESSION_PATH_SIZE) {
+            name[0] = '\0';
+            return 0;
+        }
+        if (!FsExists(name))
+            return 1;
+    }
+    return 0;
+}
+
+// The product's key in the list of uninstallable programs; 0 when it does not fit.
+static int UninstallKey(const char *name, char *key)
+{
+    if (lstrlenA(UNINSTALL_PREFIX) + lstrlenA(name) >= ENGINE_KEY_SIZE)
+        return 0;
+    lstrcpyA(key, UNINSTALL_PREFIX);
+    lstrcatA(key, name);
+    return 1;
+}
+
+static void ReadDisplayName(Session *session, const char *uninstallName)
+{
+    char key[ENGINE_KEY_SIZE];
+    char value[REGISTRY_TEXT_SIZE];
+    session->displayName[0] = '\0';
+    if (uninstallName[0] == '\0' || !UninstallKey(uninstallName, key))
+        return;
+    if (!RegistryQueryValue(HKEY_LOCAL_MACHINE, key, VALUE_DISPLAY_NAME, nullptr, nullptr, value,
+                            REGISTRY_TEXT_SIZE))
+        return;
+    // A cut name written back on a failed run would spoil the entry: a name that does not fit
+    // is ignored here and left alone in the registry.
+    if (lstrlenA(value) >= SESSION_NAME_SIZE) {
+        session->displayNameDropped = 1;
+        return;
+    }
+    lstrcpyA(session->displayName, value);
+}
+
+static void RestoreLogFile(Session *session)
+{
+    char dir[SESSION_PATH_SIZE];
+    PathDir(session->logPath, dir);
+    FsCreateTree(dir);
+    if (FsCopyFile(session->tempLogPath, session->logPath) == 0)
+        FsDelete(session->tempLogPath);
+}
+
+// The command that repeats the removal: Windows directory, "remover.exe", " -f" and the log.
+static int BuildUninstallCommand(const Session *session, char *command)
+{
+    char dir[SESSION_PATH_SIZE];
+    if (!WindowsDirWithSlash(dir))
+        return 0;
+    // The command line reads a path up to the first blank unless it is quoted.
+    const char *quote = "";
+    for (const char *p = session->logPath; *p; ++p)
+        if (*p == ' ')
+            quote = "\"";
+    int length = snprintf(command, ENGINE_COMMAND_SIZE, "%s%s -f%s%s%s", dir, REMOVER_PROGRAM,
+                          quote, session->logPath, quote);
+    return length > 0 && length < ENGINE_COMMAND_SIZE;
+}
+
+// Puts the log back at its path and registers the uninstall command again, so the removal can
+// be repeated. Without an uninstall key name nothing is put back.
+static void RestoreLog(Session *session, const char *uninstallName)
+{
+    if (uninstallName[0] == '\0')
+        return;
+    RestoreLogFile(session);
+    char key[ENGINE_KEY_SIZE];
+    char command[ENGINE_COMMAND_SIZE];
+    if (!UninstallKey(uninstallName, key))
+        return;
+    if (BuildUninstallCommand(session, command))
+        RegistrySetValue(HKEY_LOCAL_MACHINE, key, VALUE_UNINSTALL_STRING, REG_SZ,
+                         REGISTRY_SIZE_TEXT, command);
+    if (!session->displayNameDropped)
+        RegistrySetValue(HKEY_LOCAL_MACHINE, key, VALUE_DISPLAY_NAME, REG_SZ, REGISTRY_SIZE_TEXT,
+                         session->displayName);
+}
+
+static void DestroyPhases(Session *session)
+{
+    for (PhaseEntry &entry : session->phases)
+        if (entry.handler)
+            entry.handler(&entry.state, PHASE_DESTROY, session, nullptr);
+}
+
+// The log is open and its file already deleted: close it, put it back and give up the session.
+static void AbandonSession(Session *session, const char *uninstallName)
+{
+    LogClose(session->log);
+    session->log = nullptr;
+    RestoreLog(session, uninstallName);
+    DestroyPhases(session);
+    PoolFree(enginePool, session);
+}
+
+Session *SessionCreate(const char *logPath, ErrorCallback callback)
+{
+    Session *session = static_cast<Session *>(PoolAlloc(enginePool, sizeof(Session)));
+    if (!session) {
+        Report(callback, ERR_NO_MEMORY, nullptr, nullptr);
+        return nullptr;
+    }
+    session->errorCallback = callback;
+    if (!logPath || lstrlenA(logPath) >= SESSION_PATH_SIZE || !FsExists(logPath)) {
+        Report(callback, ERR_NO_LOG, logPath ? logPath : "", session);
+        PoolFree(enginePool, session);
+        return nullptr;
+    }
+    char tempPath[SESSION_PATH_SIZE];
+    if (!MakeTempLogName(tempPath) || FsCopyFile(logPath, tempPath) != 0) {
+        Report(callback, ERR_COPY_LOG, tempPath, session);
+        PoolFree(enginePool, session);
+        return nullptr;
+    }
+    lstrcpyA(session->tempLogPath, tempPath);
+    lstrcpyA(session->logPath, logPath);
+
+    LogDatabase *log = LogOpen(session->tempLogPath, ENGINE_LOG_OPEN_FLAGS);
+    if (!log) {
+        Report(callback, ERR_BAD_LOG, session->logPath, session);
+        FsDelete(session->tempLogPath);
+        PoolFree(enginePool, session);
+        return nullptr;
+    }
+    // From here until the session is closed the log exists only as the working copy.
+    FsDelete(session->logPath);
+
+    char uninstallName[ENGINE_ITEM_SIZE];
+    LogGetItem(log, ITEM_UNINSTALL_KEY, uninstallName, ENGINE_ITEM_SIZE);
+    ReadDisplayName(session, uninstallName);
+    session->log = log;
+
+    // Without its phases or its dialog the run cannot go on; the log goes back at once rather
+    // than stay hidden in the working copy.
+    if (BuildPhaseTable(session) != 1) {
+        AbandonSession(session, uninstallName);
+        Report(callback, ERR_NO_MEMORY, nullptr, nullptr);
+        return nullptr;
+    }
+    session->dialog = ProgressDialogCreate(GetModuleHandleA(nullptr), session->displayName);
+    if (!session->dialog) {
+        AbandonSession(session, uninstallName);
+        Report(callback, ERR_NO_MEMORY, nullptr, nullptr);
+        return nullptr;
+    }
+    session->dialogWindow = ProgressDialogGetWindow(session->dialog);
+    engineDialogWindow = session->dialogWindow;
+    ProgmanSetDialogWindow(session->dialogWindow);
+    ProgressDialogSet(session->dialog, PD_MESSAGE, reinterpret_cast<INT_PTR>(""));
+    ProgressDialogSet(session->dialog, PD_TOTAL, LogGetItem(log, ITEM_RECORD_COUNT, nullptr, 0));
+    return session;
+}
+
+int SessionStart(Session *session, int show)
+{
+    if (!session)
+        return -1;
+    session->started = 1;
+    if (session->dialogWindow) {
+        if (show) {
+            ShowWindow(session->dialogWindow, SW_SHOW);
+            UpdateWindow(session->dialogWindow);
+        }
+        ProgressDialogRefreshBar(session->dialog);
+    }
+    return 0;
+}
+
+int SessionIsRunning(const Session *session)
+{
+    return session && session->started && !session->finished ? 1 : 0;
+}
+
+// Turns a phase result and the status its handlers left into 0 (go on), 1 (phase done) or -1.
+static int ClassifyStepResult(Session *session, int result)
+{
+    if (result == -1) {
+        Report(session->errorCallback, ERR_INTERNAL, nullptr, session);
+        return -1;
+    }
+    if (session->status >= WARN_GROUP && session->status <= WARN_FILE) {
+        // The phase stays current also when it saw its end: the next step finds the end again.
+        session->incomplete = 1;
+        return 0;
+    }
+    if (session->status == 0 || session->status == 1)
+        return result;
+    Report(session->errorCallback, ERR_INTERNAL, nullptr, session);
+    return -1;
+}
+
+static void MarkPhaseDone(Session *session)
+{
+    if (!session->dialog)
+        return;
+    int mark = PHASE_MARKS[session->phaseIndex];
+    if (mark >= 0)
+        ProgressDialogSet(session->dialog, PD_MARK, mark);
+}
+
+static void ShowCompletion(Session *session)
+{
+    char text[ENGINE_COMPLETION_SIZE];
+    UINT id = session->incomplete ? ENGINE_TEXT_INCOMPLETE : ENGINE_TEXT_DONE;
+    if (LoadStringA(GetModuleHandleA(nullptr), id, text, ENGINE_COMPLETION_SIZE) <= 0)
+        text[0] = '\0';
+    ProgressDialogFinish(session->dialog);
+    ProgressDialogSet(session->dialog, PD_MESSAGE, reinterpret_cast<INT_PTR>(text));
+}
+
+static void RestoreOpenLog(Session *session)
+{
+    char uninstallName[ENGINE_ITEM_SIZE];
+    LogGetItem(session->log, ITEM_UNINSTALL_KEY, uninstallName, ENGINE_ITEM_SIZE);
+    RestoreLog(session, uninstallName);
+}
+
+int SessionStep(Session *session)
+{
+    if (!session)
+        return -1;
+    if (!session->started)
+        return 0;
+    if (session->finished)
+        return -1;
+    if (session->phaseIndex < 0 || session->phaseIndex >= session->phaseCount)
+        return -1;
+    PhaseEntry &entry = session->phases[session->phaseIndex];
+    if (!entry.handler)
+        return -1;
+
+    session->status = 0;
+    int result = entry.handler(&entry.state, PHASE_STEP, session, session->log);
+    int c = ClassifyStepResult(session, result);
+    if (c == 0)
+        return 0;
+    if (c == -1) {
+        RestoreOpenLog(session);
+        return -1;
+    }
+    MarkPhaseDone(session);
+    ++session->phaseIndex;
+    if (session->phaseIndex < session->phaseCount) {
+        Sleep(SESSION_PHASE_PAUSE_MS);
+        return 0;
+    }
+    session->finished = 1;
+    ShowCompletion(session);
+    return 1;
+}
+
+int SessionClose(Session *session)
+{
+    if (!session)
+        return -1;
+    char uninstallName[ENGINE_ITEM_SIZE];
+    uninstallName[0] = '\0';
+    if (!session->finished)
+        LogGetItem(session->log, ITEM_UNINSTALL_KEY, uninstallName, ENGINE_ITEM_SIZE);
+    LogClose(session->log);
+    session->log = nullptr;
+    if (session->finished) {
+        FsDelete(session->tempLogPath);
+        FsDelete(session->logPath);
+    } else {
+        RestoreLog(session, uninstallName);
+    }
+    DestroyPhases(session);
+    if (session->dialogWindow)
+        ProgressDialogDestroy(session->dialog);
+    if (engineDialogWindow == session->dialogWindow)
+        engineDialogWindow = nullptr;
+    PoolFree(enginePool, session);
+    return 0;
+}
+
+HWND SessionGetDialogWindow(const Session *session)
+{
+    return session ? session->dialogWindow : nullptr;
+}
+
+int SessionGetPool(const Session *)
+{
+    return enginePool;
+}
+
+ProgressDialog *SessionGetDialog(const Session *session)
+{
+    return session ? session->dialog : nullptr;
+}
+
+int SessionSetStatus(Session *session, int value)
+{
+    if (session)
+        session->status = value;
+    return 0;
+}
