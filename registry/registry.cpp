@@ -1,0 +1,297 @@
+#include "registry/registry.h"
+#include "base/path.h"
+#include "base/pool.h"
+#include <string.h>
+
+static const char SHARED_PARENT[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+static const char SHARED_KEY[] = "SharedDLLs";
+constexpr int REG_NAME_SIZE = 261;          // subkey name buffer for RegEnumKeyA
+
+struct SharedCountManager {
+    int pool;
+};
+
+static SharedCountManager *sharedCounts;
+
+static void CloseUnlessStart(HKEY key, HKEY start)
+{
+    if (key && key != start)
+        RegCloseKey(key);
+}
+
+// Walks the components of path below start, opening (create == 0) or creating each one.
+static HKEY WalkPath(HKEY start, const char *path, int create, const char *className)
+{
+    if (!start || !path)
+        return nullptr;
+    if (*path == '\\')
+        path++;
+    char name[PATH_SIZE];
+    HKEY current = start;
+    int opened = 0;
+    const char *p = path;
+    while (*p) {
+        p = PathField(p, name, '\\');
+        if (!p || (!name[0] && *p)) {
+            CloseUnlessStart(current, start);
+            return nullptr;
+        }
+        if (!name[0])
+            break;
+        HKEY next = nullptr;
+        LONG rc;
+        if (create) {
+            DWORD disposition;
+            rc = RegCreateKeyExA(current, name, 0, const_cast<char *>(className ? className : ""),
+                                 0, KEY_ALL_ACCESS, nullptr, &next, &disposition);
+        } else {
+            rc = RegOpenKeyA(current, name, &next);
+        }
+        CloseUnlessStart(current, start);
+        if (rc != ERROR_SUCCESS)
+            return nullptr;
+        current = next;
+        opened = 1;
+    }
+    // A path without any component names the starting key itself: never hand that out.
+    if (!opened)
+        return nullptr;
+    return current;
+}
+
+HKEY RegistryOpenPath(HKEY key, const char *path)
+{
+    return WalkPath(key, path, 0, nullptr);
+}
+
+HKEY RegistryCreatePath(HKEY key, const char *path, const char *className)
+{
+    return WalkPath(key, path, 1, className);
+}
+
+// path without its leading backslash and trailing backslash, for RegDeleteKeyA. 0 when it does
+// not fit.
+static int TrimPath(const char *path, char *out, int outSize)
+{
+    if (*path == '\\')
+        path++;
+    int n = static_cast<int>(strlen(path));
+    if (n >= outSize)
+        return 0;
+    memcpy(out, path, n + 1);
+    if (n > 0) {
+        char *last = PathLastChar(out);
+        if (*last == '\\' && last + 1 == out + n)
+            *last = 0;
+    }
+    return 1;
+}
+
+int RegistryDeleteTree(HKEY key, const char *path)
+{
+    if (!path || !*path)
+        return 0;
+    char target[REGISTRY_TEXT_SIZE];
+    if (!TrimPath(path, target, sizeof target))
+        return 0;
+    HKEY opened = RegistryOpenPath(key, path);
+    if (!opened)
+        return 0;
+    char sub[REG_NAME_SIZE];
+    // Always take the first remaining subkey: indexes shift as keys go.
+    while (RegEnumKeyA(opened, 0, sub, sizeof sub) == ERROR_SUCCESS) {
+        if (!RegistryDeleteTree(opened, sub)) {
+            RegCloseKey(opened);
+            return 0;
+        }
+    }
+    RegCloseKey(opened);
+    return RegDeleteKeyA(key, target) == ERROR_SUCCESS ? 1 : 0;
+}
+
+int RegistryCountSubkeys(HKEY key, const char *path)
+{
+    if (!path || !*path)
+        return 0;
+    HKEY opened = RegistryOpenPath(key, path);
+    if (!opened)
+        return 0;
+    char sub[REG_NAME_SIZE];
+    int count = 0;
+    while (RegEnumKeyA(opened, count, sub, sizeof sub) == ERROR_SUCCESS)
+        count++;
+    RegCloseKey(opened);
+    return count;
+}
+
+// Decimal number as the registry's numeric values take it: leading blanks, a sign, digits.
+// Wraps to 32 bits like the stored DWORD does.
+static LONG ParseNumber(const char *text)
+{
+    if (!text)
+        return 0;
+    while (*text == ' ' || *text == '\t')
+        text++;
+    int negative = 0;
+    if (*text == '-' || *text == '+')
+        negative = *text++ == '-';
+    DWORD value = 0;
+    while (*text >= '0' && *text <= '9')
+        value = value * 10 + static_cast<DWORD>(*text++ - '0');
+    if (negative)
+        value = 0u - value;
+    return static_cast<LONG>(value);
+}
+
+int RegistrySetValue(HKEY key, const char *path, const char *name, DWORD type, int size,
+                     const char *data)
+{
+    if (!data)
+        return 0;
+    LONG number;
+    const BYTE *bytes = reinterpret_cast<const BYTE *>(data);
+    DWORD length;
+    if (type == REG_DWORD || type == REG_DWORD_BIG_ENDIAN) {
+        number = ParseNumber(data);
+        bytes = reinterpret_cast<const BYTE *>(&number);
+        length = sizeof number;
+    } else if (type == REG_SZ || type == REG_EXPAND_SZ || size == REGISTRY_SIZE_TEXT) {
+        length = static_cast<DWORD>(strlen(data) + 1);
+    } else if (size < 0) {
+        return 0;
+    } else {
+        length = static_cast<DWORD>(size);
+    }
+    HKEY opened = RegistryOpenPath(key, path);
+    if (!opened)
+        opened = RegistryCreatePath(key, path, "");
+    if (!opened)
+        return 0;
+    LONG rc = RegSetValueExA(opened, name, 0, type, bytes, length);
+    LONG closed = RegCloseKey(opened);
+    return rc == ERROR_SUCCESS && closed == ERROR_SUCCESS ? 1 : 0;
+}
+
+// Fills text from the raw data by its type. 0 when the text would not fit.
+static int DataToText(DWORD type, const BYTE *data, DWORD size, char *text, int textSize)
+{
+    if (type == REG_DWORD || type == REG_DWORD_BIG_ENDIAN) {
+        LONG number = 0;
+        memcpy(&number, data, size < sizeof number ? size : sizeof number);
+        char digits[16];
+        wsprintfA(digits, "%ld", number);
+        data = reinterpret_cast<const BYTE *>(digits);
+        size = static_cast<DWORD>(strlen(digits));
+        if (static_cast<int>(size) >= textSize)
+            return 0;
+        memcpy(text, digits, size + 1);
+        return 1;
+    }
+    if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
+        // Stored strings need not carry their terminator; the first string ends at a NUL.
+        DWORD n = 0;
+        while (n < size && data[n])
+            n++;
+        size = n;
+    }
+    if (static_cast<int>(size) >= textSize)
+        return 0;
+    memcpy(text, data, size);
+    text[size] = 0;
+    return 1;
+}
+
+int RegistryQueryValue(HKEY key, const char *path, const char *name, DWORD *type, DWORD *size,
+                       char *text, int textSize)
+{
+    if (!text || textSize <= 0)
+        return 0;
+    HKEY opened = RegistryOpenPath(key, path);
+    if (!opened)
+        return 0;
+    BYTE data[REGISTRY_VALUE_MAX];
+    DWORD readType = REG_NONE;
+    DWORD readSize = REGISTRY_VALUE_MAX;
+    LONG rc = RegQueryValueExA(opened, name, nullptr, &readType, data, &readSize);
+    RegCloseKey(opened);
+    if (type)
+        *type = readType;
+    if (size)
+        *size = readSize;
+    if (rc != ERROR_SUCCESS || readSize > REGISTRY_VALUE_MAX)
+        return 0;
+    return DataToText(readType, data, readSize, text, textSize);
+}
+
+int RegistryDeleteValue(HKEY key, const char *path, const char *name)
+{
+    HKEY opened = RegistryOpenPath(key, path);
+    if (!opened)
+        return 0;
+    LONG rc = RegDeleteValueA(opened, name);
+    RegCloseKey(opened);
+    return rc == ERROR_SUCCESS ? 1 : 0;
+}
+
+int SharedCountInit(int pool)
+{
+    auto *manager = static_cast<SharedCountManager *>(PoolAlloc(pool, sizeof(SharedCountManager)));
+    if (!manager)
+        return -1;
+    manager->pool = pool;
+    sharedCounts = manager;
+    return 0;
+}
+
+void SharedCountShutdown()
+{
+    sharedCounts = nullptr;
+}
+
+// The parent of "SharedDLLs", opened or created, with "SharedDLLs" itself made sure of.
+static HKEY OpenSharedParent()
+{
+    HKEY parent = RegistryOpenPath(HKEY_LOCAL_MACHINE, SHARED_PARENT);
+    if (!parent)
+        parent = RegistryCreatePath(HKEY_LOCAL_MACHINE, SHARED_PARENT, "");
+    if (!parent)
+        return nullptr;
+    HKEY shared = RegistryOpenPath(parent, SHARED_KEY);
+    if (!shared)
+        shared = RegistryCreatePath(parent, SHARED_KEY, "");
+    if (shared)
+        RegCloseKey(shared);
+    return parent;
+}
+
+int SharedCountAdjust(const char *file, int delta, int flag)
+{
+    if (!sharedCounts || !file || !*file)
+        return -1;
+    HKEY parent = OpenSharedParent();
+    if (!parent)
+        return -1;
+    char text[REGISTRY_TEXT_SIZE];
+    long long count;
+    if (RegistryQueryValue(parent, SHARED_KEY, file, nullptr, nullptr, text, sizeof text)) {
+        count = static_cast<long long>(ParseNumber(text)) + delta;
+    } else if (delta < 0) {
+        RegCloseKey(parent);
+        return -1;
+    } else {
+        count = static_cast<long long>(delta) + (flag == 0 ? 1 : 0);
+    }
+    if (count < 0)
+        count = 0;
+    if (count > 0x7FFFFFFF)
+        count = 0x7FFFFFFF;
+    int ok;
+    if (count > 0) {
+        wsprintfA(text, "%ld", static_cast<long>(count));
+        ok = RegistrySetValue(parent, SHARED_KEY, file, REG_DWORD, 4, text);
+    } else {
+        ok = RegistryDeleteValue(parent, SHARED_KEY, file);
+    }
+    RegCloseKey(parent);
+    return ok ? static_cast<int>(count) : -1;
+}
