@@ -102,8 +102,9 @@ int LogReadRecord(LogDatabase *db, char *nameOut, int nameSize, uint32_t *flagsO
 int32_t LogGetItem(LogDatabase *db, int item, char *buf, int size);
 // Sets a string item to text (null: "") or item 5, 6 or 7 to number; the other argument is
 // ignored. Item 10 and numbers outside 1..11 change nothing. In read mode only the copy in
-// memory changes. 0, LOGERR_INVALID (no database), LOGERR_NO_MEMORY, or LOGERR_TOO_LONG when
-// the strings record would pass LOG_BODY_MAX (the item then keeps its text).
+// memory changes. 0, LOGERR_NO_MEMORY, or LOGERR_TOO_LONG when the strings record would pass
+// LOG_BODY_MAX (the item then keeps its text). No database: 0, with LOGERR_INVALID as the
+// last error.
 int LogSetItem(LogDatabase *db, int item, const char *text, uint32_t number);
 
 // Create mode. Adds a record under name (1 to LOG_NAME_MAX bytes) with the parts its flags
@@ -132,6 +133,9 @@ uint32_t LogRecordOffset(LogDatabase *db);
 // Read mode: the banner text into buf of size bytes (terminated). Its length, LOGERR_TOO_LONG
 // when it does not fit, LOGERR_READ, LOGERR_NOT_READING or LOGERR_INVALID.
 int LogGetBanner(LogDatabase *db, char *buf, int size);
+// New names get ids from a counter that starts at 100 with the program. A tool that writes
+// several logs in one run, and wants each laid out as a fresh run would, resets it here.
+void LogResetNameIds();
 // Create mode, before the commit: replaces our default banner with text of exactly
 // LOG_BANNER_LENGTH bytes. 0, LOGERR_INVALID (other length, or a failed write),
 // LOGERR_READ_ONLY, LOGERR_COMMITTED.
