@@ -43,11 +43,19 @@ static uint32_t Take32(BodyReader *r)
     return p ? LogGet32(p) : 0;
 }
 
-// A stored string: its bytes (not terminated) and length.
+// A stored string: its bytes (not terminated) and length. A zero byte inside would cut the
+// text short once it is handed out as a terminated string, so such a string is damage.
 static const unsigned char *TakeString(BodyReader *r, uint32_t *length)
 {
     *length = Take16(r);
-    return Take(r, *length);
+    const unsigned char *s = Take(r, *length);
+    for (uint32_t i = 0; s && i < *length; i++) {
+        if (s[i] == 0) {
+            r->bad = 1;
+            return nullptr;
+        }
+    }
+    return s;
 }
 
 // Exactly n bytes at offset into dst; 0, or -1 when the file is shorter.
@@ -181,9 +189,6 @@ static int LoadNameEntry(LogDatabase *db, BodyReader *r)
     e->first = first;
     e->waitingOffset = again;
     e->id = id;
-    // A name holding a zero byte would be found under its shorter self.
-    if (uint32_t(StrByteLength(e->name)) != n)
-        return LOGERR_READ;
     if (HashInsert(db->names, e->name, e, 0) != HASH_DONE)
         return LOGERR_READ;
     if (db->lastLoaded)

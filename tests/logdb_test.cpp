@@ -635,6 +635,8 @@ TEST_F(Log, HandMadeDamageIsRejectedWithReadError)
         cases.push_back({"strings body 4214 bytes", w, LOGERR_READ});
         w.strings = std::vector<std::string>(7, std::string(583, 'q'));
         cases.push_back({"strings body 4095 bytes", w, 0});
+        w.strings = {"Product", std::string("1.0\0x", 5), "", "", "", "", ""};
+        cases.push_back({"item holding a zero byte", w, LOGERR_READ});
         w.strings = std::vector<std::string>(7);
         w.stringsOffsetOverride = 0x7FFFFFF0;
         cases.push_back({"strings past the end", w, LOGERR_READ});
@@ -673,6 +675,10 @@ TEST_F(Log, DamagedRecordsFailTheReadNotTheDatabase)
         {"list runs past", {Record(0, 100, REC_LIST, Le16(3) + Str("x") + Str("y"))}, {},
          LOGERR_READ},
         {"body shorter than the fixed part", {std::string("abcde")}, {}, LOGERR_READ},
+        {"text holding a zero byte", {Record(0, 100, REC_TEXT, Str(std::string("C:\\a\0b", 6)))},
+         {}, LOGERR_READ},
+        {"list string holding a zero byte",
+         {Record(0, 100, REC_LIST, Le16(1) + Str(std::string("x\0", 2)))}, {}, LOGERR_READ},
         {"link to itself", {Record(r0, 100, REC_TEXT, Str("a"))}, {}, LOGERR_READ},
         {"link backwards",
          {Record(r1, 100, REC_TEXT, Str("a")), Record(r0, 100, REC_TEXT, Str("b"))}, {"a"},
