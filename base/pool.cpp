@@ -26,18 +26,29 @@ static int poolReport = 1;
 static int poolLastOp;
 static int poolLastError;
 
+int PoolDebugErrorText(int code, char *caption, int captionSize, char *text, int textSize)
+{
+    if (captionSize < 1 || textSize < 1)
+        return 0;
+    HINSTANCE module = GetModuleHandleA(nullptr);
+    char format[256];
+    if (LoadStringA(module, POOL_IDS_CAPTION, caption, captionSize) <= 0)
+        lstrcpynA(caption, POOL_TEXT_CAPTION, captionSize);
+    if (LoadStringA(module, POOL_IDS_FORMAT, format, sizeof format) <= 0)
+        lstrcpynA(format, POOL_TEXT_FORMAT, sizeof format);
+    char full[1025];  // wsprintfA writes at most 1024 characters and the terminator
+    wsprintfA(full, format, POOLERR_BOX_BASE + code);
+    lstrcpynA(text, full, textSize);
+    return 1;
+}
+
 static void PoolReportError(int code)
 {
     poolLastError = code;
     if (!poolReport)
         return;
-    HINSTANCE module = GetModuleHandleA(nullptr);
-    char caption[256], format[256], text[1024];
-    if (LoadStringA(module, POOL_IDS_CAPTION, caption, sizeof caption) <= 0)
-        lstrcpynA(caption, POOL_TEXT_CAPTION, sizeof caption);
-    if (LoadStringA(module, POOL_IDS_FORMAT, format, sizeof format) <= 0)
-        lstrcpynA(format, POOL_TEXT_FORMAT, sizeof format);
-    wsprintfA(text, format, POOLERR_BOX_BASE + code);
+    char caption[256], text[1025];
+    PoolDebugErrorText(code, caption, sizeof caption, text, sizeof text);
     MessageBoxA(nullptr, text, caption, MB_ICONERROR);
 }
 

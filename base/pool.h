@@ -100,3 +100,7 @@ struct PoolDebugSegment {
 int PoolDebugSegments(int pool, PoolDebugSegment *segs, int max);
 // Block size and flags recorded in the table entry; 0 when the entry is unused.
 int PoolDebugEntry(int pool, int *blockSize, int *flags, int *globalFlags);
+// Caption and text of the error box for code (from the program's strings, else the fixed
+// texts above); what PoolAlloc and the others show while POOLOPT_REPORT is on. 1, or 0 when a
+// buffer size is below 1.
+int PoolDebugErrorText(int code, char *caption, int captionSize, char *text, int textSize);

@@ -6,11 +6,6 @@
 
 #include "base/pool.h"
 
-// Free block payload: three 32-bit links holding 16-bit header offsets (0 = none).
-constexpr unsigned SEG_LINK_NEXT = 0;    // head: next larger head; member: 0
-constexpr unsigned SEG_LINK_PREV = 4;    // head: next smaller head; member: previous in chain
-constexpr unsigned SEG_LINK_CHAIN = 8;   // head: first chain member; member: next in chain
-
 static int SegOddBits(unsigned v)
 {
     int n = 0;
@@ -32,19 +27,19 @@ int SegTagDamaged(uint8_t tag)
     return tag != SEG_TAG_USED && tag != SEG_TAG_HEAD && tag != SEG_TAG_MEMBER;
 }
 
-static unsigned SegBlockSize(const unsigned char *base, unsigned h)
+unsigned SegBlockSize(const unsigned char *base, unsigned h)
 {
     return unsigned(base[h + 1]) | unsigned(base[h + 2]) << 8;
 }
 
-static void SegSetBlock(unsigned char *base, unsigned h, uint8_t tag, unsigned size)
+void SegSetBlock(unsigned char *base, unsigned h, uint8_t tag, unsigned size)
 {
     base[h] = SegStoredTag(tag);
     base[h + 1] = uint8_t(size);
     base[h + 2] = uint8_t(size >> 8);
 }
 
-static unsigned SegLink(const unsigned char *base, unsigned h, unsigned field)
+unsigned SegLink(const unsigned char *base, unsigned h, unsigned field)
 {
     const unsigned char *q = base + h + SEG_HEADER + field;
     return unsigned(q[0]) | unsigned(q[1]) << 8 | unsigned(q[2]) << 16 | unsigned(q[3]) << 24;
@@ -59,8 +54,7 @@ static void SegSetLink(unsigned char *base, unsigned h, unsigned field, unsigned
     q[3] = uint8_t(value >> 24);
 }
 
-// A link must name a free block of the expected kind that lies wholly inside the segment.
-static int SegCheckFree(const SegmentDescriptor *d, unsigned h, uint8_t tag)
+int SegCheckFree(const SegmentDescriptor *d, unsigned h, uint8_t tag)
 {
     unsigned s = SegSize(d);
     if (h < 1 || h + SEG_HEADER + POOL_MIN_PAYLOAD > s)
@@ -142,8 +136,7 @@ static void SegJoinChain(unsigned char *base, unsigned head, unsigned h)
         SegSetLink(base, first, SEG_LINK_PREV, h);
 }
 
-// Makes the block at h (payload size) a free block and links it in.
-static int SegInsert(SegmentDescriptor *d, unsigned h, unsigned size)
+int SegInsert(SegmentDescriptor *d, unsigned h, unsigned size)
 {
     unsigned char *base = d->base;
     SegSetBlock(base, h, SEG_TAG_MEMBER, size);
@@ -329,96 +322,6 @@ int SegSearch(SegmentDescriptor *d, unsigned size, unsigned char **payload)
     int err;
     *payload = SegTake(d, h, k, size, &err);
     return err;
-}
-
-// Number of free blocks reachable from the index, or -1 when the links do not hold together.
-static int SegReachable(const SegmentDescriptor *d, int limit)
-{
-    if (d->slots[0].size == 0)
-        return 0;
-    const unsigned char *base = d->base;
-    unsigned h = d->slots[0].offset;
-    for (int steps = 0;; steps++) {
-        if (steps > limit || SegCheckFree(d, h, SEG_TAG_HEAD))
-            return -1;
-        unsigned prev = SegLink(base, h, SEG_LINK_PREV);
-        if (!prev)
-            break;
-        h = prev;
-    }
-    int n = 0;
-    for (; h; h = SegLink(base, h, SEG_LINK_NEXT)) {
-        if (SegCheckFree(d, h, SEG_TAG_HEAD) || ++n > limit)
-            return -1;
-        for (unsigned m = SegLink(base, h, SEG_LINK_CHAIN); m; m = SegLink(base, m, SEG_LINK_CHAIN))
-            if (SegCheckFree(d, m, SEG_TAG_MEMBER) || ++n > limit)
-                return -1;
-    }
-    return n;
-}
-
-// Walks the tiling; 0 with the number of free blocks, or POOLERR_DAMAGED.
-static int SegWalk(const SegmentDescriptor *d, int *freeBlocks)
-{
-    unsigned s = SegSize(d);
-    unsigned h = 1;
-    *freeBlocks = 0;
-    while (h < s) {
-        if (h + SEG_HEADER > s || SegTagDamaged(d->base[h]))
-            return POOLERR_DAMAGED;
-        if (d->base[h] & 1)
-            ++*freeBlocks;
-        h += SEG_HEADER + SegBlockSize(d->base, h);
-    }
-    return h == s ? 0 : POOLERR_DAMAGED;
-}
-
-int SegCoalesce(SegmentDescriptor *d, int *rebuilt)
-{
-    *rebuilt = 0;
-    if (d->coalesced == 1)
-        return 0;
-    int freeBlocks;
-    if (SegWalk(d, &freeBlocks))
-        return POOLERR_DAMAGED;
-    // Free blocks the index cannot reach are taken back by the same rebuild as merged ones.
-    int merged = SegReachable(d, freeBlocks) != freeBlocks;
-    unsigned char *base = d->base;
-    unsigned s = SegSize(d);
-    for (unsigned h = 1; h < s; h += SEG_HEADER + SegBlockSize(base, h)) {
-        if (!(base[h] & 1))
-            continue;
-        for (;;) {
-            unsigned next = h + SEG_HEADER + SegBlockSize(base, h);
-            if (next >= s || !(base[next] & 1))
-                break;
-            SegSetBlock(base, h, base[h], SegBlockSize(base, h) + SEG_HEADER + SegBlockSize(base, next));
-            merged = 1;
-        }
-    }
-    unsigned largest = 0;
-    if (merged) {
-        for (int i = 0; i <= d->slotCount; i++) {
-            d->slots[i].size = 0;
-            d->slots[i].offset = 0;
-        }
-    }
-    for (unsigned h = 1; h < s; h += SEG_HEADER + SegBlockSize(base, h)) {
-        if (!(base[h] & 1))
-            continue;
-        unsigned size = SegBlockSize(base, h);
-        if (size > largest)
-            largest = size;
-        if (merged) {
-            int err = SegInsert(d, h, size);
-            if (err)
-                return err;
-        }
-    }
-    d->largestFree = largest;
-    d->coalesced = 1;
-    *rebuilt = merged;
-    return 0;
 }
 
 int SegHolds(const SegmentDescriptor *d, const void *p)

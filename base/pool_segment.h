@@ -34,6 +34,10 @@ struct SegmentDescriptor {
 };
 #pragma pack(pop)
 
+// The 32-bit build keeps the documented byte layout: 23 bytes in front of the slots.
+static_assert(sizeof(void *) != 4 || offsetof(SegmentDescriptor, slots) == 23, "descriptor layout");
+static_assert(sizeof(PoolSlot) == 8, "slot layout");
+
 // Payload size of a descriptor with n slots (8n + 31 in the 32-bit build).
 inline unsigned SegDescriptorSize(int n)
 {
@@ -65,3 +69,19 @@ int SegHolds(const SegmentDescriptor *d, const void *p);
 int SegFree(SegmentDescriptor *d, unsigned char *p);
 // 1 for a tag byte that no block can have.
 int SegTagDamaged(uint8_t tag);
+
+// Block access shared by the segment and coalescing code. Free payloads start with three
+// 32-bit links holding 16-bit header offsets (0 = none).
+constexpr unsigned SEG_LINK_NEXT = 0;    // head: next larger head; member: 0
+constexpr unsigned SEG_LINK_PREV = 4;    // head: next smaller head; member: previous in chain
+constexpr unsigned SEG_LINK_CHAIN = 8;   // head: first chain member; member: next in chain
+
+unsigned SegBlockSize(const unsigned char *base, unsigned h);
+// Writes a header; the tag is stored with even parity.
+void SegSetBlock(unsigned char *base, unsigned h, uint8_t tag, unsigned size);
+unsigned SegLink(const unsigned char *base, unsigned h, unsigned field);
+// 0 when h names a free block with this tag lying wholly inside the segment, else
+// POOLERR_DAMAGED.
+int SegCheckFree(const SegmentDescriptor *d, unsigned h, uint8_t tag);
+// Makes the block at h (payload size) a free block and links it in. 0 or POOLERR_DAMAGED.
+int SegInsert(SegmentDescriptor *d, unsigned h, unsigned size);

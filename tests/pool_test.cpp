@@ -233,6 +233,19 @@ TEST_F(Pool, StatusAndOptions)
     EXPECT_EQ(0, s.error);
 }
 
+TEST_F(Pool, ErrorBoxFallsBackToFixedTexts)
+{
+    // The test program carries no string table: the fixed texts are shown.
+    char caption[64], text[64];
+    ASSERT_EQ(1, PoolDebugErrorText(POOLERR_FULL, caption, sizeof caption, text, sizeof text));
+    EXPECT_STREQ(POOL_TEXT_CAPTION, caption);
+    EXPECT_STREQ("Memory pool error 3012.", text);
+    char small[6];
+    ASSERT_EQ(1, PoolDebugErrorText(POOLERR_DAMAGED, caption, sizeof caption, small, sizeof small));
+    EXPECT_STREQ("Memor", small) << "cut to the buffer, terminated";
+    EXPECT_EQ(0, PoolDebugErrorText(1, caption, 0, text, sizeof text));
+}
+
 TEST_F(Pool, RefusesBadArgumentsWithTheirCodes)
 {
     int p = Create(1000, 0x1003);
@@ -398,7 +411,7 @@ TEST_F(Pool, ThirtyNinthCreateFailsWithError1)
 
 TEST_F(Pool, LastFreeReleasesTheSegmentAndTheNextAllocationRegrows)
 {
-    int p = Create(2000, 0x0003);  // no POOL_GROW: regrowth from no segment is still allowed
+    int p = Create(2000, 0x1001);  // no POOL_GROW: regrowth from no segment is still allowed
     void *a = PoolAlloc(p, 100);
     ASSERT_NE(nullptr, a);
     ASSERT_EQ(1, Segments(p));
