@@ -308,7 +308,9 @@ int ProgressDialogStep(ProgressDialog *dialog)
     if (!dialog)
         return -1;
     if (dialog->total <= 0) {
-        dialog->current = 0;
+        // No bar to fill: keep current clamped and divide by nothing.
+        if (dialog->current >= dialog->total)
+            dialog->current = dialog->total;
         return 0;
     }
     int before = BlocksFor(dialog, dialog->current);

@@ -495,15 +495,16 @@ static Canvas DrawIcon32()
     c.HLine(dx + 4, dx + 7, dy + 11, BLUE);
     // Red arrow pointing away, up and right, with a dark shadow.
     static const char *const arrow[] = {
-        "..kkkkkkk.",
-        "..krrrrrrk",
-        "...krrrrrk",
-        "..krrrrrrk",
-        ".krrrrkrrk",
-        "krrrrk.krk",
-        "krrrk...kk",
-        ".kmk......",
-        "..k.......",
+        "....kkkkkk",
+        "....krrrrk",
+        ".....krrrk",
+        "....krrrrk",
+        "...krrrkrk",
+        "..krrrk.kk",
+        ".krrrk....",
+        "krrrk.....",
+        "krrk......",
+        ".kk.......",
         nullptr,
     };
     c.Pattern(21, 0, arrow);
@@ -532,7 +533,8 @@ static Canvas DrawIcon16()
         "..krrrk",
         ".krrkrk",
         "krrk.kk",
-        ".kk....",
+        "krk....",
+        ".k.....",
         nullptr,
     };
     c.Pattern(9, 0, arrow);
