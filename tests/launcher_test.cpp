@@ -252,6 +252,35 @@ TEST(LanzadorTarget, AppendsTheProductFolderWithoutSeparator)
     }
 }
 
+BOOL CALLBACK CountName(HMODULE, LPCSTR, LPSTR, LONG_PTR param)
+{
+    ++*reinterpret_cast<int *>(param);
+    return TRUE;
+}
+
+TEST(Instalar, CarriesOneIconGroupOfThreeImagesAndItsTexts)
+{
+    std::string path = UnixToWine(LANZADOR_INSTALAR);
+    HMODULE m = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, m) << path;
+    int icons = 0, groups = 0;
+    EnumResourceNamesA(m, RT_ICON, CountName, reinterpret_cast<LONG_PTR>(&icons));
+    EnumResourceNamesA(m, RT_GROUP_ICON, CountName, reinterpret_cast<LONG_PTR>(&groups));
+    EXPECT_EQ(3, icons);
+    EXPECT_EQ(1, groups);
+    const int ids[] = {LANZADOR_IDS_CAPTION, LANZADOR_IDS_NO_FOLDER, LANZADOR_IDS_NO_SETUP,
+                       LANZADOR_IDS_BAD_PATH};
+    for (int id : ids) {
+        char text[512];
+        int n = LoadStringA(m, id, text, sizeof text);
+        EXPECT_GT(n, 0) << "text " << id;
+        if (id != LANZADOR_IDS_CAPTION) {
+            EXPECT_NE(nullptr, strstr(text, "%s")) << "text " << id << " names the folder";
+        }
+    }
+    FreeLibrary(m);
+}
+
 TEST_F(Launcher, StartsSetupInTheProductFolderOnlyFromTheRoot)
 {
     const std::string r = Root();
