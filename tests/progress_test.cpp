@@ -7,6 +7,7 @@
 #include "base/pool.h"
 #include "shell/platform.h"
 #include "shell/remover_res.h"
+#include "dbcs.h"
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
@@ -686,6 +687,16 @@ TEST_F(DialogTest, ProductNameLongerThan99IsCut)
     std::string name(150, 'P');
     Open(Self(), name.c_str(), false);
     EXPECT_EQ(std::string(99, 'P'), pd->productName);
+}
+
+class DialogDbcs : public DialogTest {};
+
+TEST_F(DialogDbcs, ProductNameIsCutAtAWholeCharacter)
+{
+    REQUIRE_DBCS();
+    std::string name = std::string(98, 'P') + DBCS_TRAIL_A + "tail";
+    Open(Self(), name.c_str(), false);
+    EXPECT_EQ(std::string(98, 'P'), pd->productName) << "half a character kept";
 }
 
 TEST_F(DialogTest, BarGeometryComesFromTheRealControl)

@@ -3,6 +3,7 @@
 // what it made.
 #include "registry/registry.h"
 #include "base/pool.h"
+#include "dbcs.h"
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
@@ -281,6 +282,24 @@ TEST_F(Registry, DeleteValueRemovesOnlyThatValue)
     std::vector<BYTE> data;
     EXPECT_FALSE(GetRaw(HKEY_CURRENT_USER, base, "gone", &type, &data));
     EXPECT_TRUE(GetRaw(HKEY_CURRENT_USER, base, "stays", &type, &data));
+}
+
+// Under code page 932 a key name may end in a trail byte equal to a backslash: the walk must
+// keep that character whole instead of splitting the path there.
+class RegistryDbcs : public Registry {};
+
+TEST_F(RegistryDbcs, TrailBackslashIsPartOfTheKeyName)
+{
+    REQUIRE_DBCS();
+    const std::string name = "Key" DBCS_TRAIL_BACKSLASH;
+    HKEY key = RegistryCreatePath(HKEY_CURRENT_USER, At(name + "\\Sub").c_str(), "");
+    ASSERT_NE(nullptr, key);
+    RegCloseKey(key);
+    EXPECT_EQ(1, RegistryCountSubkeys(HKEY_CURRENT_USER, base.c_str()));
+    EXPECT_EQ(1, RegistryCountSubkeys(HKEY_CURRENT_USER, At(name).c_str()));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, At(name + "\\Sub")));
+    EXPECT_EQ(1, RegistryDeleteTree(HKEY_CURRENT_USER, At(name).c_str()));
+    EXPECT_EQ(0, RegistryCountSubkeys(HKEY_CURRENT_USER, base.c_str()));
 }
 
 class SharedCount : public testing::Test {
