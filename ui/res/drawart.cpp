@@ -27,8 +27,16 @@ static const char LEGEND[] = "kmgonptsArlybfqw";
 
 struct Canvas {
     int w, h;
+    int background;
     std::vector<int> px;
-    Canvas(int width, int height, int fill) : w(width), h(height), px(width * height, fill) {}
+    Canvas(int width, int height, int fill)
+        : w(width), h(height), background(fill), px(width * height, fill) {}
+    // Back to the canvas's own background (the key colour, or transparent in an icon).
+    void Erase(int x, int y)
+    {
+        if (x >= 0 && y >= 0 && x < w && y < h)
+            px[y * w + x] = background;
+    }
     void Put(int x, int y, int c)
     {
         if (c != CLEAR && x >= 0 && y >= 0 && x < w && y < h)
@@ -187,9 +195,9 @@ static void Monitor(Canvas &c, int x0, int y0)
     const int x1 = x0 + 79, y1 = y0 + 70;
     // Casing with a rounded look: corners knocked off.
     c.Bevel(x0, y0, x1, y1, SILVER, WHITE, GRAY, BLACK);
-    c.Put(x0, y0, CLEAR); c.Put(x1, y0, CLEAR); c.Put(x1 + 1, y0, CLEAR);
-    c.Put(x0, y1, CLEAR); c.Put(x0, y1 + 1, CLEAR);
-    c.Put(x1 + 1, y1 + 1, CLEAR); c.Put(x1, y1 + 1, BLACK); c.Put(x1 + 1, y1, BLACK);
+    c.Erase(x0, y0); c.Erase(x1, y0); c.Erase(x1 + 1, y0);
+    c.Erase(x0, y1); c.Erase(x0, y1 + 1);
+    c.Erase(x1 + 1, y1 + 1); c.Put(x1, y1 + 1, BLACK); c.Put(x1 + 1, y1, BLACK);
     c.HLine(x0 + 2, x1 - 2, y0 + 1, WHITE);
     c.VLine(x1 - 1, y0 + 2, y1 - 1, GRAY);
     // Bezel around the glass.
@@ -301,12 +309,13 @@ static void SystemUnit(Canvas &c, int x0, int y0)
 static void Diskette(Canvas &c, int x0, int y0, int shell, int highlight, int labelInk)
 {
     const int x1 = x0 + 25, y1 = y0 + 26;
+    const int behindCorner = c.Get(x1, y0);
     c.Fill(x0, y0, x1, y1, shell);
     c.HLine(x0, x1 - 1, y0, highlight);
     c.VLine(x0, y0, y1 - 1, highlight);
     c.HLine(x0, x1, y1, BLACK);
     c.VLine(x1, y0, y1, BLACK);
-    c.Put(x1, y0, CLEAR); c.Put(x1 - 1, y0, BLACK); c.Put(x1, y0 + 1, BLACK);  // cut corner
+    c.Put(x1, y0, behindCorner); c.Put(x1 - 1, y0, BLACK); c.Put(x1, y0 + 1, BLACK);  // cut corner
     // Metal shutter with its window.
     c.Fill(x0 + 7, y0, x0 + 19, y0 + 9, SILVER);
     c.VLine(x0 + 7, y0, y0 + 9, WHITE);
@@ -342,7 +351,7 @@ static void CompactDisc(Canvas &c, int cx, int cy, int r)
             }
             int colour = SILVER;
             if (d2 <= 2 * 2 + 2)
-                colour = CLEAR;                         // the hole shows what lies behind
+                continue;                               // the hole shows what lies behind
             else if (d2 <= 4 * 4 + 4)
                 colour = GRAY;                          // clamping ring
             else if (d2 <= 6 * 6 + 6)
