@@ -45,6 +45,7 @@ struct CheckStats {
     long unreachable = 0;  // free blocks no slot leads to (until a coalescing pass)
     long heads = 0;        // indexed heads
     long coalesced = 0;    // segments met in the coalesced state
+    long bestFit = 0;      // allocations checked for taking the smallest block that fits
 };
 CheckStats stats;
 
@@ -56,8 +57,18 @@ struct Live {
 
 // Checks every segment of one pool; returns "" or what is wrong. inUseBlocks receives the
 // payload address and size of each block in use.
-std::string CheckPool(int pool, std::map<const unsigned char *, unsigned> *inUseBlocks)
+// The free blocks a search can reach in one segment: header offset -> payload size.
+struct Reach {
+    const unsigned char *base;
+    unsigned size;
+    std::map<unsigned, unsigned> blocks;
+};
+
+std::string CheckPool(int pool, std::map<const unsigned char *, unsigned> *inUseBlocks,
+                      std::vector<Reach> *reach = nullptr)
 {
+    if (reach)
+        reach->clear();
     static std::vector<PoolDebugSegment> segs(1200);
     int n = PoolDebugSegments(pool, segs.data(), 1200);
     if (n < 0)
@@ -67,6 +78,8 @@ std::string CheckPool(int pool, std::map<const unsigned char *, unsigned> *inUse
     for (int si = 0; si < n; si++) {
         const PoolDebugSegment &sg = segs[si];
         const unsigned char *b = sg.base;
+        if (reach)
+            reach->push_back(Reach{b, sg.size, {}});
         std::string where = "pool " + std::to_string(pool) + " segment " + std::to_string(si) + ": ";
         if (b[0] != 0)
             return where + "byte 0 not 0";
@@ -142,6 +155,8 @@ std::string CheckPool(int pool, std::map<const unsigned char *, unsigned> *inUse
         for (; head; prev = head, head = Link(b, head, 0)) {
             if (head >= sg.size || tags[head] != 0x05 || seen[head]++)
                 return where + "bad next-head link at " + std::to_string(head);
+            if (reach)
+                reach->back().blocks[head] = Size16(b, head);
             if (Link(b, head, 4) != prev)
                 return where + "head back link broken at " + std::to_string(head);
             if (prev && Size16(b, head) <= Size16(b, prev))
@@ -150,6 +165,8 @@ std::string CheckPool(int pool, std::map<const unsigned char *, unsigned> *inUse
             for (unsigned m = Link(b, head, 8); m; back = m, m = Link(b, m, 8)) {
                 if (m >= sg.size || tags[m] != 0x81 || seen[m]++)
                     return where + "bad chain link";
+                if (reach)
+                    reach->back().blocks[m] = Size16(b, m);
                 stats.members++;
                 if (Size16(b, m) != Size16(b, head))
                     return where + "chain member of another size";
@@ -544,13 +561,15 @@ constexpr StressPool STRESS_POOLS[] = {
 class PoolStress : public Pool {
 protected:
     std::map<unsigned char *, Live> live;
+    std::map<int, std::vector<Reach>> reach;  // per pool, as of the last check
     std::string Check(const std::vector<int> &ids)
     {
         std::map<const unsigned char *, unsigned> used;
         std::string r = CheckPool(POOL_DESCRIPTORS, nullptr);
+        reach.clear();
         for (int id : ids)
             if (r.empty())
-                r = CheckPool(id, &used);
+                r = CheckPool(id, &used, &reach[id]);
         if (!r.empty())
             return r;
         if (used.size() != live.size())
@@ -561,6 +580,33 @@ protected:
                 return "a live block is not a block in use";
             if (it->second < l.second.size || it->second < 12)
                 return "a block is smaller than its request";
+        }
+        return "";
+    }
+    // A block that a search could reach before the allocation must be the smallest reachable
+    // one that fits, in the first segment (list order) that has one. Blocks found only after a
+    // coalescing pass, or in a new segment, are not judged.
+    std::string BestFit(int pool, const unsigned char *p, unsigned request)
+    {
+        unsigned r = request < 12 ? 12 : request;
+        const std::vector<Reach> &segs = reach[pool];
+        for (size_t i = 0; i < segs.size(); i++) {
+            const Reach &sg = segs[i];
+            if (p < sg.base || p >= sg.base + sg.size)
+                continue;
+            auto it = sg.blocks.find(unsigned(p - sg.base) - 3);
+            if (it == sg.blocks.end() || it->second < r)
+                return "";
+            for (size_t j = 0; j < i; j++)
+                for (auto &b : segs[j].blocks)
+                    if (b.second >= r)
+                        return "an earlier segment had a block of " + std::to_string(b.second);
+            for (auto &b : sg.blocks)
+                if (b.second >= r && b.second < it->second)
+                    return "took " + std::to_string(it->second) + " for " + std::to_string(r) +
+                           " while " + std::to_string(b.second) + " was free";
+            stats.bestFit++;
+            return "";
         }
         return "";
     }
@@ -584,8 +630,13 @@ TEST_F(PoolStress, RandomAllocFreeKeepsEveryInvariant)
     constexpr int OPS = 2500;
     long allocs = 0, frees = 0, fails = 0, releases = 0, recreated = 0;
     auto t0 = std::chrono::steady_clock::now();
-    for (unsigned seed : seeds) {
+    // Profiles: 0 mostly small strings; 1 a few sizes over and over (chains, exact takes that
+    // empty index slots); 2 sizes across a quarter of the block size (splits, segment growth).
+    const unsigned FEW_SIZES[] = {1, 12, 13, 20, 24, 27, 40, 64, 100};
+    for (size_t si = 0; si < sizeof seeds / sizeof seeds[0]; si++) {
+        unsigned seed = seeds[si];
         std::mt19937 rng(seed);
+        int profile = int(si % 3);
         std::vector<int> ids;
         for (const StressPool &sp : STRESS_POOLS)
             ids.push_back(Create(sp.blockSize, sp.flags));
@@ -597,7 +648,18 @@ TEST_F(PoolStress, RandomAllocFreeKeepsEveryInvariant)
             unsigned r = rng() % 100;
             if (r < 55 || live.empty()) {
                 unsigned kind = rng() % 100, size;
-                if (kind < 60)
+                PoolDebugSegment first;
+                if (profile == 1 && kind < 45 && PoolDebugSegments(pool, &first, 1) > 0 &&
+                    first.slotSize[0] != 0 && first.slotSize[0] <= unsigned(STRESS_POOLS[which].blockSize)) {
+                    // Exactly the size of an indexed head: taken whole, its slot goes.
+                    size = first.slotSize[rng() % 2 && first.slotSize[1] ? 1 : 0];
+                    if (size > unsigned(STRESS_POOLS[which].blockSize))
+                        size = 12;
+                } else if (profile == 1 && kind < 90)
+                    size = FEW_SIZES[rng() % (sizeof FEW_SIZES / sizeof FEW_SIZES[0])];
+                else if (profile == 2 && kind < 90)
+                    size = 1 + rng() % unsigned(STRESS_POOLS[which].blockSize / 4);
+                else if (kind < 60)
                     size = 1 + rng() % 40;
                 else if (kind < 92)
                     size = 1 + rng() % 600;
@@ -616,6 +678,8 @@ TEST_F(PoolStress, RandomAllocFreeKeepsEveryInvariant)
                         for (unsigned i = 0; i < size; i++)
                             ASSERT_EQ(0, p[i]) << "zero fill, seed " << seed << " op " << op;
                     }
+                    std::string fit = BestFit(pool, p, size);
+                    ASSERT_EQ("", fit) << "seed " << seed << " op " << op;
                     Live l{pool, size, uint8_t(rng())};
                     Fill(p, l);
                     ASSERT_EQ(0u, live.count(p)) << "handed out twice";
@@ -677,10 +741,12 @@ TEST_F(PoolStress, RandomAllocFreeKeepsEveryInvariant)
     printf("stress: %zu seeds x %d ops: %ld allocs, %ld frees, %ld expected failures, "
            "%ld segment releases, %ld pools recreated, %.2f s\n"
            "checks met %ld chain members, %ld unreachable free blocks, %ld indexed heads, "
-           "%ld coalesced segments\n",
+           "%ld coalesced segments; %ld allocations checked for best fit\n",
            sizeof seeds / sizeof seeds[0], OPS, allocs, frees, fails, releases, recreated, secs,
-           stats.members, stats.unreachable, stats.heads, stats.coalesced);
+           stats.members, stats.unreachable, stats.heads, stats.coalesced, stats.bestFit);
     EXPECT_GT(stats.members, 0);
+    EXPECT_GT(stats.unreachable, 0) << "the runs should reach a head no slot leads to";
+    EXPECT_GT(stats.bestFit, 1000);
     EXPECT_GT(stats.coalesced, 0);
     EXPECT_GT(releases, 0);
 }
