@@ -32,12 +32,12 @@ static HKEY WalkPath(HKEY start, const char *path, int create, const char *class
     const char *p = path;
     while (*p) {
         p = PathField(p, name, '\\');
-        if (!p || (!name[0] && *p)) {
+        // A single trailing backslash is eaten as the last delimiter, so an empty component
+        // only comes from doubled backslashes: refuse it rather than act on a shorter path.
+        if (!p || !name[0]) {
             CloseUnlessStart(current, start);
             return nullptr;
         }
-        if (!name[0])
-            break;
         HKEY next = nullptr;
         LONG rc;
         if (create) {

@@ -3,9 +3,9 @@
 // Values travel as text both ways; numbers are written with "%ld".
 //
 // Key paths: one leading backslash is ignored, components are separated by backslashes and hold
-// at most PATH_MAX_BYTES bytes each, and a trailing backslash ends the path. A path with no
-// component at all, or with an empty component in its middle ("a\\b"), names no key: such a path
-// is refused rather than taken as its prefix, so a damaged path can never widen a deletion.
+// at most PATH_MAX_BYTES bytes each, and one trailing backslash ends the path. A path with no
+// component at all, or with an empty component ("a\\b", "a\\"), names no key: such a path is
+// refused rather than taken as its prefix, so a damaged path can never widen a deletion.
 #pragma once
 #include <windows.h>
 

@@ -110,6 +110,7 @@ TEST_F(Registry, OpenPathIgnoresOuterBackslashesAndRefusesHollowPaths)
         {"", false},
         {"\\", false},                       // would be the root itself
         {base + "\\A\\\\B", false},          // empty middle component: not a prefix of the path
+        {base + "\\A\\B\\\\", false},
         {"\\\\" + base + "\\A\\B", false},
         {base + "\\A\\Missing", false},
         {base + "\\Missing\\B", false},
@@ -171,7 +172,8 @@ TEST_F(Registry, DeleteTreeRefusesPathsThatNameNoKey)
     HKEY start;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, base.c_str(), 0, KEY_ALL_ACCESS,
                                            &start));
-    const char *const cases[] = {"", "\\", "Missing", "T\\\\B", "T\\Missing", "\\\\T"};
+    const char *const cases[] = {"",          "\\",          "Missing",  "T\\\\B",
+                                 "T\\Missing", "\\\\T", "T\\B\\\\"};
     for (const char *path : cases)
         EXPECT_EQ(0, RegistryDeleteTree(start, path)) << "path '" << path << "'";
     RegCloseKey(start);
