@@ -1,0 +1,24 @@
+// logtool: console front end over the installation log database.
+#include "tools/logtool/logtool.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+int main(int argc, char **argv)
+{
+    // Output is UTF-8 with "\n" line ends, the same through a pipe as into a file.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string out, err;
+    int code = LogtoolRun(args, &out, &err);
+    fwrite(out.data(), 1, out.size(), stdout);
+    fwrite(err.data(), 1, err.size(), stderr);
+    fflush(stdout);
+    fflush(stderr);
+    return code;
+}
