@@ -42,7 +42,7 @@ int HashFind(HashTable *table, const char *key, void **value);
 // Mode HASH_FIRST starts over, any other mode continues. Copies the next entry's key into
 // keyOut (keySize bytes with the terminator; keyOut may be null when keySize is 0) and sets
 // *valueOut: 1. 0 when no entry is left or there is no table. HASH_KEY_TOO_LONG when the key
-// does not fit: keyOut gets "" and the entry counts as delivered.
+// does not fit: keyOut gets "", *valueOut is still set and the entry counts as delivered.
 int HashIterate(HashTable *table, int mode, char *keyOut, int keySize, void **valueOut);
 // Bucket of key among buckets: the 16-bit sum of its bytes taken as signed, modulo buckets.
 unsigned HashString(const char *key, int buckets);
