@@ -1,6 +1,7 @@
 #include "base/fs.h"
 
 #include "base/path.h"
+#include "dbcs.h"
 #include "tempdir.h"
 
 #include <gtest/gtest.h>
@@ -230,6 +231,20 @@ TEST(Fs, CreateTreeBuildsMissingLevelsTopDown)
     for (const Case &c : fixed)
         EXPECT_EQ(c.want, FsCreateTree(c.path)) << c.path;
     EXPECT_EQ(0, FsCreateTree(nullptr));
+}
+
+TEST(Fs, DbcsTrailBackslashIsNoSeparator)
+{
+    REQUIRE_DBCS();
+    TempDir t;
+    std::string deep = t / (DBCS_TRAIL_BACKSLASH "\\sub" DBCS_TRAIL_BACKSLASH "\\");
+    EXPECT_EQ(1, FsCreateTree(deep.c_str()));
+    std::string top = t / DBCS_TRAIL_BACKSLASH;
+    EXPECT_TRUE(IsDir(top + "\\sub" DBCS_TRAIL_BACKSLASH));
+    EXPECT_EQ(0, FsIsDirEmpty(top.c_str()));
+    EXPECT_NE(0, FsIsDirectory((top + "\\").c_str()));
+    EXPECT_NE(0, FsRemoveDir((top + "\\sub" DBCS_TRAIL_BACKSLASH "\\").c_str()));
+    EXPECT_EQ(1, FsIsDirEmpty(top.c_str()));
 }
 
 TEST(Fs, CreateTreeOfARelativeName)

@@ -1,6 +1,7 @@
 #include "tools/logtool/json.h"
 #include "tools/logtool/logtool.h"
 
+#include "dbcs.h"
 #include "logdb/logdb.h"
 #include "logfile.h"
 #include "tempdir.h"
@@ -232,6 +233,32 @@ TEST_F(Tool, DumpJsonThenBuildIsByteIdentical)
         EXPECT_TRUE(ReadBytes(log) == ReadBytes(again)) << c.what << " differs after\n" << json;
         EXPECT_EQ(json, DumpJson(again)) << c.what;
     }
+}
+
+TEST_F(Tool, DbcsTextsRoundTripThroughTheCodePage)
+{
+    REQUIRE_DBCS();
+    // U+8868 is 0x95 0x5C in code page 932: its trail byte is a backslash.
+    const char *description =
+        R"({"items": {"1": "\u65e5\u672c"}, "records": [{"name": "CF", "text": "C:\\\u8868\\a.txt"},
+            {"name": "\u8868", "list": ["\uff71", "x"]}]})";
+    std::string err;
+    ASSERT_EQ(LOGTOOL_OK, Build(description, log, &err)) << err;
+    LogDatabase *db = LogOpen(log.c_str(), LOG_READ);
+    ASSERT_NE(nullptr, db);
+    LogSelectName(db, "CF");
+    char text[64];
+    ASSERT_EQ(0, LogReadRecord(db, nullptr, 0, nullptr, text, sizeof text, nullptr, nullptr,
+                               LOG_FIRST));
+    EXPECT_STREQ("C:\\" DBCS_TRAIL_BACKSLASH "\\a.txt", text) << "stored in the ANSI code page";
+    LogClose(db);
+    std::string json = DumpJson(log);
+    std::string again = dir / "again.log";
+    ASSERT_EQ(LOGTOOL_OK, Build(json, again, &err)) << err;
+    EXPECT_TRUE(ReadBytes(log) == ReadBytes(again)) << json;
+    EXPECT_NE(std::string::npos, json.find("\xE6\x97\xA5\xE6\x9C\xAC")) << "UTF-8 in the dump";
+    EXPECT_EQ(LOGTOOL_FAILED, Build(R"({"items": {"1": "\u00e9"}})", again, &err))
+        << "no exact form in code page 932";
 }
 
 TEST_F(Tool, BadDescriptionsLeaveNoLogBehind)
