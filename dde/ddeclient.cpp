@@ -1,0 +1,416 @@
+#include "dde/ddeclient.h"
+
+#include <dde.h>
+
+#include "base/pool.h"
+#include "base/str.h"
+#include "base/strlist.h"
+
+constexpr WORD DDE_FLAG_ACKREQ = 0x8000;    // DDEDATA flags word
+constexpr WORD DDE_FLAG_RELEASE = 0x2000;
+constexpr WORD DDE_STATUS_ACK = 0x8000;     // DDEACK fAck
+constexpr SIZE_T DDE_DATA_HEADER = 4;       // flags word and clipboard format before the value
+
+static DdeClient client;
+
+const DdeClient *DdeGetClient(void)
+{
+    return &client;
+}
+
+int DdePool(void)
+{
+    return client.initialised ? client.pool : -1;
+}
+
+HWND DdeServerWindow(void)
+{
+    return client.serverWindow;
+}
+
+StringList *DdeDataLines(void)
+{
+    return client.dataLines;
+}
+
+// ---- received text -----------------------------------------------------------------------------
+
+// One character further, never past end: CharNextA reads a trail byte only when one is there.
+static const char *NextInText(const char *p, const char *end)
+{
+    if (end - p < 2)
+        return p + 1;
+    return StrNextChar(p);
+}
+
+static int AddLine(StringList *lines, const char *start, const char *end)
+{
+    unsigned length = (unsigned)(end - start);
+    // Longer than a block of the client's pool: refused here rather than by the pool's error box.
+    if (length + 1 > (unsigned)DDE_POOL_BLOCK)
+        return 0;
+    char *copy = (char *)PoolAlloc(client.pool, length + 1);
+    if (!copy)
+        return 0;
+    StrCopyBytes(copy, start, length);
+    copy[length] = '\0';
+    ListLast(lines);
+    int added = ListAdd(lines, copy);
+    PoolFree(client.pool, copy);
+    return added;
+}
+
+// A line ends at the first CR after its first character, so an empty line is joined to the next
+// one; the LF of a CR LF pair goes with the CR. Each line is copied on its own, so a long answer
+// needs no single pool block of its whole size.
+static int StoreLines(const char *text, const char *end)
+{
+    DdeDiscardData();
+    client.dataLines = ListCreate(0);
+    if (!client.dataLines)
+        return 0;
+    const char *start = text;
+    while (start < end) {
+        const char *p = NextInText(start, end);
+        while (p < end && *p != '\r')
+            p = NextInText(p, end);
+        if (!AddLine(client.dataLines, start, p))
+            return 0;
+        if (p < end) {
+            p++;
+            if (p < end && *p == '\n')
+                p++;
+        }
+        start = p;
+    }
+    return 1;
+}
+
+int DdeStoreData(const char *text)
+{
+    if (!client.initialised || !text)
+        return 0;
+    return StoreLines(text, text + StrByteLength(text));
+}
+
+int DdeTakeData(StringList *target)
+{
+    if (!client.dataLines || !target)
+        return 0;
+    for (char *line = (char *)ListFirst(client.dataLines); line;
+         line = (char *)ListNext(client.dataLines)) {
+        ListLast(target);
+        ListAdd(target, line);
+    }
+    DdeDiscardData();
+    return 1;
+}
+
+int DdeDiscardData(void)
+{
+    if (client.dataLines) {
+        ListDestroy(client.dataLines);
+        client.dataLines = nullptr;
+    }
+    return 1;
+}
+
+// ---- texts -------------------------------------------------------------------------------------
+
+char *DdeLoadText(UINT id)
+{
+    if (!client.initialised)
+        return nullptr;
+    if (!client.texts[0]) {
+        for (int i = 0; i < DDE_TEXT_COUNT; i++) {
+            client.texts[i] = (char *)PoolAlloc(client.pool, DDE_TEXT_SIZE);
+            if (!client.texts[i])
+                return nullptr;
+        }
+    }
+    client.textIndex = (client.textIndex + 1) % DDE_TEXT_COUNT;
+    char *text = client.texts[client.textIndex];
+    if (LoadStringA(client.instance, id, text, DDE_TEXT_SIZE) <= 0)
+        return nullptr;
+    return text;
+}
+
+// ---- the client window -------------------------------------------------------------------------
+
+static void OnInitiateAck(HWND server)
+{
+    client.terminatePosted = 0;
+    client.serverWindow = server;
+}
+
+static void OnAck(LPARAM lParam)
+{
+    UINT_PTR status = 0, handle = 0;
+    UnpackDDElParam(WM_DDE_ACK, lParam, &status, &handle);
+    FreeDDElParam(WM_DDE_ACK, lParam);
+    client.waitingAck = 0;
+    // Only fAck makes an acknowledgement positive; a busy server's answer is a refusal too.
+    if (!(status & DDE_STATUS_ACK))
+        client.negativeAck = 1;
+}
+
+static void PostAck(HWND self, LPARAM lParam, WORD status, UINT_PTR item)
+{
+    LPARAM ack = ReuseDDElParam(lParam, WM_DDE_DATA, WM_DDE_ACK, status, item);
+    PostMessageA(client.serverWindow, WM_DDE_ACK, (WPARAM)self, ack);
+}
+
+static void OnData(HWND self, LPARAM lParam)
+{
+    UINT_PTR handle = 0, item = 0;
+    if (!UnpackDDElParam(WM_DDE_DATA, lParam, &handle, &item))
+        return;
+    HGLOBAL data = (HGLOBAL)handle;
+    const BYTE *block = data ? (const BYTE *)GlobalLock(data) : nullptr;
+    if (!block) {
+        FreeDDElParam(WM_DDE_DATA, lParam);
+        client.waitingData = 0;
+        return;
+    }
+    SIZE_T size = GlobalSize(data);
+    WORD flags = 0, format = 0;
+    if (size >= DDE_DATA_HEADER) {
+        StrCopyBytes(&flags, block, 2);
+        StrCopyBytes(&format, block + 2, 2);
+    }
+    if ((flags & DDE_FLAG_ACKREQ) && format != CF_TEXT) {
+        // Refused: the server keeps the block, and the request runs into its time-out.
+        GlobalUnlock(data);
+        PostAck(self, lParam, 0, item);
+        return;
+    }
+    // The value is measured within the block: a server's text need not be terminated.
+    if (size > DDE_DATA_HEADER) {
+        const char *text = (const char *)block + DDE_DATA_HEADER;
+        SIZE_T length = 0;
+        while (length < size - DDE_DATA_HEADER && text[length])
+            length++;
+        StoreLines(text, text + length);
+    } else {
+        StoreLines("", "");
+    }
+    GlobalUnlock(data);
+    if (flags & DDE_FLAG_ACKREQ)
+        PostAck(self, lParam, DDE_STATUS_ACK, item);
+    else
+        FreeDDElParam(WM_DDE_DATA, lParam);
+    if (flags & DDE_FLAG_RELEASE)
+        GlobalFree(data);
+    client.waitingData = 0;
+}
+
+static void OnTerminate(HWND self, HWND sender)
+{
+    // The answer to our terminate needs none, even when it comes in only after the next
+    // conversation has begun: answering it would end that conversation at a server that keeps
+    // one window for all of them.
+    if (sender == client.terminateAnswerFrom) {
+        client.terminateAnswerFrom = nullptr;
+        return;
+    }
+    // A terminate we did not start: the server ended the conversation and gets its answer.
+    if (!client.terminatePosted)
+        PostMessageA(sender, WM_DDE_TERMINATE, (WPARAM)self, 0);
+}
+
+static LRESULT CALLBACK DdeClientWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (LOWORD(msg)) {
+    case WM_DDE_ACK:
+        if (client.initiating)
+            OnInitiateAck((HWND)wParam);
+        else
+            OnAck(lParam);
+        return 0;
+    case WM_DDE_DATA:
+        OnData(hwnd, lParam);
+        return 0;
+    case WM_DDE_TERMINATE:
+        OnTerminate(hwnd, (HWND)wParam);
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+static void CreateClientWindow(void)
+{
+    if (client.windowCreated)
+        return;
+    WNDCLASSA wc;
+    if (!GetClassInfoA(client.instance, DDE_CLIENT_CLASS, &wc)) {
+        wc = WNDCLASSA{};
+        wc.lpfnWndProc = DdeClientWndProc;
+        wc.hInstance = client.instance;
+        wc.lpszClassName = DDE_CLIENT_CLASS;
+        RegisterClassA(&wc);
+    }
+    HWND window = CreateWindowExA(0, DDE_CLIENT_CLASS, DDE_CLIENT_TITLE, WS_CHILD, 0, 0, 0, 0,
+                                  client.parentWindow, nullptr, client.instance, nullptr);
+    if (window) {
+        client.clientWindow = window;
+        client.windowCreated = 1;
+    }
+}
+
+int DdeInit(HWND parent)
+{
+    int pool = PoolCreate(DDE_POOL_BLOCK, DDE_POOL_FLAGS);
+    if (pool == -1)
+        return 0;
+    client.pool = pool;
+    client.instance = GetModuleHandleA(nullptr);
+    client.parentWindow = parent;
+    CreateClientWindow();
+    client.initialised = 1;
+    return 1;
+}
+
+// ---- the conversation --------------------------------------------------------------------------
+
+int PumpMessages(DWORD limit)
+{
+    DWORD start = GetTickCount();
+    MSG msg;
+    for (;;) {
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE))
+            return 0;
+        if (msg.message == WM_QUIT) {
+            // The main loop still has to see it.
+            PostQuitMessage(0);
+            return PUMP_QUIT;
+        }
+        GetMessageA(&msg, nullptr, 0, 0);
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+        if (GetTickCount() - start > limit)
+            return 0;
+    }
+}
+
+// Services the queue, without sleeping, while *flag1 and *flag2 are set and less than the
+// time-out has passed; returns the time spent.
+static DWORD WaitFor(const int *flag1, const int *flag2)
+{
+    DWORD start = GetTickCount();
+    DWORD elapsed = 0;
+    while (*flag1 == 1 && *flag2 == 1 && elapsed < DDE_TIMEOUT_MS) {
+        PumpMessages(DDE_PUMP_ALL);
+        elapsed = GetTickCount() - start;
+    }
+    return elapsed;
+}
+
+static int ClientWindowAlive(void)
+{
+    // The window goes with its parent dialog; a handle left behind must not be used.
+    return client.clientWindow && IsWindow(client.clientWindow);
+}
+
+HWND DdeInitiate(const char *application, const char *topic)
+{
+    if (!ClientWindowAlive())
+        return nullptr;
+    ATOM app = application && application[0] ? GlobalAddAtomA(application) : 0;
+    ATOM top = topic && topic[0] ? GlobalAddAtomA(topic) : 0;
+    client.initiating = 1;
+    SendMessageA(HWND_BROADCAST, WM_DDE_INITIATE, (WPARAM)client.clientWindow,
+                 MAKELPARAM(app, top));
+    client.initiating = 0;
+    if (app)
+        GlobalDeleteAtom(app);
+    if (top)
+        GlobalDeleteAtom(top);
+    return client.clientWindow;
+}
+
+int DdeRequest(HWND clientWindow, HWND server, const char *item)
+{
+    // An item without an atom (a name of more than 255 characters) cannot be asked for.
+    ATOM atom = GlobalAddAtomA(item);
+    if (!atom)
+        return 0;
+    client.waitingData = 1;
+    client.waitingAck = 1;
+    if (!PostMessageA(server, WM_DDE_REQUEST, (WPARAM)clientWindow,
+                      PackDDElParam(WM_DDE_REQUEST, CF_TEXT, atom))) {
+        GlobalDeleteAtom(atom);
+        client.waitingData = client.waitingAck = 0;
+        return 0;
+    }
+    DWORD elapsed = WaitFor(&client.waitingData, &client.waitingAck);
+    GlobalDeleteAtom(atom);
+    if (elapsed >= DDE_TIMEOUT_MS) {
+        client.waitingData = client.waitingAck = client.negativeAck = 0;
+        return 0;
+    }
+    if (client.negativeAck) {
+        client.negativeAck = 0;
+        return 0;
+    }
+    return 1;
+}
+
+// Copies command into the execute block, allocated on first use; 0 when that cannot be done.
+static int FillCommandMemory(const char *command)
+{
+    if (!client.commandMemory) {
+        client.commandMemory = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, DDE_COMMAND_MEMORY);
+        if (!client.commandMemory)
+            client.commandMemory =
+                GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, DDE_COMMAND_MEMORY_LOW);
+        if (!client.commandMemory)
+            return 0;
+    }
+    char *block = (char *)GlobalLock(client.commandMemory);
+    if (!block) {
+        GlobalFree(client.commandMemory);
+        client.commandMemory = nullptr;
+        return 0;
+    }
+    SIZE_T length = (SIZE_T)StrByteLength(command);
+    // A command that does not fit is refused, never sent cut short.
+    if (length + 1 > GlobalSize(client.commandMemory)) {
+        GlobalUnlock(client.commandMemory);
+        return 0;
+    }
+    StrCopyBytes(block, command, (unsigned)(length + 1));
+    GlobalUnlock(client.commandMemory);
+    return 1;
+}
+
+int DdeExecute(HWND clientWindow, HWND server, const char *command)
+{
+    client.waitingAck = 1;
+    if (!FillCommandMemory(command)) {
+        client.waitingAck = 0;
+        return 0;
+    }
+    if (!PostMessageA(server, WM_DDE_EXECUTE, (WPARAM)clientWindow,
+                      PackDDElParam(WM_DDE_EXECUTE, 0, (UINT_PTR)client.commandMemory))) {
+        GlobalFree(client.commandMemory);
+        client.commandMemory = nullptr;
+        client.waitingAck = 0;
+        return 0;
+    }
+    DWORD elapsed = WaitFor(&client.waitingAck, &client.waitingAck);
+    if (elapsed >= DDE_TIMEOUT_MS && client.waitingAck == 1) {
+        client.waitingAck = client.negativeAck = 0;
+        return 0;
+    }
+    // The Program Manager's refusal still ends the exchange.
+    client.negativeAck = 0;
+    return 1;
+}
+
+int DdeTerminate(HWND clientWindow, HWND server)
+{
+    client.terminatePosted = 1;
+    client.terminateAnswerFrom = server;
+    PostMessageA(server, WM_DDE_TERMINATE, (WPARAM)clientWindow, 0);
+    return 1;
+}

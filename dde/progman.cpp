@@ -1,0 +1,290 @@
+#include "dde/progman.h"
+
+#include <limits.h>
+
+#include "base/pool.h"
+#include "base/str.h"
+#include "base/strlist.h"
+#include "dde/ddeclient.h"
+
+static const char DELETEITEM_FORMAT[] = "[DeleteItem(%s)]";
+static const char COMMON_ARGUMENT_FORMAT[] = ",%ld";
+static const char GROUP_LIST_ITEM[] = "PROGMAN";
+static const char COMMON_GROUP_FORMAT[] = "%s (Common)";
+static const int COMMON_GROUP_EXTRA = 9;   // " (Common)"
+
+// The common-group argument of ShowGroup and DeleteGroup; nothing in the program changes it.
+static long commonGroupFlag = 1;
+static HWND dialogWindow;
+
+void ProgmanSetDialogWindow(HWND dialog)
+{
+    dialogWindow = dialog;
+}
+
+// ---- versions (GetVersion: low byte major, next byte minor, top bit Win32s and Windows 95) ----
+
+static int MajorVersion(void)
+{
+    return LOBYTE(LOWORD(GetVersion()));
+}
+
+static int IsWin32s(void)
+{
+    return (GetVersion() & 0x80000000u) && MajorVersion() < 4;
+}
+
+static int IsWindows30(void)
+{
+    DWORD version = GetVersion();
+    return LOBYTE(LOWORD(version)) == 3 && HIBYTE(LOWORD(version)) < 10;
+}
+
+static int IsVersion4(void)
+{
+    return MajorVersion() == 4;
+}
+
+// ---- command building --------------------------------------------------------------------------
+
+// Appends text to the command in buf (size bytes); 0, leaving buf as it was, when it does not fit.
+static int Append(char *buf, int size, const char *text)
+{
+    if (!text)
+        return 0;
+    int used = StrByteLength(buf);
+    int length = StrByteLength(text);
+    if (used + length + 1 > size)
+        return 0;
+    StrCopyBytes(buf + used, text, (unsigned)length + 1);
+    return 1;
+}
+
+static int AppendText(char *buf, int size, UINT id)
+{
+    return Append(buf, size, DdeLoadText(id));
+}
+
+int AppendCommonFlag(char *command, int size)
+{
+    if (IsWin32s() || IsVersion4())
+        return 0;
+    char argument[16];
+    wsprintfA(argument, COMMON_ARGUMENT_FORMAT, commonGroupFlag);
+    return Append(command, size, argument) ? 1 : -1;
+}
+
+// ---- one conversation --------------------------------------------------------------------------
+
+struct Conversation {
+    HWND client;
+    HWND server;
+    char *command;   // from the DDE client's pool, or null
+};
+
+// Sets the client up on first use and opens a conversation with the Program Manager.
+static int Open(Conversation *c)
+{
+    c->client = c->server = nullptr;
+    c->command = nullptr;
+    if (!DdeGetClient()->initialised)
+        DdeInit(dialogWindow);
+    const char *service = DdeLoadText(PROGMAN_IDS_SERVICE);
+    if (!service)
+        return 0;
+    c->client = DdeInitiate(service, service);
+    c->server = DdeServerWindow();
+    return c->client && c->server;
+}
+
+static char *NewCommand(Conversation *c)
+{
+    c->command = (char *)PoolAlloc(DdePool(), PROGMAN_COMMAND_SIZE);
+    if (c->command)
+        c->command[0] = '\0';
+    return c->command;
+}
+
+static void Close(Conversation *c)
+{
+    DdeTerminate(c->client, c->server);
+    if (c->command)
+        PoolFree(DdePool(), c->command);
+    c->command = nullptr;
+    DdeDiscardData();
+}
+
+// Sends the command built in c, or nothing when it could not be built; ends the conversation.
+static int ExecuteAndClose(Conversation *c, int built)
+{
+    int result = built ? DdeExecute(c->client, c->server, c->command) : 0;
+    Close(c);
+    return result;
+}
+
+static int AppendShowArgument(char *buf, int show)
+{
+    if (show == 1)
+        return AppendText(buf, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_SHOW1);
+    char digits[16];
+    wsprintfA(digits, "%d", show);
+    return Append(buf, PROGMAN_COMMAND_SIZE, digits);
+}
+
+int ProgmanShowGroup(const char *group, int show)
+{
+    if (show < 1 || show > 8)
+        return 0;
+    Conversation c;
+    if (!Open(&c))
+        return 0;
+    char *cmd = NewCommand(&c);
+    int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_SHOWGROUP) &&
+                Append(cmd, PROGMAN_COMMAND_SIZE, group) &&
+                AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_COMMA) &&
+                AppendShowArgument(cmd, show) &&
+                AppendCommonFlag(cmd, PROGMAN_COMMAND_SIZE) >= 0 &&
+                AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_CLOSE);
+    return ExecuteAndClose(&c, built);
+}
+
+int ProgmanDeleteGroup(const char *group)
+{
+    Conversation c;
+    if (!Open(&c))
+        return 0;
+    char *cmd = NewCommand(&c);
+    int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_DELETEGROUP) &&
+                Append(cmd, PROGMAN_COMMAND_SIZE, group) &&
+                AppendCommonFlag(cmd, PROGMAN_COMMAND_SIZE) >= 0 &&
+                AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_CLOSE);
+    return ExecuteAndClose(&c, built);
+}
+
+int ProgmanDeleteItem(const char *item)
+{
+    if (IsWindows30())
+        return 0;
+    Conversation c;
+    if (!Open(&c))
+        return 0;
+    char *cmd = NewCommand(&c);
+    // wsprintfA stops at its limit: an item name that would be cut is not sent at all.
+    int fits = StrByteLength(item) + (int)sizeof DELETEITEM_FORMAT - 3 < PROGMAN_FORMAT_LIMIT;
+    if (cmd && fits)
+        wsprintfA(cmd, DELETEITEM_FORMAT, item);
+    return ExecuteAndClose(&c, cmd && fits);
+}
+
+// ---- group list and description ----------------------------------------------------------------
+
+static int IsCommonCounterpart(const char *line, const char *group)
+{
+    char text[PROGMAN_COMMON_SIZE];
+    // A name too long for the buffer has no counterpart the program could have made.
+    if (StrByteLength(group) + COMMON_GROUP_EXTRA + 1 > PROGMAN_COMMON_SIZE)
+        return 0;
+    wsprintfA(text, COMMON_GROUP_FORMAT, group);
+    return lstrcmpiA(text, line) == 0;
+}
+
+int ProgmanHasCommonGroup(HWND client, HWND server, const char *group, long *flag)
+{
+    *flag = 0;
+    if (IsWin32s())
+        return 1;
+    if (!DdeRequest(client, server, GROUP_LIST_ITEM))
+        return 0;
+    StringList *groups = ListCreate(0);
+    if (!DdeTakeData(groups)) {
+        ListDestroy(groups);
+        return 0;
+    }
+    for (const char *line = (const char *)ListFirst(groups); line;
+         line = (const char *)ListNext(groups)) {
+        if (IsCommonCounterpart(line, group)) {
+            *flag = 1;
+            break;
+        }
+    }
+    ListDestroy(groups);
+    return 1;
+}
+
+const char *ScanField(const char *source, char *dest, int size, char delimiter)
+{
+    const char *p = source;
+    if (delimiter == '"')
+        p = StrNextChar(p);
+    int used = 0;
+    int fits = 1;
+    while (*p) {
+        const char *next = StrNextChar(p);
+        int length = (int)(next - p);
+        if (length == 1 && *p == delimiter)
+            break;
+        if (fits && used + length < size) {
+            StrCopyBytes(dest + used, p, (unsigned)length);
+            used += length;
+        } else {
+            fits = 0;
+        }
+        p = next;
+    }
+    dest[fits ? used : 0] = '\0';
+    return p;
+}
+
+// Decimal value: leading blanks and a sign allowed, stops at the first non-digit, 0 without
+// digits; a value beyond the range of a long is held at its limit.
+static long ParseCount(const char *text)
+{
+    const char *p = text;
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f')
+        p++;
+    int negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        p++;
+    long value = 0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        int digit = *p - '0';
+        if (value > (LONG_MAX - digit) / 10)
+            return negative ? LONG_MIN : LONG_MAX;
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+int ParseGroupInfo(char *path, long *count)
+{
+    const char *p = (const char *)ListFirst(DdeDataLines());
+    if (p) {
+        char scratch[PROGMAN_FIELD_SIZE];
+        p = ScanField(p, scratch, sizeof scratch, '"');
+        // Past the closing quote and the comma; a short line leaves p at its end.
+        p = StrNextChar(StrNextChar(p));
+        p = ScanField(p, path, PROGMAN_PATH_SIZE, ',');
+        p = StrNextChar(p);
+        ScanField(p, scratch, sizeof scratch, ',');
+        *count = ParseCount(scratch);
+    }
+    DdeDiscardData();
+    return 1;
+}
+
+int ProgmanQueryGroup(const char *group, char *path, long *count, long *common)
+{
+    if (IsWindows30())
+        return 0;
+    Conversation c;
+    if (!Open(&c))
+        return 0;
+    if (!ProgmanHasCommonGroup(c.client, c.server, group, common) ||
+        !DdeRequest(c.client, c.server, group)) {
+        DdeTerminate(c.client, c.server);
+        return 0;
+    }
+    ParseGroupInfo(path, count);
+    Close(&c);
+    return 1;
+}

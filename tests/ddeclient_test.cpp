@@ -1,0 +1,342 @@
+// The DDE client against the Program Manager stand-in running as a separate process.
+#include "dde/ddeclient.h"
+
+#include <dde.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/strlist.h"
+#include "progman/server_control.h"
+#include "tests/dbcs.h"
+
+using progman_test::DialogStandIn;
+using progman_test::PumpFor;
+using progman_test::ServerProcess;
+
+namespace {
+
+const char GROUPS[] = "Juegos\tC:\\WINDOWS\\JUEGOS.GRP\tSolitario\tBuscaminas\r\n"
+                      "Accesorios\tC:\\WINDOWS\\ACCESORI.GRP\tReloj\r\n"
+                      "Inicio\tC:\\WINDOWS\\INICIO.GRP\r\n";
+
+void EnsureClient()
+{
+    if (!DdeGetClient()->initialised) {
+        ASSERT_EQ(1, DdeInit(DialogStandIn()));
+    }
+}
+
+std::vector<std::string> TakeLines()
+{
+    std::vector<std::string> lines;
+    StringList *list = ListCreate(0);
+    if (DdeTakeData(list))
+        for (char *l = (char *)ListFirst(list); l; l = (char *)ListNext(list))
+            lines.push_back(l);
+    ListDestroy(list);
+    return lines;
+}
+
+// Opens a conversation and checks that the stand-in, not another Program Manager, answered.
+HWND Connect(const ServerProcess &server)
+{
+    HWND client = DdeInitiate("PROGMAN", "PROGMAN");
+    EXPECT_EQ(DdeGetClient()->clientWindow, client);
+    EXPECT_EQ(server.Window(), DdeServerWindow()) << "another server answered last";
+    return client;
+}
+
+class DdeClientTest : public ::testing::Test {
+protected:
+    void SetUp() override { EnsureClient(); }
+};
+
+TEST_F(DdeClientTest, ClientWindowIsHiddenChildOfTheDialog)
+{
+    HWND w = DdeGetClient()->clientWindow;
+    ASSERT_TRUE(IsWindow(w));
+    char name[64];
+    GetClassNameA(w, name, sizeof name);
+    EXPECT_STREQ("DDEClientWndClass", name);
+    GetWindowTextA(w, name, sizeof name);
+    EXPECT_STREQ("ClientDDE", name);
+    EXPECT_EQ(DialogStandIn(), GetParent(w));
+    LONG_PTR style = GetWindowLongPtrA(w, GWL_STYLE);
+    EXPECT_TRUE(style & WS_CHILD);
+    EXPECT_FALSE(style & WS_VISIBLE);
+}
+
+TEST_F(DdeClientTest, RequestAnsweredByDataLeavesItsLinesInOrder)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({}, GROUPS));
+    HWND client = Connect(server);
+    ASSERT_EQ(1, DdeRequest(client, server.Window(), "PROGMAN"));
+    EXPECT_EQ((std::vector<std::string>{"Juegos", "Accesorios", "Inicio"}), TakeLines());
+    EXPECT_EQ(0, DdeTakeData(ListCreate(0))) << "the lines were handed over once";
+    DdeTerminate(client, server.Window());
+    std::vector<std::string> journal = server.Journal();
+    journal.resize(2);
+    EXPECT_EQ((std::vector<std::string>{"INITIATE PROGMAN PROGMAN -> ACK",
+                                        "REQUEST PROGMAN format=1 -> DATA"}),
+              journal);
+}
+
+// The text as the server sends it, through the real exchange, and the lines the client keeps.
+TEST_F(DdeClientTest, ReceivedTextIsCutIntoLinesAtCarriageReturns)
+{
+    struct Case {
+        const char *reply;   // server escapes
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"a\\r\\nb\\r\\n", {"a", "b"}},
+        {"a\\r\\nb", {"a", "b"}},
+        {"a\\rb\\r", {"a", "b"}},
+        {"a\\r\\n\\r\\nb", {"a", "\r\nb"}},        // an empty line joins the next one
+        {"a\\nb", {"a\nb"}},                      // LF alone does not end a line
+        {"\\r\\n", {"\r\n"}},
+    };
+    std::vector<std::string> options;
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++)
+        options.push_back("--reply ITEM" + std::to_string(i) + "=" + cases[i].reply);
+    ServerProcess server;
+    ASSERT_TRUE(server.Start(options));
+    HWND client = Connect(server);
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+        ASSERT_EQ(1, DdeRequest(client, server.Window(), ("ITEM" + std::to_string(i)).c_str()));
+        EXPECT_EQ(cases[i].lines, TakeLines()) << "reply " << cases[i].reply;
+    }
+    DdeTerminate(client, server.Window());
+}
+
+TEST_F(DdeClientTest, StoredTextWithoutLinesGivesAnEmptyList)
+{
+    ASSERT_EQ(1, DdeStoreData(""));
+    ASSERT_NE(nullptr, DdeDataLines());
+    EXPECT_EQ(0, ListCount(DdeDataLines()));
+    EXPECT_EQ(1, DdeDiscardData());
+    EXPECT_EQ(nullptr, DdeDataLines());
+    EXPECT_EQ(0, DdeTakeData(ListCreate(0)));
+}
+
+TEST_F(DdeClientTest, DbcsCarriageReturnAsTrailByteDoesNotEndALine)
+{
+    REQUIRE_DBCS();
+    // 0x83 is a lead byte in code page 932: CharNextA takes the byte after it as its trail.
+    ASSERT_EQ(1, DdeStoreData("\x83\r" "x\r\ny"));
+    EXPECT_EQ((std::vector<std::string>{"\x83\rx", "y"}), TakeLines());
+}
+
+TEST_F(DdeClientTest, NegativeAcknowledgementEndsRequestWithoutWaiting)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--nack-request"}, GROUPS));
+    HWND client = Connect(server);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(0, DdeRequest(client, server.Window(), "Juegos"));
+    EXPECT_LT(GetTickCount() - start, 3000u) << "the refusal was not taken as the answer";
+    EXPECT_EQ(0, DdeGetClient()->negativeAck);
+    EXPECT_EQ(0, DdeGetClient()->waitingAck);
+    EXPECT_EQ(nullptr, DdeDataLines());
+    DdeTerminate(client, server.Window());
+}
+
+TEST_F(DdeClientTest, UnknownItemIsRefusedByTheServer)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({}, GROUPS));
+    HWND client = Connect(server);
+    EXPECT_EQ(0, DdeRequest(client, server.Window(), "Ninguno"));
+    EXPECT_EQ(1, DdeRequest(client, server.Window(), "juegos")) << "names in any letter case";
+    DdeDiscardData();
+    DdeTerminate(client, server.Window());
+}
+
+TEST_F(DdeClientTest, LateAnswerWithinTheTimeLimitArrives)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--late 1500"}, GROUPS));
+    HWND client = Connect(server);
+    DWORD start = GetTickCount();
+    ASSERT_EQ(1, DdeRequest(client, server.Window(), "PROGMAN"));
+    EXPECT_GE(GetTickCount() - start, 1400u);
+    EXPECT_EQ(3u, TakeLines().size());
+    EXPECT_EQ(1, DdeExecute(client, server.Window(), "[ShowGroup(Juegos,1)]"));
+    EXPECT_GE(GetTickCount() - start, 2900u);
+    DdeTerminate(client, server.Window());
+}
+
+// Text data that asks for an acknowledgement gets a positive one; the block, released to the
+// client or kept by the server, is read the same way.
+TEST_F(DdeClientTest, TextDataIsAcknowledgedWhenTheServerAsks)
+{
+    for (const char *keep : {"", "--keep"}) {
+        ServerProcess server;
+        ASSERT_TRUE(server.Start({"--ackreq", keep}, GROUPS));
+        HWND client = Connect(server);
+        ASSERT_EQ(1, DdeRequest(client, server.Window(), "PROGMAN"));
+        EXPECT_EQ(3u, TakeLines().size());
+        EXPECT_TRUE(server.WaitForJournalLine("ACK 8000 PROGMAN", 3000)) << keep;
+        DdeTerminate(client, server.Window());
+    }
+}
+
+// Data in another format is refused with a negative acknowledgement, and nothing is kept. The
+// request is posted by hand so that the test need not sit out the request's time limit.
+TEST_F(DdeClientTest, NonTextDataIsRefused)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--binary"}, GROUPS));
+    HWND client = Connect(server);
+    DdeDiscardData();
+    ATOM item = GlobalAddAtomA("PROGMAN");
+    ASSERT_TRUE(PostMessageA(server.Window(), WM_DDE_REQUEST, (WPARAM)client,
+                             PackDDElParam(WM_DDE_REQUEST, CF_TEXT, item)));
+    EXPECT_TRUE(server.WaitForJournalLine("ACK 0000 PROGMAN", 5000));
+    GlobalDeleteAtom(item);
+    EXPECT_EQ(nullptr, DdeDataLines());
+    DdeTerminate(client, server.Window());
+}
+
+TEST_F(DdeClientTest, ExecuteAnsweredNegativelyStillReturnsOne)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--nack-execute"}, GROUPS));
+    HWND client = Connect(server);
+    EXPECT_EQ(1, DdeExecute(client, server.Window(), "[ShowGroup(Juegos,1)]"));
+    EXPECT_EQ(0, DdeGetClient()->negativeAck);
+    EXPECT_EQ(0, DdeGetClient()->waitingAck);
+    DdeTerminate(client, server.Window());
+    EXPECT_EQ(1u, server.JournalOf("EXECUTE [ShowGroup(Juegos,1)] -> NACK").size());
+}
+
+TEST_F(DdeClientTest, ExecuteReusesItsCommandBlock)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({}, GROUPS));
+    HWND client = Connect(server);
+    ASSERT_EQ(1, DdeExecute(client, server.Window(), "[ShowGroup(Juegos,1)]"));
+    HGLOBAL block = DdeGetClient()->commandMemory;
+    ASSERT_NE(nullptr, block);
+    ASSERT_EQ(1, DdeExecute(client, server.Window(), "[DeleteItem(Solitario)]"));
+    EXPECT_EQ(block, DdeGetClient()->commandMemory);
+    // A command larger than the block is refused, not cut.
+    std::string huge = "[DeleteItem(" + std::string(9000, 'x') + ")]";
+    EXPECT_EQ(0, DdeExecute(client, server.Window(), huge.c_str()));
+    EXPECT_EQ(0, DdeGetClient()->waitingAck);
+    DdeTerminate(client, server.Window());
+    EXPECT_EQ((std::vector<std::string>{"EXECUTE [ShowGroup(Juegos,1)] -> ACK",
+                                        "EXECUTE [DeleteItem(Solitario)] -> ACK"}),
+              server.JournalOf("EXECUTE"));
+}
+
+TEST_F(DdeClientTest, SilentServerTimesOutWithFlagsCleared)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--silent"}, GROUPS));
+    HWND client = Connect(server);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(0, DdeRequest(client, server.Window(), "PROGMAN"));
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, DDE_TIMEOUT_MS);
+    EXPECT_LT(elapsed, DDE_TIMEOUT_MS + 2000);
+    EXPECT_EQ(0, DdeGetClient()->waitingAck);
+    EXPECT_EQ(0, DdeGetClient()->waitingData);
+    EXPECT_EQ(0, DdeGetClient()->negativeAck);
+    DdeTerminate(client, server.Window());
+    EXPECT_EQ(1u, server.JournalOf("REQUEST PROGMAN format=1 -> NONE").size());
+}
+
+TEST_F(DdeClientTest, ServerAnswerToOurTerminateIsNotAnsweredAgain)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({}, GROUPS));
+    HWND client = Connect(server);
+    DdeTerminate(client, server.Window());
+    ASSERT_TRUE(server.WaitForJournalLine("TERMINATE -> TERMINATE", 3000));
+    PumpFor(500);
+    EXPECT_EQ(1u, server.JournalOf("TERMINATE").size()) << "the client answered an answer";
+}
+
+// The program opens its next conversation at once; the answer to the last terminate then comes in
+// during the next exchange and must not be taken for the server ending the new conversation.
+TEST_F(DdeClientTest, LateAnswerToTerminateInTheNextConversationIsNotAnswered)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({}, GROUPS));
+    HWND client = Connect(server);
+    DdeTerminate(client, server.Window());
+    client = Connect(server);
+    ASSERT_EQ(1, DdeRequest(client, server.Window(), "PROGMAN"));
+    DdeDiscardData();
+    DdeTerminate(client, server.Window());
+    PumpFor(500);
+    EXPECT_EQ(2u, server.JournalOf("TERMINATE").size()) << "the client answered an answer";
+}
+
+TEST_F(DdeClientTest, TerminateFromTheServerIsAnswered)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--hangup"}, GROUPS));
+    HWND client = Connect(server);
+    EXPECT_EQ(1, DdeExecute(client, server.Window(), "[ShowGroup(Juegos,1)]"));
+    EXPECT_TRUE(server.WaitForJournalLine("TERMINATE", 3000))
+        << "the server's terminate got no answer";
+}
+
+TEST_F(DdeClientTest, InitiateNobodyAnswersKeepsTheEarlierServer)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({}, GROUPS));
+    HWND client = Connect(server);
+    DdeTerminate(client, server.Window());
+    EXPECT_EQ(client, DdeInitiate("NoSuchService", "NoSuchTopic"));
+    EXPECT_EQ(server.Window(), DdeServerWindow());
+}
+
+// A broadcast reaches top-level windows from the top of the z-order down; the client keeps the
+// last server to answer. The stand-in relies on this to win over Wine's own Program Manager.
+TEST_F(DdeClientTest, LastServerToAnswerTheInitiateIsKept)
+{
+    ServerProcess top, bottom;
+    ASSERT_TRUE(top.Start({"--top"}, GROUPS));
+    ASSERT_TRUE(bottom.Start({}, GROUPS));
+    HWND client = DdeInitiate("PROGMAN", "PROGMAN");
+    EXPECT_EQ(bottom.Window(), DdeServerWindow());
+    EXPECT_EQ(1u, top.JournalOf("INITIATE PROGMAN PROGMAN -> ACK").size());
+    DdeTerminate(client, bottom.Window());
+    DdeTerminate(client, top.Window());
+}
+
+TEST_F(DdeClientTest, TextsRotateThroughThreeBuffers)
+{
+    char *a = DdeLoadText(322);
+    char *b = DdeLoadText(324);
+    char *c = DdeLoadText(325);
+    ASSERT_TRUE(a && b && c);
+    EXPECT_STREQ("PROGMAN", a);
+    EXPECT_STREQ(")]", b);
+    EXPECT_STREQ("[ShowGroup(", c);
+    EXPECT_TRUE(a != b && b != c && a != c);
+    EXPECT_EQ(a, DdeLoadText(329)) << "the fourth load reuses the first buffer";
+    EXPECT_STREQ(",", a);
+    EXPECT_EQ(nullptr, DdeLoadText(9999));
+}
+
+TEST_F(DdeClientTest, PumpDispatchesAndPutsQuitBack)
+{
+    HWND dialog = DialogStandIn();
+    PostMessageA(dialog, WM_NULL, 0, 0);
+    EXPECT_EQ(0, PumpMessages(DDE_PUMP_ALL));
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, dialog, 0, 0, PM_NOREMOVE)) << "waiting messages remain";
+    PostQuitMessage(0);
+    EXPECT_EQ(PUMP_QUIT, PumpMessages(DDE_PUMP_ALL));
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+        << "the quit request must stay for the main loop";
+    EXPECT_EQ(0, PumpMessages(DDE_PUMP_ALL));
+}
+
+}  // namespace

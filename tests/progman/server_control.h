@@ -1,0 +1,244 @@
+// Starts and stops the Program Manager stand-in (progman_server.exe, beside this directory's
+// CMakeLists) for the DDE tests, and reads its journal and state files.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dde/ddeclient.h"
+
+namespace progman_test {
+
+inline std::string ExeDirectory()
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path, n);
+    return dir.substr(0, dir.find_last_of("\\/"));
+}
+
+inline std::string ReadFileText(const std::string &file)
+{
+    std::string text;
+    HANDLE f = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                           FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return text;
+    char buf[4096];
+    DWORD got = 0;
+    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got)
+        text.append(buf, got);
+    CloseHandle(f);
+    return text;
+}
+
+inline void WriteFileText(const std::string &file, const std::string &text)
+{
+    HANDLE f = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD put = 0;
+    WriteFile(f, text.data(), (DWORD)text.size(), &put, nullptr);
+    CloseHandle(f);
+}
+
+inline std::vector<std::string> SplitLines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+// Journal lines as expected: commands exactly, the rest (item names from the global atom table,
+// which keeps the first spelling of a name it holds) in any letter case.
+inline ::testing::AssertionResult SameJournal(const std::vector<std::string> &expected,
+                                              const std::vector<std::string> &actual)
+{
+    bool same = expected.size() == actual.size();
+    for (size_t i = 0; same && i < expected.size(); i++) {
+        if (expected[i].rfind("EXECUTE", 0) == 0)
+            same = expected[i] == actual[i];
+        else
+            same = lstrcmpiA(expected[i].c_str(), actual[i].c_str()) == 0;
+    }
+    if (same)
+        return ::testing::AssertionSuccess();
+    ::testing::AssertionResult failure = ::testing::AssertionFailure();
+    failure << "journal differs; expected:";
+    for (const std::string &l : expected)
+        failure << "\n  " << l;
+    failure << "\nactual:";
+    for (const std::string &l : actual)
+        failure << "\n  " << l;
+    return failure;
+}
+
+// The hidden top-level window that stands in for the progress dialog, parent of the client's
+// window; made once per process, as the dialog outlives every conversation.
+inline HWND DialogStandIn()
+{
+    static HWND dialog;
+    if (!dialog) {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "DdeTestDialog";
+        RegisterClassA(&wc);
+        dialog = CreateWindowExA(0, wc.lpszClassName, "DDE test dialog", WS_OVERLAPPED, 0, 0,
+                                 100, 100, nullptr, nullptr, wc.hInstance, nullptr);
+    }
+    return dialog;
+}
+
+// Services the queue for ms milliseconds (late server messages reach the client window).
+inline void PumpFor(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        PumpMessages(DDE_PUMP_ALL);
+        Sleep(5);
+    }
+}
+
+class ServerProcess {
+public:
+    ServerProcess() = default;
+    ServerProcess(const ServerProcess &) = delete;
+    ServerProcess &operator=(const ServerProcess &) = delete;
+    ~ServerProcess() { Stop(); }
+
+    // groups: seed lines "name<TAB>group file<TAB>item...". Returns false with a message.
+    ::testing::AssertionResult Start(const std::vector<std::string> &options,
+                                     const std::string &groups = "")
+    {
+        static int counter;
+        char unique[64];
+        wsprintfA(unique, "TestProgman-%lu-%d", GetCurrentProcessId(), ++counter);
+        title_ = unique;
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        dir_ = std::string(temp) + unique;
+        CreateDirectoryA(dir_.c_str(), nullptr);
+        journal_ = dir_ + "\\journal.txt";
+        state_ = dir_ + "\\state.txt";
+        std::string seed = dir_ + "\\groups.txt";
+        // Process ids come round again: a run that was cut short may have left its files.
+        DeleteFileA(journal_.c_str());
+        DeleteFileA(state_.c_str());
+        WriteFileText(seed, groups);
+        std::string exe = ExeDirectory() + "\\progman\\progman_server.exe";
+        std::string cmd = "\"" + exe + "\" --title " + title_ + " --journal \"" + journal_ +
+                          "\" --state \"" + state_ + "\" --groups \"" + seed + "\"";
+        for (const std::string &o : options)
+            cmd += " " + o;
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        std::vector<char> line(cmd.begin(), cmd.end());
+        line.push_back('\0');
+        if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                            nullptr, nullptr, &si, &pi_))
+            return ::testing::AssertionFailure() << "cannot start " << exe << ": "
+                                                 << GetLastError();
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < 10000) {
+            if (ReadFileText(journal_).find("READY") != std::string::npos) {
+                window_ = FindWindowA("TestProgmanServer", title_.c_str());
+                if (window_)
+                    return ::testing::AssertionSuccess();
+            }
+            if (WaitForSingleObject(pi_.hProcess, 20) == WAIT_OBJECT_0)
+                return ::testing::AssertionFailure() << "the test server exited at start";
+        }
+        return ::testing::AssertionFailure() << "the test server did not come up";
+    }
+
+    void Stop()
+    {
+        if (!pi_.hProcess)
+            return;
+        if (window_)
+            PostMessageA(window_, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(pi_.hProcess, 5000) != WAIT_OBJECT_0)
+            TerminateProcess(pi_.hProcess, 1);
+        CloseHandle(pi_.hProcess);
+        CloseHandle(pi_.hThread);
+        pi_ = {};
+        window_ = nullptr;
+        DeleteFileA(journal_.c_str());
+        DeleteFileA(state_.c_str());
+        DeleteFileA((dir_ + "\\groups.txt").c_str());
+        RemoveDirectoryA(dir_.c_str());
+    }
+
+    HWND Window() const { return window_; }
+
+    // Every message the server received, without its start line.
+    std::vector<std::string> Journal() const
+    {
+        std::vector<std::string> lines = SplitLines(ReadFileText(journal_));
+        if (!lines.empty() && lines[0].rfind("READY", 0) == 0)
+            lines.erase(lines.begin());
+        return lines;
+    }
+
+    // The server's start line: "READY acp=" and its ANSI code page.
+    std::string StartLine() const
+    {
+        std::vector<std::string> lines = SplitLines(ReadFileText(journal_));
+        return lines.empty() ? std::string() : lines[0];
+    }
+
+    // Journal lines beginning with prefix.
+    std::vector<std::string> JournalOf(const std::string &prefix) const
+    {
+        std::vector<std::string> out;
+        for (const std::string &l : Journal())
+            if (l.rfind(prefix, 0) == 0)
+                out.push_back(l);
+        return out;
+    }
+
+    // Services the client's queue until the journal holds a line equal to line, or ms pass.
+    bool WaitForJournalLine(const std::string &line, DWORD ms) const
+    {
+        DWORD start = GetTickCount();
+        do {
+            for (const std::string &l : Journal())
+                if (l == line)
+                    return true;
+            PumpMessages(DDE_PUMP_ALL);
+            Sleep(10);
+        } while (GetTickCount() - start < ms);
+        return false;
+    }
+
+    // Services the client's queue until the journal holds count lines beginning with prefix.
+    bool WaitForCount(const std::string &prefix, size_t count, DWORD ms) const
+    {
+        DWORD start = GetTickCount();
+        while (JournalOf(prefix).size() < count && GetTickCount() - start < ms) {
+            PumpMessages(DDE_PUMP_ALL);
+            Sleep(10);
+        }
+        return JournalOf(prefix).size() == count;
+    }
+
+    // The server's groups after its last command: "active=NAME", then one line per group.
+    std::vector<std::string> State() const { return SplitLines(ReadFileText(state_)); }
+
+private:
+    PROCESS_INFORMATION pi_ = {};
+    HWND window_ = nullptr;
+    std::string title_, dir_, journal_, state_;
+};
+
+}  // namespace progman_test
