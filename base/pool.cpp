@@ -158,6 +158,7 @@ static void PoolReleaseSegment(SegmentDescriptor *d)
 
 static unsigned char *PoolSearch(int pool, unsigned size, int *err)
 {
+    *err = 0;   // a pool whose segments were all released has nothing to search
     for (SegmentDescriptor *d = PoolFirstSegment(&poolTable[pool]); d; d = PoolNextSegment(d)) {
         unsigned char *p;
         *err = SegSearch(d, size, &p);
