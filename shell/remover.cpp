@@ -140,11 +140,13 @@ static int ConfirmUninstall(void)
 }
 
 // Shows the splash for at least SPLASH_MIN_MS without handling messages; 0 when it failed.
+// The time counts from the moment the window is up and painted, so that building the picture
+// never shortens what the user sees.
 static int PresentSplash(void)
 {
-    DWORD start = GetTickCount();
     if (!ShowSplash(shell.instance))
         return 0;
+    DWORD start = GetTickCount();
     for (;;) {
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= SPLASH_MIN_MS)

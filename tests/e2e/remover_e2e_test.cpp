@@ -1,0 +1,642 @@
+// remover.exe end to end: the real program started as a child process under Wine, on an
+// installation built in the test prefix, answered and watched from outside like a user would.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../engine_fixture.h"
+#include "../progman/server_control.h"
+#include "remover_harness.h"
+
+using namespace e2e;
+using enginetest::Bare;
+using enginetest::DeleteTree;
+using enginetest::DeleteValue;
+using enginetest::GetValue;
+using enginetest::KeyExists;
+using enginetest::List;
+using enginetest::Rec;
+using enginetest::SetDword;
+using enginetest::SetString;
+using enginetest::Text;
+
+namespace {
+
+const wchar_t TITLE[] = L"Desinstalación de Parlomatic";
+const wchar_t CONFIRM_TEXT[] = L"Desinstalar el programa y todos sus componentes";
+const wchar_t DONE_TEXT[] = L"La desintalación no será completa hasta que vuelva a iniciar Windows.";
+const wchar_t ERROR_CAPTION[] = L"Uninstall";
+const wchar_t INTERNAL_ERROR_TEXT[] = L"Error interno Nº -6.";
+const wchar_t NO_LOG_EMPTY_TEXT[] =
+    L"Unable to locate the installation log file ''.  Uninstallation will not continue.";
+const char UNINSTALL_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char APP_PATHS_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+const char SHARED_DLLS_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const char SHELL_FOLDERS_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char HKCU_ROOT[] = "-2147483647;";
+const char HKLM_ROOT[] = "-2147483646;";
+
+// Automatic runs start on the third tick of a 1500 ms timer; deletion ends on the eighth.
+constexpr DWORD THIRD_TICK_MS = 4500;
+constexpr DWORD EIGHTH_TICK_MS = 12000;
+constexpr DWORD TICK_MS = 1500;
+constexpr int IDC_MESSAGE = 701;
+constexpr int IDC_BAR = 711;
+
+std::string RemoverExe()
+{
+    return UnixToWine(REMOVER_EXE);
+}
+
+std::string ShotPath(const std::string &name)
+{
+    return std::string(REMOVER_SCREENSHOT_DIR) + "/" + name;
+}
+
+enum class Items { StartMenu, Progman, None };
+
+// An installed product and its log: files, a shared file counted once, a directory tree, program
+// items (Start Menu shortcuts, Program Manager items or none), the product key, an App Paths key,
+// the Uninstall entry, a key of the user's and a value beside one the user keeps.
+class Installation {
+public:
+    Installation(const std::string &dirName, Items items) : items_(items)
+    {
+        dir = "C:\\" + dirName;
+        lessons = dir + "\\lecciones";
+        log = dir + "\\install.log";
+        shared = SystemDir() + "\\parloe2e.dll";
+        programs = "C:\\" + dirName + " Programas";
+        groupDir = programs + "\\" + GROUP;
+        savedPrograms = GetValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
+    }
+
+    ~Installation()
+    {
+        for (const std::string &f : Files())
+            DeleteFileA(f.c_str());
+        DeleteFileA(log.c_str());
+        DeleteFileA(shared.c_str());
+        DeleteFileA((groupDir + "\\Parlomatic.lnk").c_str());
+        DeleteFileA((groupDir + "\\Leeme.lnk").c_str());
+        RemoveDirectoryA(groupDir.c_str());
+        RemoveDirectoryA(programs.c_str());
+        RemoveDirectoryA(lessons.c_str());
+        RemoveDirectoryA(dir.c_str());
+        if (savedPrograms == "<missing>")
+            DeleteValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
+        else
+            SetString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", savedPrograms);
+        DeleteTree(HKEY_LOCAL_MACHINE, "Software\\" + std::string(COMPANY));
+        DeleteTree(HKEY_LOCAL_MACHINE, std::string(APP_PATHS_KEY) + APP);
+        DeleteTree(HKEY_LOCAL_MACHINE, UninstallEntry());
+        DeleteTree(HKEY_CURRENT_USER, USER_KEY);
+        DeleteTree(HKEY_CURRENT_USER, VALUES_KEY);
+        DeleteValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared);
+    }
+
+    static constexpr const char *COMPANY = "ParloE2E Co";
+    static constexpr const char *APP = "parloe2e.exe";
+    static constexpr const char *UNINSTALL_NAME = "ParlomaticE2E";
+    static constexpr const char *DISPLAY_NAME = "Parlomatic E2E";
+    static constexpr const char *GROUP = "Parlomatic E2E";
+    static constexpr const char *USER_KEY = "Software\\ParloE2E Usuario";
+    static constexpr const char *VALUES_KEY = "Software\\ParloE2E Valores";
+
+    std::string ProductKey() const { return "Software\\" + std::string(COMPANY) + "\\Parlomatic\\1.0"; }
+    std::string UninstallEntry() const { return std::string(UNINSTALL_KEY) + UNINSTALL_NAME; }
+
+    std::vector<std::string> Files() const
+    {
+        return {dir + "\\parloe2e.exe", dir + "\\leeme.txt", lessons + "\\leccion1.dat"};
+    }
+
+    // The progman server's seed line for the product's group.
+    std::string ProgmanSeed() const
+    {
+        return std::string(GROUP) + "\tparloe2e.grp\tParlomatic\tLeeme\r\n";
+    }
+
+    std::vector<Rec> Records() const
+    {
+        std::vector<Rec> r;
+        for (const std::string &f : Files())
+            r.push_back(Text("CF", f));
+        r.push_back(List("CSF", {shared, shared}));
+        if (items_ != Items::None) {
+            r.push_back(List("API", {GROUP, "Parlomatic"}));
+            r.push_back(List("API", {GROUP, "Leeme"}));
+            r.push_back(Text("CPG", GROUP));
+        }
+        r.push_back(Text("CDR", dir));
+        r.push_back(Text("CDR", lessons));
+        r.push_back(Text("CRK", std::string(HKCU_ROOT) + "\\" + USER_KEY + "\\"));
+        r.push_back(List("SRK", {std::string(HKCU_ROOT) + VALUES_KEY, "Idioma"}));
+        r.push_back(Bare("URK"));
+        r.push_back(Bare("MRK"));
+        for (const Rec &e : extra)
+            r.push_back(e);
+        return r;
+    }
+
+    bool Build()
+    {
+        bool ok = CreateDirectoryA(dir.c_str(), nullptr) &&
+                  CreateDirectoryA(lessons.c_str(), nullptr);
+        for (const std::string &f : Files())
+            ok = ok && testfs::WriteBytes(f, "contenido");
+        ok = ok && testfs::WriteBytes(shared, "dll") &&
+             SetDword(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared, 1);
+        if (items_ == Items::StartMenu) {
+            ok = ok && CreateDirectoryA(programs.c_str(), nullptr) &&
+                 CreateDirectoryA(groupDir.c_str(), nullptr) &&
+                 testfs::WriteBytes(groupDir + "\\Parlomatic.lnk", "lnk") &&
+                 testfs::WriteBytes(groupDir + "\\Leeme.lnk", "lnk") &&
+                 SetString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", programs);
+        }
+        ok = ok && SetString(HKEY_LOCAL_MACHINE, ProductKey(), "Ruta", dir) &&
+             SetString(HKEY_LOCAL_MACHINE, std::string(APP_PATHS_KEY) + APP, "",
+                       dir + "\\parloe2e.exe") &&
+             SetString(HKEY_LOCAL_MACHINE, UninstallEntry(), "DisplayName", DISPLAY_NAME) &&
+             SetString(HKEY_LOCAL_MACHINE, UninstallEntry(), "UninstallString", "instalado") &&
+             SetString(HKEY_CURRENT_USER, std::string(USER_KEY) + "\\Prefs", "Voz", "alta") &&
+             SetString(HKEY_CURRENT_USER, VALUES_KEY, "Idioma", "es") &&
+             SetString(HKEY_CURRENT_USER, VALUES_KEY, "Otro", "queda");
+        std::map<int, std::string> items = {{ITEM_PRODUCT_KEY, "Parlomatic"},
+                                            {ITEM_VERSION_KEY, "1.0"},
+                                            {ITEM_COMPANY_KEY, COMPANY},
+                                            {ITEM_APP_PATH, APP},
+                                            {ITEM_UNINSTALL_KEY, UNINSTALL_NAME}};
+        return ok && enginetest::WriteLog(log, items, Records());
+    }
+
+    // What the installation owns that is still there. Registration checks are left out when
+    // registration is false (Win32s keeps it).
+    std::vector<std::string> Remaining(bool registration = true) const
+    {
+        std::vector<std::string> left;
+        for (const std::string &p : Files())
+            if (Exists(p))
+                left.push_back(p);
+        for (const std::string &p : {log, shared, lessons, dir, groupDir})
+            if (Exists(p))
+                left.push_back(p);
+        if (GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared) != "<missing>")
+            left.push_back("SharedDLLs count of " + shared);
+        if (KeyExists(HKEY_CURRENT_USER, USER_KEY))
+            left.push_back(std::string("HKCU\\") + USER_KEY);
+        if (GetValue(HKEY_CURRENT_USER, VALUES_KEY, "Idioma") != "<missing>")
+            left.push_back("value Idioma");
+        if (registration) {
+            for (const std::string &k : {"Software\\" + std::string(COMPANY),
+                                         std::string(APP_PATHS_KEY) + APP, UninstallEntry()})
+                if (KeyExists(HKEY_LOCAL_MACHINE, k))
+                    left.push_back("HKLM\\" + k);
+        }
+        return left;
+    }
+
+    // What should be there before a removal and is not.
+    std::vector<std::string> Missing() const
+    {
+        std::vector<std::string> missing;
+        for (const std::string &p : Files())
+            if (!Exists(p))
+                missing.push_back(p);
+        for (const std::string &p : {log, shared})
+            if (!Exists(p))
+                missing.push_back(p);
+        if (items_ == Items::StartMenu && !Exists(groupDir + "\\Parlomatic.lnk"))
+            missing.push_back(groupDir + "\\Parlomatic.lnk");
+        for (const std::string &k : {ProductKey(), std::string(APP_PATHS_KEY) + APP,
+                                     UninstallEntry()})
+            if (!KeyExists(HKEY_LOCAL_MACHINE, k))
+                missing.push_back("HKLM\\" + k);
+        if (!KeyExists(HKEY_CURRENT_USER, USER_KEY))
+            missing.push_back(std::string("HKCU\\") + USER_KEY);
+        return missing;
+    }
+
+    std::string RegisteredUninstallString() const
+    {
+        return GetValue(HKEY_LOCAL_MACHINE, UninstallEntry(), "UninstallString");
+    }
+
+    std::string dir, lessons, log, shared, programs, groupDir, savedPrograms;
+    std::vector<Rec> extra;  // records added to the log behind the usual ones
+
+private:
+    Items items_;
+};
+
+const std::vector<std::string> NOTHING;
+
+// Every test: a display (remover's windows need one), and no temporary file of remover left in
+// the Windows directory before or after.
+class RemoverTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!HaveDisplay())
+            GTEST_SKIP() << "remover's windows need an X display (run under scripts/ctest-wine)";
+        ASSERT_EQ(NOTHING, LeftoverTempFiles()) << "left by an earlier run";
+    }
+    void TearDown() override
+    {
+        if (!HaveDisplay())
+            return;
+        EXPECT_EQ(NOTHING, LeftoverTempFiles()) << "remover left temporary files behind";
+        for (const std::string &name : LeftoverTempFiles())
+            DeleteFileA((WindowsDir() + name).c_str());
+    }
+
+    static HWND FindConfirmation(DWORD pid) { return FindProcessWindow(pid, L"#32770", TITLE); }
+    static HWND FindSplash(DWORD pid) { return FindProcessWindow(pid, L"DeKvAbtClsName"); }
+    static HWND FindDialog(DWORD pid)
+    {
+        for (HWND w : ProcessWindows(pid, true))
+            if (ClassName(w) == L"#32770" && GetDlgItem(w, IDC_BAR))
+                return w;
+        return nullptr;
+    }
+
+    // Answers the confirmation box with Yes, watches the splash go by, and returns the progress
+    // dialog once its OK button is enabled (null on failure, with the reason recorded).
+    HWND ConfirmAndWaitForFinish(Remover &r, const char *splashShot = nullptr)
+    {
+        HWND box = r.WaitForWindow(FindConfirmation, 20000);
+        EXPECT_TRUE(box) << "no confirmation box";
+        if (!box)
+            return nullptr;
+        EXPECT_EQ(CONFIRM_TEXT, MessageBoxText(box));
+        Press(box, IDYES);
+        HWND splash = r.WaitForWindow(FindSplash, 5000);
+        DWORD appeared = GetTickCount();
+        EXPECT_TRUE(splash) << "no splash window";
+        if (splash) {
+            RECT rc;
+            GetWindowRect(splash, &rc);
+            EXPECT_EQ(442, rc.right - rc.left) << "the 440-pixel picture and its border";
+            EXPECT_EQ(242, rc.bottom - rc.top);
+            EXPECT_EQ((GetSystemMetrics(SM_CXSCREEN) - 442) / 2, rc.left) << "centred";
+            EXPECT_EQ((GetSystemMetrics(SM_CYSCREEN) - 242) / 2, rc.top);
+            EXPECT_TRUE(GetWindowLongA(splash, GWL_EXSTYLE) & WS_EX_TOPMOST);
+            EXPECT_FALSE(Exists(WindowsDir() + "_bmp23_.bm_")) << "the picture file outlived loading";
+            if (splashShot) {
+                EXPECT_TRUE(Screenshot(ShotPath(splashShot)));
+            }
+            while (IsWindow(splash) && IsWindowVisible(splash) && GetTickCount() - appeared < 10000)
+                Sleep(5);
+            EXPECT_GE(GetTickCount() - appeared, 1950u) << "the splash must stay up for 2 s";
+        }
+        HWND dialog = r.WaitForWindow(FindDialog, 10000);
+        EXPECT_TRUE(dialog) << "no progress dialog";
+        if (!dialog)
+            return nullptr;
+        EXPECT_TRUE(splash == nullptr || !IsWindow(splash)) << "splash still there with the dialog";
+        HWND ok = GetDlgItem(dialog, IDOK);
+        for (DWORD begin = GetTickCount(); GetTickCount() - begin < 60000; Sleep(20))
+            if (IsWindowEnabled(ok) || !r.Running())
+                break;
+        EXPECT_TRUE(IsWindowEnabled(ok)) << "the run did not finish";
+        return IsWindowEnabled(ok) ? dialog : nullptr;
+    }
+};
+
+using RemoverInteractive = RemoverTest;
+using RemoverAutomatic = RemoverTest;
+using RemoverDelete = RemoverTest;
+using RemoverPlatform = RemoverTest;
+using RemoverFailure = RemoverTest;
+
+// ---- Interactive runs ----------------------------------------------------------------------
+
+TEST_F(RemoverInteractive, YesRemovesTheInstallationAfterTheSplash)
+{
+    VersionEmulation version("win95");
+    Installation inst("Parlo E2E", Items::StartMenu);  // a blank in the path: quoted argument
+    ASSERT_TRUE(inst.Build());
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-f\"" + inst.log + "\""));
+    HWND dialog = ConfirmAndWaitForFinish(r, "remover_splash.png");
+    ASSERT_TRUE(dialog);
+    wchar_t message[512] = L"";
+    GetDlgItemTextW(dialog, IDC_MESSAGE, message, 512);
+    EXPECT_EQ(std::wstring(DONE_TEXT), message);
+    EXPECT_EQ(std::wstring(TITLE), WindowText(dialog));
+    EXPECT_TRUE(Screenshot(ShotPath("remover_finished.png")));
+    Sleep(300);
+    EXPECT_TRUE(r.Running()) << "an interactive run waits for OK";
+    Press(dialog, IDOK);
+    ASSERT_TRUE(r.WaitForExit(15000)) << "OK did not end the program";
+    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_EQ(NOTHING, inst.Remaining());
+    EXPECT_EQ("queda", GetValue(HKEY_CURRENT_USER, Installation::VALUES_KEY, "Otro"));
+}
+
+TEST_F(RemoverInteractive, NoChangesNothing)
+{
+    VersionEmulation version("win95");
+    Installation inst("ParloE2E No", Items::StartMenu);
+    ASSERT_TRUE(inst.Build());
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-f\"" + inst.log + "\""));
+    HWND box = r.WaitForWindow(FindConfirmation, 20000);
+    ASSERT_TRUE(box);
+    Press(box, IDNO);
+    ASSERT_TRUE(r.WaitForExit(10000));
+    EXPECT_EQ(0u, r.exitCode);
+    for (const std::wstring &w : r.Shown())
+        EXPECT_EQ(std::wstring::npos, w.find(L"DeKvAbtClsName")) << "a splash after No";
+    EXPECT_EQ(NOTHING, inst.Missing());
+    EXPECT_EQ("instalado", inst.RegisteredUninstallString());
+}
+
+// No log path reaches the session: a blank behind -f, or no option at all. After the
+// confirmation and the splash the session reports the missing log with an empty name.
+TEST_F(RemoverInteractive, MissingLogPathIsReportedAndNothingChanges)
+{
+    VersionEmulation version("win95");
+    Installation inst("ParloE2E Vacio", Items::StartMenu);
+    ASSERT_TRUE(inst.Build());
+    for (const std::string &args : {"-f \"" + inst.log + "\"", std::string("")}) {
+        SCOPED_TRACE("arguments [" + args + "]");
+        Remover r;
+        ASSERT_TRUE(r.Start(RemoverExe(), args));
+        HWND box = r.WaitForWindow(FindConfirmation, 20000);
+        ASSERT_TRUE(box);
+        Press(box, IDYES);
+        ASSERT_TRUE(r.WaitForWindow(FindSplash, 5000)) << "no splash";
+        HWND error = r.WaitForWindow(
+            [](DWORD pid) { return FindProcessWindow(pid, L"#32770", ERROR_CAPTION); }, 10000);
+        ASSERT_TRUE(error) << "no error box";
+        EXPECT_EQ(NO_LOG_EMPTY_TEXT, MessageBoxText(error));
+        Press(error, IDOK);
+        ASSERT_TRUE(r.WaitForExit(10000));
+        EXPECT_EQ(0u, r.exitCode);
+    }
+    EXPECT_EQ(NOTHING, inst.Missing());
+}
+
+// ---- Automatic runs: -a with -f ------------------------------------------------------------
+
+TEST_F(RemoverAutomatic, StartsOnTheThirdTickWithoutAnyWindow)
+{
+    VersionEmulation version("nt40");
+    Installation inst("ParloE2E Auto", Items::StartMenu);
+    ASSERT_TRUE(inst.Build());
+    Remover r;
+    // /F works like -f; an unknown option is ignored.
+    ASSERT_TRUE(r.Start(RemoverExe(), "-x -a /F\"" + inst.log + "\""));
+    ASSERT_FALSE(r.WaitForExit(THIRD_TICK_MS - TICK_MS)) << "ended before the third tick";
+    EXPECT_TRUE(Exists(inst.Files()[0])) << "work began before the third tick";
+    ASSERT_TRUE(r.WaitForExit(60000)) << "the automatic run did not end by itself";
+    EXPECT_GE(r.runTime, THIRD_TICK_MS);
+    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_EQ(std::vector<std::wstring>{}, r.Shown()) << "an automatic run shows nothing";
+    EXPECT_EQ(NOTHING, inst.Remaining());
+}
+
+TEST_F(RemoverAutomatic, MissingLogEndsAtOnceWithoutAnyWindow)
+{
+    VersionEmulation version("nt40");
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-a -fC:\\ParloE2E\\no-such.log"));
+    ASSERT_TRUE(r.WaitForExit(THIRD_TICK_MS));
+    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_EQ(std::vector<std::wstring>{}, r.Shown()) << "no error box in an automatic run";
+}
+
+TEST_F(RemoverAutomatic, MinusAAloneEndsAtOnce)
+{
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-a"));
+    ASSERT_TRUE(r.WaitForExit(THIRD_TICK_MS)) << "-a without -f must end by itself";
+    EXPECT_LT(r.runTime, THIRD_TICK_MS);
+    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_EQ(std::vector<std::wstring>{}, r.Shown());
+}
+
+// ---- Delayed deletion: -d ------------------------------------------------------------------
+
+class DeleteTarget {
+public:
+    explicit DeleteTarget(const std::string &path) : path(path)
+    {
+        testfs::WriteBytes(path, "borrar");
+    }
+    ~DeleteTarget() { DeleteFileA(path.c_str()); }
+    std::string path;
+};
+
+TEST_F(RemoverDelete, DeletesTheFileOnTheThirdTick)
+{
+    DeleteTarget target("C:\\parloe2e-borrar.tmp");
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-d" + target.path));
+    ASSERT_FALSE(r.WaitForExit(THIRD_TICK_MS - TICK_MS));
+    EXPECT_TRUE(Exists(target.path)) << "deleted before the third tick";
+    ASSERT_TRUE(r.WaitForExit(10000));
+    EXPECT_FALSE(Exists(target.path));
+    EXPECT_GE(r.runTime, THIRD_TICK_MS);
+    EXPECT_LT(r.runTime, THIRD_TICK_MS + TICK_MS) << "the program ends once the file is gone";
+    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_EQ(std::vector<std::wstring>{}, r.Shown());
+}
+
+// A file that cannot be deleted is tried on ticks 3, 4 and 5, and the program ends on the
+// eighth. An overlong -d path is refused, never cut (the cut path would name another file), and
+// so also deletes nothing. Both programs run side by side.
+TEST_F(RemoverDelete, FailedDeletionsEndTheProgramOnTheEighthTick)
+{
+    DeleteTarget locked("C:\\parloe2e-bloqueado.tmp");
+    HANDLE lock = CreateFileA(locked.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    std::string dir = "C:\\parloe2e-largo";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    // The first 260 characters of the overlong argument name this file.
+    DeleteTarget victim(dir + "\\" + std::string(260 - dir.size() - 1, 'v'));
+    ASSERT_EQ(260u, victim.path.size());
+    ASSERT_TRUE(Exists(victim.path));
+
+    Remover r1, r2;
+    ASSERT_TRUE(r1.Start(RemoverExe(), "/D" + locked.path));
+    ASSERT_TRUE(r2.Start(RemoverExe(), "-d" + victim.path + "x"));
+    bool ended1 = r1.WaitForExit(EIGHTH_TICK_MS + 5000);
+    bool ended2 = r2.WaitForExit(5000);
+    CloseHandle(lock);
+    ASSERT_TRUE(ended1 && ended2);
+    for (Remover *r : {&r1, &r2}) {
+        EXPECT_GE(r->runTime, EIGHTH_TICK_MS);
+        EXPECT_EQ(0u, r->exitCode);
+        EXPECT_EQ(std::vector<std::wstring>{}, r->Shown());
+    }
+    EXPECT_TRUE(Exists(locked.path));
+    EXPECT_TRUE(Exists(victim.path)) << "the cut path was deleted";
+    DeleteFileA(victim.path.c_str());
+    RemoveDirectoryA(dir.c_str());
+}
+
+// -d and -f share one path and the later one wins. With -f first, -d's file is the log the
+// session is to open; it is no log, so the program ends at once and deletes nothing.
+TEST_F(RemoverDelete, TheLaterPathOfDAndFWins)
+{
+    VersionEmulation version("nt40");
+    Installation inst("ParloE2E DF", Items::None);
+    ASSERT_TRUE(inst.Build());
+    DeleteTarget target("C:\\parloe2e-no-es-log.tmp");
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-f\"" + inst.log + "\" -d" + target.path));
+    ASSERT_TRUE(r.WaitForExit(THIRD_TICK_MS - TICK_MS)) << "the session should not have opened";
+    EXPECT_TRUE(Exists(target.path)) << "-d's file was deleted";
+    EXPECT_EQ(NOTHING, inst.Missing()) << "-f's log was used";
+    EXPECT_EQ(std::vector<std::wstring>{}, r.Shown());
+}
+
+// ---- Platforms -----------------------------------------------------------------------------
+
+// NT 3.51: program items and groups go through the Program Manager (the test server).
+TEST_F(RemoverPlatform, Nt351RemovesProgramManagerItemsAndGroup)
+{
+    VersionEmulation version("nt351");
+    Installation inst("ParloE2E NT3", Items::Progman);
+    ASSERT_TRUE(inst.Build());
+    progman_test::ServerProcess server;
+    ASSERT_TRUE(server.Start({}, inst.ProgmanSeed()));
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\""));
+    ASSERT_TRUE(r.WaitForExit(90000));
+    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_EQ(NOTHING, inst.Remaining());
+    for (const std::string &line : server.State())
+        EXPECT_EQ(std::string::npos, line.find(Installation::GROUP)) << line;
+    EXPECT_FALSE(server.JournalOf("EXECUTE [DeleteGroup(").empty())
+        << "no DeleteGroup command reached the Program Manager";
+}
+
+// A Win32s system (version 3 with WIN32S.INI and a loadable W32SYS.DLL in the system directory):
+// the product key and the registration stay, and "CRK" records are not checked against the
+// protected keys.
+class Win32sFiles {
+public:
+    Win32sFiles()
+    {
+        ini = SystemDir() + "\\WIN32S.INI";
+        dll = SystemDir() + "\\W32SYS.DLL";
+        ok = testfs::WriteBytes(ini, "[Win32s]\r\nVersion=1.30.172\r\n") &&
+             CopyFileA(UnixToWine(W32SYS_DLL).c_str(), dll.c_str(), FALSE);
+    }
+    ~Win32sFiles()
+    {
+        DeleteFileA(ini.c_str());
+        DeleteFileA(dll.c_str());
+    }
+    std::string ini, dll;
+    bool ok;
+};
+
+TEST_F(RemoverPlatform, Win32sLeavesTheRegistrationAndSkipsTheProtectedKeyCheck)
+{
+    VersionEmulation version("win31");
+    Win32sFiles win32s;
+    ASSERT_TRUE(win32s.ok);
+    Installation inst("ParloE2E W32s", Items::None);
+    // Protected elsewhere (the blank is part of the listed name); absent in the prefix.
+    inst.extra.push_back(Text("CRK", std::string(HKCU_ROOT) +
+                                         "Software\\Microsoft\\Windows\\Current Version"));
+    ASSERT_TRUE(inst.Build());
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\""));
+    ASSERT_TRUE(r.WaitForExit(60000));
+    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_EQ(NOTHING, inst.Remaining(false));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, inst.ProductKey()));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(APP_PATHS_KEY) + Installation::APP));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, inst.UninstallEntry()));
+}
+
+// Without the Win32s files version 3 is NT 3.x, where the same protected "CRK" record stops
+// the run, which puts the log back.
+TEST_F(RemoverPlatform, Win31WithoutWin32sFilesIsNt3)
+{
+    VersionEmulation version("win31");
+    Installation inst("ParloE2E W31", Items::None);
+    inst.extra.push_back(Text("CRK", std::string(HKCU_ROOT) +
+                                         "Software\\Microsoft\\Windows\\Current Version"));
+    ASSERT_TRUE(inst.Build());
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\""));
+    ASSERT_TRUE(r.WaitForExit(60000));
+    EXPECT_TRUE(Exists(inst.log)) << "the failed run puts the log back";
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, inst.ProductKey()));
+}
+
+// ---- Failures and repeating a removal ------------------------------------------------------
+
+// The command that repeats the removal: the log path follows -f directly, in quotes when it
+// holds a blank (unquoted, the command line would end the path there).
+std::string ExpectedUninstallString(const Installation &inst)
+{
+    bool blank = inst.log.find(' ') != std::string::npos;
+    return WindowsDir() + "remover.exe -f" + (blank ? "\"" + inst.log + "\"" : inst.log);
+}
+
+TEST_F(RemoverFailure, AFailedStepIsReportedAndPutsTheLogBack)
+{
+    VersionEmulation version("win95");
+    Installation inst("ParloE2E Falla", Items::StartMenu);
+    inst.extra.push_back(Text("CRK", std::string(HKLM_ROOT) + "Software"));  // protected
+    ASSERT_TRUE(inst.Build());
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-f\"" + inst.log + "\""));
+    HWND box = r.WaitForWindow(FindConfirmation, 20000);
+    ASSERT_TRUE(box);
+    Press(box, IDYES);
+    HWND error = r.WaitForWindow(
+        [](DWORD pid) { return FindProcessWindow(pid, L"#32770", ERROR_CAPTION); }, 60000);
+    ASSERT_TRUE(error) << "no error box";
+    EXPECT_EQ(INTERNAL_ERROR_TEXT, MessageBoxText(error));
+    Press(error, IDOK);
+    ASSERT_TRUE(r.WaitForExit(15000)) << "a failed step ends the program";
+    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_TRUE(Exists(inst.log));
+    EXPECT_EQ(ExpectedUninstallString(inst), inst.RegisteredUninstallString());
+    EXPECT_EQ(Installation::DISPLAY_NAME,
+              GetValue(HKEY_LOCAL_MACHINE, inst.UninstallEntry(), "DisplayName"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software")) << "the protected key survived";
+}
+
+// A run that ends before its session finished (here: ended from outside before the third tick)
+// puts the log back and registers remover again; the registered command then completes the
+// removal.
+TEST_F(RemoverFailure, AnUnfinishedRunCanBeRepeatedFromTheUninstallString)
+{
+    VersionEmulation version("win95");
+    Installation inst("ParloE2E Repetir", Items::StartMenu);
+    ASSERT_TRUE(inst.Build());
+    std::string installed = WindowsDir() + "remover.exe";
+    ASSERT_TRUE(CopyFileA(RemoverExe().c_str(), installed.c_str(), FALSE));
+
+    Remover first;
+    ASSERT_TRUE(first.Start(RemoverExe(), "-a -f\"" + inst.log + "\""));
+    Sleep(TICK_MS);
+    ASSERT_TRUE(first.Running());
+    PostThreadMessageA(first.ThreadId(), WM_QUIT, 0, 0);
+    ASSERT_TRUE(first.WaitForExit(10000));
+    EXPECT_EQ(NOTHING, inst.Missing());
+    std::string command = inst.RegisteredUninstallString();
+    EXPECT_EQ(ExpectedUninstallString(inst), command);
+
+    Remover again;
+    ASSERT_TRUE(again.Start("", command));
+    HWND dialog = ConfirmAndWaitForFinish(again);
+    ASSERT_TRUE(dialog);
+    Press(dialog, IDOK);
+    ASSERT_TRUE(again.WaitForExit(15000));
+    EXPECT_EQ(NOTHING, inst.Remaining());
+    DeleteFileA(installed.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,281 @@
+// Driving the real remover.exe as a child process: starting it under an emulated Windows
+// version, watching its windows from outside, answering its boxes, taking screenshots of the
+// X display, and checking the Windows directory for files it must not leave behind.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// A path of the build machine as Wine sees it (Z: is the Unix root).
+inline std::string UnixToWine(const std::string &unixPath)
+{
+    std::string p = "Z:" + unixPath;
+    for (char &c : p)
+        if (c == '/')
+            c = '\\';
+    return p;
+}
+
+inline bool HaveDisplay()
+{
+    char display[64] = "";
+    return GetEnvironmentVariableA("DISPLAY", display, sizeof display) > 0;
+}
+
+inline std::string WindowsDir()
+{
+    char dir[MAX_PATH];
+    GetWindowsDirectoryA(dir, sizeof dir);
+    std::string s = dir;
+    if (s.empty() || s.back() != '\\')
+        s += '\\';
+    return s;
+}
+
+inline std::string SystemDir()
+{
+    char dir[MAX_PATH];
+    GetSystemDirectoryA(dir, sizeof dir);
+    return dir;
+}
+
+inline bool Exists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Names in the Windows directory that remover's temporary files would have.
+inline std::vector<std::string> LeftoverTempFiles()
+{
+    std::vector<std::string> found;
+    for (const char *pattern : {"_detmp.*", "_bmp23_.bm_"}) {
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA((WindowsDir() + pattern).c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE)
+            continue;
+        do
+            found.push_back(fd.cFileName);
+        while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    return found;
+}
+
+// Runs a program of the build machine (Wine starts Unix executables named by their Z: path).
+inline bool RunHost(const std::string &commandLine)
+{
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    std::vector<char> cmd(commandLine.begin(), commandLine.end());
+    cmd.push_back('\0');
+    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
+// Saves the whole X screen as a PNG at unixPath. The handle of a Unix process does not follow
+// it, so the picture is written under a temporary name and renamed when complete.
+inline ::testing::AssertionResult Screenshot(const std::string &unixPath)
+{
+    if (!HaveDisplay())
+        return ::testing::AssertionFailure() << "no X display for the screenshot";
+    std::string part = unixPath + ".part";
+    DeleteFileA(UnixToWine(unixPath).c_str());
+    std::string script = "xwd -root -silent | /usr/bin/convert xwd:- png:'" + part + "' && mv '" +
+                         part + "' '" + unixPath + "'";
+    if (!RunHost("Z:\\bin\\sh -c \"" + script + "\""))
+        return ::testing::AssertionFailure() << "cannot start the screenshot command";
+    for (int waited = 0; waited < 15000; waited += 50) {
+        if (Exists(UnixToWine(unixPath)))
+            return ::testing::AssertionSuccess();
+        Sleep(50);
+    }
+    return ::testing::AssertionFailure() << "no screenshot at " << unixPath;
+}
+
+// The Windows version remover.exe sees (Wine's per-program emulation); removed again on
+// destruction.
+class VersionEmulation {
+public:
+    explicit VersionEmulation(const char *version)
+    {
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr) == ERROR_SUCCESS) {
+            RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(version),
+                           DWORD(lstrlenA(version) + 1));
+            RegCloseKey(key);
+        }
+    }
+    ~VersionEmulation() { RegDeleteKeyA(HKEY_CURRENT_USER, KEY_PATH); }
+    VersionEmulation(const VersionEmulation &) = delete;
+    VersionEmulation &operator=(const VersionEmulation &) = delete;
+
+private:
+    static constexpr const char *KEY_PATH = "Software\\Wine\\AppDefaults\\remover.exe";
+};
+
+inline std::wstring WindowText(HWND window)
+{
+    wchar_t text[1024] = L"";
+    GetWindowTextW(window, text, 1024);
+    return text;
+}
+
+inline std::wstring ClassName(HWND window)
+{
+    wchar_t name[256] = L"";
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+// Top-level windows of process pid (every one, or only the visible ones).
+inline std::vector<HWND> ProcessWindows(DWORD pid, bool visibleOnly)
+{
+    struct Search {
+        DWORD pid;
+        bool visibleOnly;
+        std::vector<HWND> found;
+    } search{pid, visibleOnly, {}};
+    EnumWindows(
+        [](HWND w, LPARAM p) -> BOOL {
+            Search *s = reinterpret_cast<Search *>(p);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            if (owner == s->pid && (!s->visibleOnly || IsWindowVisible(w)))
+                s->found.push_back(w);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// A visible top-level window of pid with that class (and caption, when given), or null.
+inline HWND FindProcessWindow(DWORD pid, const wchar_t *cls, const wchar_t *caption = nullptr)
+{
+    for (HWND w : ProcessWindows(pid, true))
+        if (ClassName(w) == cls && (!caption || WindowText(w) == caption))
+            return w;
+    return nullptr;
+}
+
+// A message box of pid (a dialog with the static text control 0xFFFF), or null.
+inline HWND FindMessageBox(DWORD pid)
+{
+    for (HWND w : ProcessWindows(pid, true))
+        if (ClassName(w) == L"#32770" && GetDlgItem(w, 0xFFFF))
+            return w;
+    return nullptr;
+}
+
+inline std::wstring MessageBoxText(HWND box)
+{
+    wchar_t text[1024] = L"";
+    GetDlgItemTextW(box, 0xFFFF, text, 1024);
+    return text;
+}
+
+// Presses a button of a dialog of another process.
+inline void Press(HWND dialog, int id)
+{
+    HWND button = GetDlgItem(dialog, id);
+    DWORD_PTR result;
+    SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
+}
+
+// remover.exe running as a child process; ended by force if a test leaves it running.
+class Remover {
+public:
+    Remover() = default;
+    Remover(const Remover &) = delete;
+    Remover &operator=(const Remover &) = delete;
+    ~Remover()
+    {
+        if (pi_.hProcess) {
+            if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(pi_.hProcess, 99);
+                WaitForSingleObject(pi_.hProcess, 5000);
+            }
+            CloseHandle(pi_.hProcess);
+            CloseHandle(pi_.hThread);
+        }
+    }
+
+    // Starts exe with the arguments (a whole command line when exe is empty).
+    ::testing::AssertionResult Start(const std::string &exe, const std::string &arguments)
+    {
+        std::string line = exe.empty() ? arguments : "\"" + exe + "\" " + arguments;
+        std::vector<char> cmd(line.begin(), line.end());
+        cmd.push_back('\0');
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        start_ = GetTickCount();
+        if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &si, &pi_))
+            return ::testing::AssertionFailure() << "cannot start " << line << ": "
+                                                 << GetLastError();
+        return ::testing::AssertionSuccess();
+    }
+
+    DWORD Pid() const { return pi_.dwProcessId; }
+    DWORD ThreadId() const { return pi_.dwThreadId; }
+    DWORD Elapsed() const { return GetTickCount() - start_; }
+    bool Running() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
+
+    // Waits up to ms for the end of the process, noting any window it shows meanwhile.
+    // True when it ended; exitCode and runTime then say how and when.
+    bool WaitForExit(DWORD ms)
+    {
+        DWORD begin = GetTickCount();
+        for (;;) {
+            for (HWND w : ProcessWindows(pi_.dwProcessId, true))
+                shown_.push_back(ClassName(w) + L" \"" + WindowText(w) + L"\"");
+            if (WaitForSingleObject(pi_.hProcess, 10) == WAIT_OBJECT_0)
+                break;
+            if (GetTickCount() - begin >= ms)
+                return false;
+        }
+        runTime = GetTickCount() - start_;
+        GetExitCodeProcess(pi_.hProcess, &exitCode);
+        return true;
+    }
+
+    // Waits up to ms for a visible window found by find(pid); null when none came.
+    template <class Find>
+    HWND WaitForWindow(Find find, DWORD ms)
+    {
+        DWORD begin = GetTickCount();
+        do {
+            HWND w = find(pi_.dwProcessId);
+            if (w)
+                return w;
+            if (!Running())
+                return nullptr;
+            Sleep(5);
+        } while (GetTickCount() - begin < ms);
+        return nullptr;
+    }
+
+    // Every visible window seen by WaitForExit, as "class "caption"".
+    const std::vector<std::wstring> &Shown() const { return shown_; }
+
+    DWORD exitCode = STILL_ACTIVE;
+    DWORD runTime = 0;
+
+private:
+    PROCESS_INFORMATION pi_ = {};
+    DWORD start_ = 0;
+    std::vector<std::wstring> shown_;
+};
+
+}  // namespace e2e
