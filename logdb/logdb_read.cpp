@@ -177,7 +177,8 @@ static int LoadNameEntry(LogDatabase *db, BodyReader *r)
     uint32_t first = Take32(r);
     uint32_t again = Take32(r);
     uint16_t id = Take16(r);
-    if (r->bad || n > uint32_t(LOG_NAME_MAX))
+    // An empty name could never be selected: "" selects every name.
+    if (r->bad || n == 0 || n > uint32_t(LOG_NAME_MAX))
         return LOGERR_READ;
     LogNameEntry *e = static_cast<LogNameEntry *>(PoolAlloc(db->pool, sizeof(LogNameEntry)));
     if (!e)

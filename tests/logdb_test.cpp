@@ -626,6 +626,8 @@ TEST_F(Log, HandMadeDamageIsRejectedWithReadError)
         cases.push_back({"count says more entries", w, LOGERR_READ});
         w.nameTableBody = table({NameEntry(std::string("C\0F", 3), 1, w.RecordOffset(0), 100)});
         cases.push_back({"name holding a zero byte", w, LOGERR_READ});
+        w.nameTableBody = table({NameEntry("", 1, w.RecordOffset(0), 100)});
+        cases.push_back({"empty name", w, LOGERR_READ});
     }
     {
         Writer w = base;
