@@ -97,11 +97,10 @@ int DdeTakeData(StringList *target)
 {
     if (!client.dataLines || !target)
         return 0;
+    // Each line goes in after the one added before it, behind the target's cursor.
     for (char *line = (char *)ListFirst(client.dataLines); line;
-         line = (char *)ListNext(client.dataLines)) {
-        ListLast(target);
+         line = (char *)ListNext(client.dataLines))
         ListAdd(target, line);
-    }
     DdeDiscardData();
     return 1;
 }
@@ -121,12 +120,11 @@ char *DdeLoadText(UINT id)
 {
     if (!client.initialised)
         return nullptr;
-    if (!client.texts[0]) {
-        for (int i = 0; i < DDE_TEXT_COUNT; i++) {
+    for (int i = 0; i < DDE_TEXT_COUNT; i++) {
+        if (!client.texts[i])
             client.texts[i] = (char *)PoolAlloc(client.pool, DDE_TEXT_SIZE);
-            if (!client.texts[i])
-                return nullptr;
-        }
+        if (!client.texts[i])
+            return nullptr;
     }
     client.textIndex = (client.textIndex + 1) % DDE_TEXT_COUNT;
     char *text = client.texts[client.textIndex];

@@ -241,7 +241,7 @@ TEST_F(DdeClientTest, SilentServerTimesOutWithFlagsCleared)
     EXPECT_EQ(0, DdeRequest(client, server.Window(), "PROGMAN"));
     DWORD elapsed = GetTickCount() - start;
     EXPECT_GE(elapsed, DDE_TIMEOUT_MS);
-    EXPECT_LT(elapsed, DDE_TIMEOUT_MS + 2000);
+    EXPECT_LT(elapsed, DDE_TIMEOUT_MS + 3000);
     EXPECT_EQ(0, DdeGetClient()->waitingAck);
     EXPECT_EQ(0, DdeGetClient()->waitingData);
     EXPECT_EQ(0, DdeGetClient()->negativeAck);

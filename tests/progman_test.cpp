@@ -243,6 +243,22 @@ TEST_F(ProgmanOps, GroupRemovalAsTheEngineDoesIt)
               state);
 }
 
+// A description longer than one block of the client's pool (its item lines) still gives the
+// count of its first line.
+TEST_F(ProgmanOps, LongDescriptionStillGivesTheCount)
+{
+    std::string groups = "Grande\tC:\\WINDOWS\\GRANDE.GRP";
+    for (int i = 0; i < 600; i++)
+        groups += "\tElemento " + std::to_string(i);
+    ServerProcess big;
+    ASSERT_TRUE(big.Start({}, groups + "\r\n"));
+    char path[PROGMAN_PATH_SIZE] = "";
+    long count = 0, common = 0;
+    ASSERT_EQ(1, ProgmanQueryGroup("Grande", path, &count, &common));
+    EXPECT_STREQ("C:\\WINDOWS\\GRANDE.GRP", path);
+    EXPECT_EQ(600, count);
+}
+
 // Names too long for the command are not sent cut short: nothing is sent at all.
 TEST_F(ProgmanOps, OverlongNamesAreRefusedNotCut)
 {

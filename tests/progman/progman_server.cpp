@@ -133,7 +133,7 @@ void LoadGroups(const char *file)
     FILE *f = fopen(file, "rb");
     if (!f)
         return;
-    char line[4096];
+    static char line[65536];
     while (fgets(line, sizeof line, f)) {
         line[strcspn(line, "\r\n")] = 0;
         if (!line[0])

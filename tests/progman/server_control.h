@@ -149,7 +149,7 @@ public:
             return ::testing::AssertionFailure() << "cannot start " << exe << ": "
                                                  << GetLastError();
         DWORD start = GetTickCount();
-        while (GetTickCount() - start < 10000) {
+        while (GetTickCount() - start < 30000) {
             if (ReadFileText(journal_).find("READY") != std::string::npos) {
                 window_ = FindWindowA("TestProgmanServer", title_.c_str());
                 if (window_)
