@@ -1,0 +1,216 @@
+// The record handlers for files ("CF"), shared files ("CSF") and directories ("CDR"), called as
+// the phase driver calls them, against real files and shared counts in the test prefix.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/strlist.h"
+#include "engine/engine.h"
+#include "engine_fixture.h"
+
+using namespace enginetest;
+
+namespace {
+
+class FileRecords : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        EngineInit(0);
+        state = PhaseState{0, 1, SessionGetPool(nullptr), nullptr, nullptr};
+    }
+    void TearDown() override
+    {
+        for (const std::string &f : counted)
+            DeleteValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, f);
+        ListDestroy(state.list);
+        EngineShutdown();
+    }
+
+    int Shared(const std::string &first, const std::string &shared)
+    {
+        StringList *list = ListCreate(0);
+        ListAdd(list, first.c_str());
+        ListAdd(list, shared.c_str());
+        int r = RemoveSharedFileRecord(&state, PHASE_STEP, nullptr, "", 0, list);
+        ListDestroy(list);
+        return r;
+    }
+
+    int Directory(int mode, const std::string &path)
+    {
+        int r = CollectDirectoryRecord(&state, mode, nullptr, path.c_str(), 0, nullptr);
+        state.first = 0;
+        return r;
+    }
+
+    testfs::TempDir dir;
+    PhaseState state{};
+    std::vector<std::string> counted;
+};
+
+TEST_F(FileRecords, PlainFiles)
+{
+    std::string present = dir / "a.txt";
+    std::string readOnly = dir / "ro.txt";
+    ASSERT_TRUE(testfs::WriteBytes(present, "a"));
+    ASSERT_TRUE(testfs::WriteBytes(readOnly, "r"));
+    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    std::string tooLong = dir / std::string(PATH_MAX_BYTES, 'x');
+    struct Case {
+        std::string path;
+        int result;
+        bool remains;
+    } cases[] = {
+        {present, 0, false},
+        {dir / "gone.txt", WARN_FILE, false},
+        {readOnly, WARN_FILE, true},
+        {tooLong, WARN_FILE, false},
+        {dir.path(), WARN_FILE, true},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(RemoveFileRecord(&state, PHASE_STEP, nullptr, c.path.c_str(), 0, nullptr),
+                  c.result)
+            << c.path;
+        DWORD a = GetFileAttributesA(c.path.c_str());
+        EXPECT_EQ(a != INVALID_FILE_ATTRIBUTES, c.remains) << c.path;
+    }
+    std::string later = dir / "b.txt";
+    ASSERT_TRUE(testfs::WriteBytes(later, "b"));
+    for (int mode : {PHASE_END, PHASE_CREATE, PHASE_DESTROY}) {
+        EXPECT_EQ(RemoveFileRecord(&state, mode, nullptr, later.c_str(), 0, nullptr), 0);
+    }
+    EXPECT_TRUE(testfs::IsFile(later)) << "only records are acted on";
+}
+
+TEST_F(FileRecords, SharedFilesGiveBackOneReference)
+{
+    struct Case {
+        const char *name;
+        bool sameFirst;      // first path = shared path
+        bool firstExists;    // a different first path exists
+        long count;          // -1: no count
+        bool sharedExists;
+        int result;
+        bool sharedRemains;
+        std::string countAfter;
+    } cases[] = {
+        {"still used", true, false, 3, true, 0, true, "2"},
+        {"last user", true, false, 1, true, 0, false, "<missing>"},
+        {"no count", true, false, -1, true, 0, false, "<missing>"},
+        {"other first path", false, true, 3, true, 0, true, "3"},
+        {"first path gone", false, false, 2, true, 0, true, "1"},
+        {"shared file gone", true, false, 4, false, 0, false, "4"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string shared = dir / (std::string(c.name) + ".dll");
+        std::string first = c.sameFirst ? shared : dir / (std::string(c.name) + "-first.dll");
+        if (c.sharedExists) {
+            ASSERT_TRUE(testfs::WriteBytes(shared, "dll"));
+        }
+        if (c.firstExists) {
+            ASSERT_TRUE(testfs::WriteBytes(first, "first"));
+        }
+        counted.push_back(shared);
+        if (c.count >= 0) {
+            ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared, DWORD(c.count)));
+        }
+        EXPECT_EQ(Shared(first, shared), c.result);
+        EXPECT_EQ(testfs::IsFile(shared), c.sharedRemains);
+        if (!c.sameFirst) {
+            EXPECT_FALSE(testfs::IsFile(first)) << "a different first path is deleted";
+        }
+        EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared), c.countAfter);
+    }
+}
+
+TEST_F(FileRecords, SharedFileEdgeCases)
+{
+    std::string shared = dir / "x.dll";
+    ASSERT_TRUE(testfs::WriteBytes(shared, "dll"));
+    ASSERT_TRUE(SetFileAttributesA(shared.c_str(), FILE_ATTRIBUTE_READONLY));
+    counted.push_back(shared);
+    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared, 1));
+    EXPECT_EQ(Shared(shared, shared), WARN_FILE) << "the last user cannot delete it";
+    EXPECT_TRUE(testfs::IsFile(shared));
+
+    // Paths differing only in letter case are the same file.
+    std::string upper = shared;
+    for (char &ch : upper)
+        ch = char(toupper(static_cast<unsigned char>(ch)));
+    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared, 5));
+    EXPECT_EQ(Shared(upper, shared), 0);
+    EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared), "4");
+
+    StringList *one = ListCreate(0);
+    ListAdd(one, shared.c_str());
+    EXPECT_EQ(RemoveSharedFileRecord(&state, PHASE_STEP, nullptr, "", 0, one), 0);
+    EXPECT_EQ(RemoveSharedFileRecord(&state, PHASE_STEP, nullptr, "", 0, nullptr), 0);
+    ListDestroy(one);
+    EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared), "4");
+
+    std::string tooLong = dir / std::string(PATH_MAX_BYTES, 'y');
+    EXPECT_EQ(Shared(tooLong, tooLong), WARN_FILE);
+}
+
+TEST_F(FileRecords, LongestPathFirstEarlierAmongEquals)
+{
+    StringList *list = ListCreate(0);
+    for (const char *p : {"C:\\a", "C:\\a\\b\\c", "C:\\a\\b", "C:\\x\\y", "C:\\x\\z", "C:\\b"})
+        ListAdd(list, p);
+    std::vector<std::string> order;
+    char buffer[PHASE_TEXT_SIZE];
+    while (ListCount(list) > 0) {
+        TakeLongestPath(list, buffer);
+        order.push_back(buffer);
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"C:\\a\\b\\c", "C:\\a\\b", "C:\\x\\y",
+                                               "C:\\x\\z", "C:\\a", "C:\\b"}));
+    ListDestroy(list);
+}
+
+TEST_F(FileRecords, DirectoriesGoDeepestFirstWhateverTheOrder)
+{
+    std::string a = dir / "A", b = a + "\\B", c = b + "\\C";
+    ASSERT_TRUE(CreateDirectoryA(a.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(b.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(c.c_str(), nullptr));
+    EXPECT_EQ(Directory(PHASE_STEP, a), 0);
+    EXPECT_EQ(Directory(PHASE_STEP, c), 0);
+    EXPECT_EQ(Directory(PHASE_STEP, b), 0);
+    EXPECT_TRUE(testfs::IsDir(c)) << "nothing goes before the end of the kind";
+    EXPECT_EQ(Directory(PHASE_END, ""), 0);
+    EXPECT_FALSE(testfs::IsDir(a));
+    EXPECT_EQ(state.list, nullptr);
+    EXPECT_EQ(Directory(PHASE_END, ""), 0) << "a second end has nothing left to do";
+}
+
+TEST_F(FileRecords, DirectoryWarnings)
+{
+    std::string a = dir / "A", b = a + "\\B", c = b + "\\C", other = dir / "Otro";
+    for (const std::string &d : {a, b, c, other}) {
+        ASSERT_TRUE(CreateDirectoryA(d.c_str(), nullptr));
+    }
+    ASSERT_TRUE(testfs::WriteBytes(c + "\\usuario.txt", "mío"));
+    for (const std::string &d : {a, b, c, other, other, dir / "nunca"}) {
+        EXPECT_EQ(Directory(PHASE_STEP, d), 0);
+    }
+    EXPECT_EQ(Directory(PHASE_STEP, dir / std::string(PATH_MAX_BYTES, 'd')), WARN_DIRECTORY);
+    // One warning for the whole kind; every directory is tried.
+    EXPECT_EQ(Directory(PHASE_END, ""), WARN_DIRECTORY);
+    EXPECT_TRUE(testfs::IsDir(c));
+    EXPECT_TRUE(testfs::IsDir(b));
+    EXPECT_TRUE(testfs::IsDir(a));
+    EXPECT_FALSE(testfs::IsDir(other));
+    EXPECT_EQ(Directory(PHASE_END, ""), 0);
+}
+
+TEST_F(FileRecords, DirectoryKindWithoutRecordsHasNothingToRemove)
+{
+    state.first = 0;
+    EXPECT_EQ(CollectDirectoryRecord(&state, PHASE_END, nullptr, "", 0, nullptr), 0);
+}
+
+}  // namespace

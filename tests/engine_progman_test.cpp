@@ -1,0 +1,268 @@
+// Program items and groups: Start Menu shortcuts and folders on Windows 4, and the Program
+// Manager path (NT 3.x) against the test Program Manager, down to a whole session.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/strlist.h"
+#include "dde/ddeclient.h"
+#include "dde/progman.h"
+#include "engine/engine.h"
+#include "engine_fixture.h"
+#include "progman/server_control.h"
+
+using namespace enginetest;
+using progman_test::DialogStandIn;
+using progman_test::ServerProcess;
+
+namespace {
+
+// The DDE client's window is made once per process as a child of the window known at that
+// time; every test here shares one stand-in that outlives the sessions' dialogs.
+class DdeEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        ProgmanSetDialogWindow(DialogStandIn());
+        DdeInit(DialogStandIn());
+    }
+};
+
+const ::testing::Environment *const dde = ::testing::AddGlobalTestEnvironment(new DdeEnvironment);
+
+int Item(int mode, const std::vector<std::string> &strings)
+{
+    PhaseState state{};
+    StringList *list = ListCreate(0);
+    for (const std::string &s : strings)
+        ListAdd(list, s.c_str());
+    int r = RemoveProgramItemRecord(&state, mode, nullptr, "", 0, list);
+    ListDestroy(list);
+    return r;
+}
+
+int Group(const std::string &group)
+{
+    PhaseState state{};
+    return RemoveProgramGroupRecord(&state, PHASE_STEP, nullptr, group.c_str(), 0, nullptr);
+}
+
+// ---- Windows 4: shortcut files and folders.
+
+class StartMenu : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UsePlatform(Os::Windows4);
+        programs = dir / "Programas";
+        ASSERT_TRUE(CreateDirectoryA(programs.c_str(), nullptr));
+        saved = GetValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", programs));
+    }
+    void TearDown() override
+    {
+        if (saved == "<missing>")
+            DeleteValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
+        else
+            SetString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", saved);
+        UsePlatform(Os::Other);
+    }
+
+    testfs::TempDir dir;
+    std::string programs, saved;
+};
+
+TEST_F(StartMenu, LinkPaths)
+{
+    struct Case {
+        std::string group, item, folder, link;
+    } cases[] = {
+        {"Juegos", "Solitario", programs + "\\Juegos\\", programs + "\\Juegos\\Solitario.lnk"},
+        {"Juegos", "Leeme.txt", programs + "\\Juegos\\", programs + "\\Juegos\\Leeme.txt"},
+        {"Juegos\\Cartas", "Mus", programs + "\\Juegos\\Cartas\\",
+         programs + "\\Juegos\\Cartas\\Mus.lnk"},
+        {"D:\\Menu\\Grupo", "Uno", "D:\\Menu\\Grupo\\", "D:\\Menu\\Grupo\\Uno.lnk"},
+        {"\\Menu", "Uno", "\\Menu\\", "\\Menu\\Uno.lnk"},
+        {"Juegos.v2", "Ajedrez", programs + "\\Juegos.v2\\", programs + "\\Juegos.v2\\Ajedrez.lnk"},
+    };
+    char folder[PATH_SIZE], link[PATH_SIZE];
+    for (const Case &c : cases) {
+        EXPECT_EQ(ShellLinkPath(c.group.c_str(), c.item.c_str(), folder, link), 1) << c.group;
+        EXPECT_EQ(std::string(folder), c.folder);
+        EXPECT_EQ(std::string(link), c.link);
+    }
+    // A link that would not fit a path is refused, not cut: folder, "\G\", item, ".lnk".
+    std::string fits(PATH_MAX_BYTES - programs.size() - 7, 'i');
+    EXPECT_EQ(ShellLinkPath("G", fits.c_str(), folder, link), 1);
+    EXPECT_EQ(std::string(link).size(), size_t(PATH_MAX_BYTES));
+    EXPECT_EQ(ShellLinkPath("G", (fits + "i").c_str(), folder, link), 0);
+
+    DeleteValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
+    ASSERT_EQ(ShellLinkPath("Juegos", "Solitario", folder, link), 1);
+    EXPECT_EQ(std::string(link), WindowsDir() + "Start Menu\\Programs\\Juegos\\Solitario.lnk");
+}
+
+TEST_F(StartMenu, ShortcutsAndTheirFolder)
+{
+    std::string group = programs + "\\Parlo";
+    ASSERT_TRUE(CreateDirectoryA(group.c_str(), nullptr));
+    ASSERT_TRUE(testfs::WriteBytes(group + "\\Parlo.lnk", "l"));
+    ASSERT_TRUE(testfs::WriteBytes(group + "\\Ayuda.hlp", "h"));
+    ASSERT_TRUE(testfs::WriteBytes(group + "\\Fijo.lnk", "f"));
+    ASSERT_TRUE(SetFileAttributesA((group + "\\Fijo.lnk").c_str(), FILE_ATTRIBUTE_READONLY));
+
+    EXPECT_EQ(Group("Parlo"), 0) << "a folder that still holds shortcuts stays silently";
+    EXPECT_TRUE(testfs::IsDir(group));
+    struct Case {
+        std::vector<std::string> list;
+        int result;
+    } cases[] = {
+        {{"Parlo", "Parlo"}, 0},     {{"Parlo", "Parlo"}, 0},      // already gone: no warning
+        {{"Parlo", "Ayuda.hlp"}, 0}, {{"Parlo", "Fijo"}, WARN_ITEM},
+        {{"Parlo"}, 0},              {{}, 0},
+        {{"Parlo", std::string(PATH_MAX_BYTES + 1, 'x')}, WARN_ITEM},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(Item(PHASE_STEP, c.list), c.result) << (c.list.size() > 1 ? c.list[1] : "-");
+    }
+    EXPECT_FALSE(testfs::IsFile(group + "\\Parlo.lnk"));
+    EXPECT_FALSE(testfs::IsFile(group + "\\Ayuda.hlp"));
+    EXPECT_EQ(Group("Parlo"), 0);
+    EXPECT_TRUE(testfs::IsDir(group));
+    SetFileAttributesA((group + "\\Fijo.lnk").c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(DeleteFileA((group + "\\Fijo.lnk").c_str()));
+    EXPECT_EQ(Group("Parlo"), 0);
+    EXPECT_FALSE(testfs::IsDir(group));
+    EXPECT_EQ(Group("Parlo"), 0) << "a folder already gone";
+
+    // Without a group the Programs folder itself is never touched.
+    ASSERT_TRUE(testfs::IsDir(programs));
+    EXPECT_EQ(Group(""), 0);
+    EXPECT_TRUE(testfs::IsDir(programs));
+
+    ASSERT_TRUE(testfs::WriteBytes(programs + "\\Suelto.lnk", "s"));
+    for (int mode : {PHASE_END, PHASE_CREATE, PHASE_DESTROY}) {
+        EXPECT_EQ(Item(mode, {"", "Suelto"}), 0);
+    }
+    EXPECT_TRUE(testfs::IsFile(programs + "\\Suelto.lnk"));
+}
+
+// ---- Program Manager.
+
+const char GROUPS[] = "Parlo NT\tC:\\WINDOWS\\PARLO.GRP\tUno\tDos\tTres\tCuatro\tCinco\r\n"
+                      "Vacio\tC:\\WINDOWS\\VACIO.GRP\r\n"
+                      "Utiles\tC:\\WINDOWS\\UTILES.GRP\tReloj\r\n";
+
+std::vector<std::string> Commands(const ServerProcess &server)
+{
+    std::vector<std::string> out;
+    for (const std::string &l : server.Journal())
+        if (l.rfind("EXECUTE", 0) == 0 || l.rfind("REQUEST", 0) == 0)
+            out.push_back(l);
+    return out;
+}
+
+class ProgramManager : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UsePlatform(Os::Nt3);
+        ForgetShownGroup();
+        ASSERT_TRUE(server.Start({}, GROUPS));
+    }
+    void TearDown() override { UsePlatform(Os::Other); }
+
+    ServerProcess server;
+};
+
+TEST_F(ProgramManager, FiveItemsOfOneGroupSelectItOnce)
+{
+    for (const char *item : {"Uno", "Dos", "Tres", "Cuatro", "Cinco"}) {
+        EXPECT_EQ(Item(PHASE_STEP, {"Parlo NT", item}), 0) << item;
+    }
+    std::vector<std::string> expected = {
+        "EXECUTE [ShowGroup(Parlo NT,6,1)] -> ACK",
+        "EXECUTE [ShowGroup(Parlo NT,1,1)] -> ACK",
+    };
+    for (const char *item : {"Uno", "Dos", "Tres", "Cuatro", "Cinco"}) {
+        expected.push_back("REQUEST PROGMAN format=1 -> DATA");
+        expected.push_back("REQUEST Parlo NT format=1 -> DATA");
+        expected.push_back(std::string("EXECUTE [DeleteItem(") + item + ")] -> ACK");
+    }
+    EXPECT_EQ(Commands(server), expected);
+    EXPECT_EQ(Group("parlo nt"), 0);
+    std::vector<std::string> state = server.State();
+    ASSERT_FALSE(state.empty());
+    for (const std::string &line : state) {
+        EXPECT_EQ(line.find("Parlo NT"), std::string::npos) << line;
+    }
+}
+
+TEST_F(ProgramManager, WarningsLeaveTheGroupsAsTheyAre)
+{
+    EXPECT_EQ(Item(PHASE_STEP, {"Vacio", "Nada"}), WARN_ITEM) << "no items to remove";
+    EXPECT_EQ(Item(PHASE_STEP, {"Ninguno", "Nada"}), WARN_ITEM) << "unknown group";
+    EXPECT_EQ(Group("Utiles"), WARN_GROUP) << "still holds an item";
+    EXPECT_EQ(Group("Vacio"), 0);
+    EXPECT_EQ(Group("Ninguno"), 0);
+    std::vector<std::string> executed = server.JournalOf("EXECUTE [Delete");
+    EXPECT_EQ(executed, (std::vector<std::string>{"EXECUTE [DeleteGroup(Vacio,1)] -> ACK",
+                                                  "EXECUTE [DeleteGroup(Ninguno,1)] -> NACK"}));
+    std::vector<std::string> state = server.State();
+    bool utiles = false;
+    for (const std::string &line : state)
+        utiles = utiles || line.rfind("Utiles\t", 0) == 0;
+    EXPECT_TRUE(utiles);
+}
+
+TEST(ProgramManagerPause, LetsSentMessagesThroughForTheWholeWait)
+{
+    DWORD start = GetTickCount();
+    PauseWithMessages(200);
+    DWORD spent = GetTickCount() - start;
+    EXPECT_GE(spent, 200u);
+    EXPECT_LT(spent, 1000u);
+}
+
+// A whole run on NT 3.x: the items of one group go and the emptied group with them; a group to
+// which the user added an item of his own stays, and the run ends as incomplete.
+TEST(ProgramManagerSession, GroupWithTheUsersItemStays)
+{
+    UsePlatform(Os::Nt3);
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({}, "Parlo NT\tC:\\WINDOWS\\PARLO.GRP\tUno\tDos\r\n"
+                                 "Utiles\tC:\\WINDOWS\\UTILES.GRP\tReloj\tMio\r\n"));
+    World w("Pm");
+    ASSERT_TRUE(CreateDirectoryA(w.app.c_str(), nullptr));
+    ASSERT_TRUE(WriteLog(w.logPath, {{ITEM_UNINSTALL_KEY, w.uninstallName}},
+                         {List("API", {"Parlo NT", "Uno"}), List("API", {"Parlo NT", "Dos"}),
+                          List("API", {"Utiles", "Reloj"}), Text("CPG", "Parlo NT"),
+                          Text("CPG", "Utiles")}));
+    EngineInit(0);
+    Session *session = SessionCreate(w.logPath.c_str(), RecordReport);
+    ASSERT_NE(session, nullptr);
+    SessionStart(session, 0);
+    std::vector<int> steps = StepToEnd(session);
+    EXPECT_EQ(steps.back(), 1);
+    EXPECT_TRUE(Reports().empty());
+    EXPECT_EQ(session->incomplete, 1);
+    EXPECT_EQ(DialogMessage(session), LoadText(ENGINE_TEXT_INCOMPLETE));
+    SessionClose(session);
+    EngineShutdown();
+    UsePlatform(Os::Other);
+
+    // Each group is selected once per run of consecutive records naming it.
+    EXPECT_EQ(server.JournalOf("EXECUTE [ShowGroup(").size(), 8u);
+    EXPECT_EQ(server.JournalOf("EXECUTE [ShowGroup(Parlo NT,6,1)]").size(), 2u);
+    EXPECT_EQ(server.JournalOf("EXECUTE [ShowGroup(Utiles,6,1)]").size(), 2u);
+    EXPECT_EQ(server.JournalOf("EXECUTE [DeleteItem(").size(), 3u);
+    EXPECT_EQ(server.JournalOf("EXECUTE [DeleteGroup(").size(), 1u);
+    EXPECT_EQ(server.JournalOf("EXECUTE [DeleteGroup(Parlo NT,1)] -> ACK").size(), 1u);
+    std::vector<std::string> state = server.State();
+    ASSERT_EQ(state.size(), 2u);
+    EXPECT_EQ(state[1], "Utiles\tC:\\WINDOWS\\UTILES.GRP\tMio");
+    EXPECT_FALSE(testfs::IsFile(w.logPath));
+}
+
+}  // namespace

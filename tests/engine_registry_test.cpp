@@ -1,0 +1,302 @@
+// The registry record handlers: keys ("CRK") and values ("SRK") named by records, the product
+// key ("URK") and the application's registration ("MRK") named by the log's header items, and
+// the protected system keys that no log may remove.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/strlist.h"
+#include "engine/engine.h"
+#include "engine_fixture.h"
+
+using namespace enginetest;
+
+namespace {
+
+const std::string TEST_KEY = "Software\\EngTestReg";
+
+class RegistryRecords : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UsePlatform(Os::Nt3);
+        EngineInit(0);
+        state = PhaseState{0, 1, SessionGetPool(nullptr), nullptr, nullptr};
+    }
+    void TearDown() override
+    {
+        CloseLog();
+        DeleteTree(HKEY_CURRENT_USER, TEST_KEY);
+        DeleteTree(HKEY_LOCAL_MACHINE, TEST_KEY);
+        for (const char *name : {"engtest-a.exe", "engtest-b.exe", "engtest-c.exe"})
+            DeleteTree(HKEY_LOCAL_MACHINE, std::string(APP_PATHS_KEY) + name);
+        DeleteTree(HKEY_LOCAL_MACHINE, std::string(UNINSTALL_KEY) + "EngTestRegEntry");
+        EngineShutdown();
+        UsePlatform(Os::Other);
+    }
+
+    int Key(const std::string &text)
+    {
+        return RemoveRegistryKeyRecord(&state, PHASE_STEP, nullptr, text.c_str(), 0, nullptr);
+    }
+
+    int Value(const std::vector<std::string> &strings)
+    {
+        StringList *list = ListCreate(0);
+        for (const std::string &s : strings)
+            ListAdd(list, s.c_str());
+        int r = RemoveRegistryValueRecord(&state, PHASE_STEP, nullptr, "", 0, list);
+        ListDestroy(list);
+        return r;
+    }
+
+    void OpenLog(const std::map<int, std::string> &items)
+    {
+        CloseLog();
+        std::string path = dir / "install.log";
+        ASSERT_TRUE(WriteLog(path, items, {}));
+        state.log = LogOpen(path.c_str(), LOG_READ);
+        ASSERT_NE(state.log, nullptr);
+    }
+
+    void CloseLog()
+    {
+        if (state.log)
+            LogClose(state.log);
+        state.log = nullptr;
+    }
+
+    int ProductKeys() { return RemoveProductKeys(&state, PHASE_STEP, nullptr, "", 0, nullptr); }
+    int Registration()
+    {
+        return RemoveAppRegistration(&state, PHASE_STEP, nullptr, "", 0, nullptr);
+    }
+
+    testfs::TempDir dir;
+    PhaseState state{};
+};
+
+TEST_F(RegistryRecords, ProtectedKeys)
+{
+    struct Case {
+        HKEY root;
+        const char *path;
+        int removable;
+    } cases[] = {
+        {HKEY_LOCAL_MACHINE, "Software", 0},
+        {HKEY_LOCAL_MACHINE, "\\SOFTWARE\\", 0},
+        {HKEY_LOCAL_MACHINE, "software\\microsoft\\windows\\current version", 0},
+        {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0},
+        {HKEY_LOCAL_MACHINE, "Software\\Classes", 0},
+        {HKEY_LOCAL_MACHINE, "Software\\Description", 0},
+        {HKEY_LOCAL_MACHINE, "Software\\ODBC", 0},
+        {HKEY_LOCAL_MACHINE, "hardware", 0},
+        {HKEY_LOCAL_MACHINE, "Config", 0},
+        {HKEY_LOCAL_MACHINE, "Enum", 0},
+        {HKEY_LOCAL_MACHINE, "Network", 0},
+        {HKEY_LOCAL_MACHINE, "Security", 0},
+        {HKEY_LOCAL_MACHINE, "System", 0},
+        {HKEY_LOCAL_MACHINE, "Software\\EngTestReg", 1},
+        {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 1},
+        {HKEY_LOCAL_MACHINE, "Control Panel", 1},
+        {HKEY_CURRENT_USER, "Control Panel", 0},
+        {HKEY_CURRENT_USER, "AppEvents", 0},
+        {HKEY_CURRENT_USER, "Environment", 0},
+        {HKEY_CURRENT_USER, "Keyboard Layout", 0},
+        {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows", 0},
+        {HKEY_CURRENT_USER, "System", 1},
+        {HKEY_CLASSES_ROOT, "CLSID", 0},
+        {HKEY_CLASSES_ROOT, ".txt", 1},
+        {HKEY_USERS, "Default", 0},
+        {HKEY_USERS, "Software", 1},
+        {HKEY_CURRENT_CONFIG, "Software", 1},
+        {HKEY_LOCAL_MACHINE, "", 0},
+        {HKEY_CURRENT_USER, "", 0},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(IsKeyRemovable(c.root, c.path), c.removable) << c.path;
+    }
+    UsePlatform(Os::Win32s);
+    EXPECT_EQ(IsKeyRemovable(HKEY_LOCAL_MACHINE, "Software"), 1) << "no check on Win32s";
+    EXPECT_EQ(IsKeyRemovable(HKEY_LOCAL_MACHINE, ""), 0);
+}
+
+TEST_F(RegistryRecords, KeyRecords)
+{
+    struct Case {
+        std::string text;
+        int result;
+        bool deleted;   // the test key is gone afterwards
+    } cases[] = {
+        {"-2147483647;" + TEST_KEY, 0, true},
+        {"-2147483647;\\" + TEST_KEY + "\\", 0, true},
+        {"  -2147483647;" + TEST_KEY + ";campo;otro", 0, true},
+        {"2147483649;" + TEST_KEY, 0, true},            // the same handle, unsigned
+        {"-2147483647;" + TEST_KEY + "\\NoEsta", 0, false},
+        {"-2147483646;" + TEST_KEY, 0, false},          // another root
+        {"12;" + TEST_KEY, -1, false},
+        {"0;" + TEST_KEY, -1, false},
+        {"-2147483644;" + TEST_KEY, -1, false},
+        {";" + TEST_KEY, -1, false},
+        {"-2147483647;", -1, false},
+        {"-2147483647", -1, false},
+        {"", -1, false},
+        {std::string(261, '1') + ";" + TEST_KEY, -1, false},
+        {"-2147483647;" + TEST_KEY + "\\" + std::string(PATH_MAX_BYTES - TEST_KEY.size() - 1, 'k'),
+         0, false},
+        {"-2147483647;" + TEST_KEY + "\\" + std::string(PATH_MAX_BYTES - TEST_KEY.size(), 'k'),
+         -1, false},
+        {"-2147483647;Software", -1, false},
+        {"-2147483647;\\\\" + TEST_KEY, -1, false},
+        {"-2147483647;" + TEST_KEY + "\\\\", -1, false},
+        {"-2147483647;Software\\\\EngTestReg", -1, false},
+    };
+    for (const Case &c : cases) {
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, TEST_KEY + "\\Sub\\Deeper", "v", "1"));
+        EXPECT_EQ(Key(c.text), c.result) << c.text;
+        EXPECT_EQ(KeyExists(HKEY_CURRENT_USER, TEST_KEY), !c.deleted) << c.text;
+    }
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software"));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, TEST_KEY, "v", "1"));
+    for (int mode : {PHASE_END, PHASE_CREATE, PHASE_DESTROY}) {
+        EXPECT_EQ(RemoveRegistryKeyRecord(&state, mode, nullptr, "x", 0, nullptr), 0);
+    }
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, TEST_KEY));
+}
+
+TEST_F(RegistryRecords, KeyRecordsOnWin32sSkipTheCheck)
+{
+    UsePlatform(Os::Win32s);
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, TEST_KEY + "\\Sub", "v", "1"));
+    EXPECT_EQ(Key("-2147483647;" + TEST_KEY), 0);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, TEST_KEY));
+    EXPECT_EQ(Key("12;" + TEST_KEY), -1) << "a malformed record stays a failure";
+}
+
+TEST_F(RegistryRecords, ValueRecords)
+{
+    struct Case {
+        std::vector<std::string> list;
+        int result;
+        bool deleted;
+    } cases[] = {
+        {{"-2147483647;" + TEST_KEY, "Quitar"}, 0, true},
+        {{"-2147483647;\\" + TEST_KEY + "\\", "Quitar"}, 0, true},
+        {{"-2147483647;" + TEST_KEY, "NoEsta"}, 0, false},
+        {{"-2147483647;" + TEST_KEY, ""}, 0, false},
+        {{"-2147483647;" + TEST_KEY}, 0, false},
+        {{}, 0, false},
+        {{"5;" + TEST_KEY, "Quitar"}, -1, false},
+        {{";" + TEST_KEY, "Quitar"}, -1, false},
+        {{"-2147483647;", "Quitar"}, -1, false},
+        {{"-2147483647;Software\\\\EngTestReg", "Quitar"}, -1, false},
+    };
+    for (const Case &c : cases) {
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, TEST_KEY, "Quitar", "x"));
+        ASSERT_TRUE(SetString(HKEY_CURRENT_USER, TEST_KEY, "Queda", "y"));
+        std::string what = c.list.empty() ? "<empty>" : c.list[0];
+        EXPECT_EQ(Value(c.list), c.result) << what;
+        EXPECT_EQ(GetValue(HKEY_CURRENT_USER, TEST_KEY, "Quitar") == "<missing>", c.deleted)
+            << what;
+        EXPECT_EQ(GetValue(HKEY_CURRENT_USER, TEST_KEY, "Queda"), "y");
+    }
+}
+
+TEST_F(RegistryRecords, ProductKeyAndItsEmptyParents)
+{
+    const std::string company = TEST_KEY;   // items give "Software\" + company
+    std::map<int, std::string> items = {{ITEM_COMPANY_KEY, "EngTestReg"},
+                                        {ITEM_PRODUCT_KEY, "Parlo"},
+                                        {ITEM_VERSION_KEY, "1.0"}};
+    // A sibling product keeps the company key.
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, company + "\\Parlo\\1.0\\Sub", "v", "1"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, company + "\\Otro\\2.0", "v", "1"));
+    OpenLog(items);
+    EXPECT_EQ(ProductKeys(), 0);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, company + "\\Parlo"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, company + "\\Otro\\2.0"));
+    EXPECT_EQ(ProductKeys(), WARN_REGISTRY) << "a second record finds the key gone";
+
+    // Another version keeps the product key; values do not keep a parent.
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, company + "\\Parlo\\1.0", "v", "1"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, company + "\\Parlo\\0.9", "v", "1"));
+    EXPECT_EQ(ProductKeys(), 0);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, company + "\\Parlo\\0.9"));
+    DeleteTree(HKEY_LOCAL_MACHINE, company);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, company, "valor", "1"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, company + "\\Parlo", "valor", "1"));
+    ASSERT_TRUE(MakeKey(HKEY_LOCAL_MACHINE, company + "\\Parlo\\1.0"));
+    EXPECT_EQ(ProductKeys(), 0);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, company));
+
+    // Items missing or naming no key of their own: nothing is deleted.
+    const std::map<int, std::string> bad[] = {
+        {{ITEM_COMPANY_KEY, "EngTestReg"}, {ITEM_PRODUCT_KEY, "Parlo"}},
+        {{ITEM_PRODUCT_KEY, "Parlo"}, {ITEM_VERSION_KEY, "1.0"}},
+        {{ITEM_COMPANY_KEY, "EngTestReg"}, {ITEM_PRODUCT_KEY, "Parlo"}, {ITEM_VERSION_KEY, "\\"}},
+        {{ITEM_COMPANY_KEY, "EngTestReg\\"}, {ITEM_PRODUCT_KEY, "Parlo"},
+         {ITEM_VERSION_KEY, "1.0"}},
+    };
+    for (const auto &b : bad) {
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, company + "\\Parlo\\1.0", "v", "1"));
+        OpenLog(b);
+        EXPECT_EQ(ProductKeys(), WARN_REGISTRY);
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, company + "\\Parlo\\1.0"));
+    }
+
+    UsePlatform(Os::Win32s);
+    OpenLog(items);
+    EXPECT_EQ(ProductKeys(), 0);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, company + "\\Parlo\\1.0")) << "left alone";
+}
+
+TEST_F(RegistryRecords, AppRegistration)
+{
+    const std::string entry = std::string(UNINSTALL_KEY) + "EngTestRegEntry";
+    struct Case {
+        const char *appPath;
+        const char *uninstall;
+        int result;
+        std::vector<bool> appKeysGone;   // a, b, c
+        bool entryGone;
+    } cases[] = {
+        {"engtest-a.exe", "EngTestRegEntry", 0, {true, false, false}, true},
+        {"engtest-a.exe;engtest-b.exe", "EngTestRegEntry", 0, {true, true, false}, true},
+        {"engtest-a.exe;;engtest-b.exe", "EngTestRegEntry", 0, {true, false, false}, true},
+        {";engtest-a.exe", "EngTestRegEntry", 0, {false, false, false}, true},
+        {"engtest-a.exe;engtest-b.exe;engtest-c.exe", "", WARN_REGISTRY, {true, true, true}, false},
+        {"", "EngTestRegEntry", WARN_REGISTRY, {false, false, false}, false},
+        {"engtest-c.exe", "EngTestRegEntry\\", WARN_REGISTRY, {false, false, true}, false},
+        {"engtest-c.exe", "\\", WARN_REGISTRY, {false, false, true}, false},
+        {"\\", "EngTestRegEntry", 0, {false, false, false}, true},
+    };
+    const char *names[] = {"engtest-a.exe", "engtest-b.exe", "engtest-c.exe"};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.appPath) + " / " + c.uninstall);
+        for (const char *n : names) {
+            ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, std::string(APP_PATHS_KEY) + n, "", n));
+        }
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, entry, "DisplayName", "x"));
+        OpenLog({{ITEM_APP_PATH, c.appPath}, {ITEM_UNINSTALL_KEY, c.uninstall}});
+        EXPECT_EQ(Registration(), c.result);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(!KeyExists(HKEY_LOCAL_MACHINE, std::string(APP_PATHS_KEY) + names[i]),
+                      c.appKeysGone[i])
+                << names[i];
+        }
+        EXPECT_EQ(!KeyExists(HKEY_LOCAL_MACHINE, entry), c.entryGone);
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY)) << "the list itself stays";
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, APP_PATHS_KEY));
+    }
+    OpenLog({{ITEM_APP_PATH, "engtest-a.exe"}, {ITEM_UNINSTALL_KEY, "EngTestRegEntry"}});
+    EXPECT_EQ(Registration(), WARN_REGISTRY) << "a second record finds the entry gone";
+
+    UsePlatform(Os::Win32s);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, entry, "DisplayName", "x"));
+    EXPECT_EQ(Registration(), 0);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, entry));
+}
+
+}  // namespace

@@ -1,0 +1,381 @@
+// Whole uninstall sessions over a real installation in the test prefix (Windows 4 flavour:
+// Start Menu shortcuts), driven step by step as the shell's loop drives them: what is removed,
+// what stays, what the dialog says and where the log is afterwards.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine_fixture.h"
+#include "ui/progress.h"
+
+using namespace enginetest;
+
+namespace {
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UsePlatform(Os::Windows4);
+        EngineInit(0);
+    }
+    void TearDown() override
+    {
+        if (session)
+            SessionClose(session);
+        EngineShutdown();
+        UsePlatform(Os::Other);
+    }
+
+    Session *Open(const std::string &path)
+    {
+        session = SessionCreate(path.c_str(), RecordReport);
+        return session;
+    }
+
+    void Close()
+    {
+        ASSERT_EQ(SessionClose(session), 0);
+        session = nullptr;
+    }
+
+    std::string ExpectedCommand(const std::string &logPath)
+    {
+        return WindowsDir() + "remover.exe -f" + logPath;
+    }
+
+    Session *session = nullptr;
+};
+
+TEST_F(SessionTest, CompleteRemovalOnWindows4)
+{
+    World w("Full");
+    ASSERT_TRUE(w.Build());
+    ASSERT_TRUE(w.WriteTheLog(w.Records()));
+    ASSERT_NE(Open(w.logPath), nullptr);
+    EXPECT_FALSE(testfs::IsFile(w.logPath)) << "the log lives only as the working copy";
+    EXPECT_EQ(std::string(session->tempLogPath), TempLogName(1));
+    EXPECT_TRUE(testfs::IsFile(TempLogName(1)));
+    EXPECT_EQ(std::string(session->displayName), w.displayName);
+    EXPECT_EQ(session->dialog->total, 15);
+    EXPECT_EQ(SessionGetDialogWindow(session), EngineGetDialogWindow());
+    EXPECT_FALSE(IsWindowVisible(SessionGetDialogWindow(session)));
+
+    EXPECT_EQ(SessionStep(session), 0) << "nothing happens before the start";
+    EXPECT_EQ(session->phaseIndex, 0);
+    ASSERT_EQ(SessionStart(session, 1), 0);
+    EXPECT_TRUE(IsWindowVisible(SessionGetDialogWindow(session)));
+
+    // Kinds with n records take n + 1 steps, kinds without records one.
+    std::vector<int> steps = StepToEnd(session);
+    ASSERT_EQ(steps.size(), 25u);
+    EXPECT_EQ(steps.back(), 1);
+    EXPECT_TRUE(Reports().empty());
+    EXPECT_EQ(session->incomplete, 0);
+    EXPECT_EQ(session->finished, 1);
+    EXPECT_EQ(SessionIsRunning(session), 0);
+    for (int i = 0; i < PD_MARK_COUNT; ++i) {
+        EXPECT_NE(session->dialog->marks[i], 0) << "mark " << i;
+    }
+    EXPECT_EQ(session->dialog->current, 15) << "the bar stops at the record count";
+    EXPECT_EQ(DialogMessage(session), LoadText(ENGINE_TEXT_DONE));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(SessionGetDialogWindow(session), IDOK)));
+
+    for (const std::string &f : w.Files()) {
+        EXPECT_FALSE(testfs::IsFile(f)) << f;
+    }
+    EXPECT_FALSE(testfs::IsDir(w.app));
+    EXPECT_TRUE(testfs::IsFile(w.sharedKept)) << "another product still counts on it";
+    EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, w.sharedKept), "1");
+    EXPECT_FALSE(testfs::IsFile(w.sharedLast));
+    EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, w.sharedLast), "<missing>");
+    EXPECT_FALSE(testfs::IsDir(w.groupDir));
+    EXPECT_TRUE(testfs::IsDir(w.programs));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\" + w.company + "\\Parlo"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, w.SiblingKey()));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(APP_PATHS_KEY) + "parlo.exe"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, w.UninstallEntry()));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\" + w.company + "\\Parlo"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\" + w.company));
+    EXPECT_EQ(GetValue(HKEY_CURRENT_USER, w.userKey, "Idioma"), "<missing>");
+    EXPECT_EQ(GetValue(HKEY_CURRENT_USER, w.userKey, "Otro"), "queda");
+
+    EXPECT_EQ(SessionStep(session), -1) << "a finished run has nothing to step";
+    EXPECT_EQ(session->phaseIndex, PHASE_COUNT);
+    Close();
+    EXPECT_FALSE(testfs::IsFile(w.logPath));
+    EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, w.UninstallEntry())) << "not registered again";
+    EXPECT_EQ(EngineGetDialogWindow(), nullptr);
+}
+
+TEST_F(SessionTest, EmptyLogTakesTenSteps)
+{
+    World w("Empty");
+    ASSERT_TRUE(CreateDirectoryA(w.app.c_str(), nullptr));
+    ASSERT_TRUE(WriteLog(w.logPath, {{ITEM_UNINSTALL_KEY, w.uninstallName}}, {}));
+    ASSERT_NE(Open(w.logPath), nullptr);
+    SessionStart(session, 0);
+    EXPECT_EQ(StepToEnd(session), (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+    for (int i = 0; i < PD_MARK_COUNT; ++i) {
+        EXPECT_NE(session->dialog->marks[i], 0) << "mark " << i;
+    }
+    EXPECT_EQ(session->incomplete, 0);
+    EXPECT_EQ(session->dialog->current, 0);
+    EXPECT_FALSE(IsWindowVisible(SessionGetDialogWindow(session)));
+    Close();
+    EXPECT_FALSE(testfs::IsFile(w.logPath));
+    EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
+}
+
+// What the user's own things do to a run: each is a warning, the rest goes as usual and the
+// completion text is the one for an incomplete removal.
+TEST_F(SessionTest, WarningsLeaveTheUsersThingsAndNothingElse)
+{
+    World w("Warn");
+    ASSERT_TRUE(w.Build());
+    std::string locked = w.app + "\\abierto.dat";
+    std::string userFile = w.audio + "\\mio.wav";
+    ASSERT_TRUE(testfs::WriteBytes(locked, "x"));
+    ASSERT_TRUE(testfs::WriteBytes(userFile, "del usuario"));
+    std::vector<Rec> records = w.Records();
+    records.push_back(Text("CF", w.app + "\\ya-borrado.txt"));
+    records.push_back(Text("CF", locked));
+    ASSERT_TRUE(w.WriteTheLog(records));
+    HANDLE hold = CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+
+    ASSERT_NE(Open(w.logPath), nullptr);
+    SessionStart(session, 0);
+    std::vector<int> steps = StepToEnd(session);
+    CloseHandle(hold);
+    // Two more "CF" records, and one more step for the directory warning at the end of "CDR".
+    EXPECT_EQ(steps.size(), 28u);
+    EXPECT_EQ(steps.back(), 1);
+    EXPECT_TRUE(Reports().empty());
+    EXPECT_EQ(session->incomplete, 1);
+    EXPECT_EQ(DialogMessage(session), LoadText(ENGINE_TEXT_INCOMPLETE));
+
+    EXPECT_TRUE(testfs::IsFile(locked));
+    EXPECT_TRUE(testfs::IsFile(userFile));
+    EXPECT_TRUE(testfs::IsDir(w.audio));
+    EXPECT_TRUE(testfs::IsDir(w.data)) << "a parent of the user's file is not empty";
+    EXPECT_TRUE(testfs::IsDir(w.app));
+    for (const std::string &f : w.Files()) {
+        EXPECT_FALSE(testfs::IsFile(f)) << f;
+    }
+    EXPECT_FALSE(testfs::IsDir(w.groupDir));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\" + w.company + "\\Parlo"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, w.UninstallEntry()));
+    Close();
+    EXPECT_FALSE(testfs::IsFile(w.logPath));
+    EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
+}
+
+// A failure stops the run at once with -6, puts the log back and registers the uninstall
+// command again, so that running it repeats the removal.
+TEST_F(SessionTest, FailuresStopTheRunAndPutTheLogBack)
+{
+    struct Case {
+        const char *name;
+        Rec bad;
+        bool damage;   // the record reads as a damaged body
+    } cases[] = {
+        {"protected key", Text("CRK", "-2147483646;Software"), false},
+        {"protected key with slashes", Text("CRK", "-2147483646;\\SOFTWARE\\"), false},
+        {"doubled backslash", Text("CRK", "-2147483646;Software\\\\"), false},
+        {"unknown root", Text("CRK", "12;Software\\EngTestNada"), false},
+        {"no key path", Text("CRK", "-2147483646;"), false},
+        {"no root", Text("CRK", ";Software\\EngTestNada"), false},
+        {"unknown root in value", List("SRK", {"7;Software\\EngTestNada", "x"}), false},
+        {"damaged record", Text("CF", "C:\\nada.txt"), true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        World w("Fail");
+        ASSERT_TRUE(w.Build());
+        std::vector<Rec> records = {c.bad, Text("CF", w.Files()[0]), Bare("URK"), Bare("MRK")};
+        ASSERT_TRUE(w.WriteTheLog(records));
+        if (c.damage) {
+            // The first record's count runs past the end; the checksum is mended, so the log
+            // opens and only reading that record fails.
+            std::string bytes = testfs::ReadBytes(w.logPath);
+            bytes[LOG_FIRST_RECORD] = char(0xF0);
+            bytes[LOG_FIRST_RECORD + 1] = char(0x7F);
+            uint32_t sum = 0;
+            for (size_t i = 10; i < bytes.size(); ++i)
+                sum += uint32_t(int32_t(int8_t(bytes[i])));
+            memcpy(&bytes[6], &sum, 4);
+            ASSERT_TRUE(testfs::WriteBytes(w.logPath, bytes));
+        }
+        std::string logBytes = testfs::ReadBytes(w.logPath);
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "DisplayName", "cambiado"));
+        ASSERT_NE(Open(w.logPath), nullptr);
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "DisplayName", "otro"));
+        SessionStart(session, 0);
+        std::vector<int> steps = StepToEnd(session);
+        ASSERT_FALSE(steps.empty());
+        EXPECT_EQ(steps.back(), -1);
+        ASSERT_EQ(Reports().size(), 1u);
+        EXPECT_EQ(Reports()[0].code, ERR_INTERNAL);
+        // Put back at once, while the run is still open.
+        EXPECT_EQ(testfs::ReadBytes(w.logPath), logBytes);
+        EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "UninstallString"),
+                  ExpectedCommand(w.logPath));
+        EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "DisplayName"), "cambiado");
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft"));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, w.ProductKey()))
+            << "no phase after the failure runs";
+        Close();
+        EXPECT_EQ(testfs::ReadBytes(w.logPath), logBytes);
+        EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
+        EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "UninstallString"),
+                  ExpectedCommand(w.logPath));
+        Reports().clear();
+    }
+}
+
+TEST_F(SessionTest, ClosingBeforeTheStartPutsEverythingBack)
+{
+    World w("Early");
+    ASSERT_TRUE(w.Build());
+    ASSERT_TRUE(w.WriteTheLog(w.Records()));
+    std::string logBytes = testfs::ReadBytes(w.logPath);
+    ASSERT_NE(Open(w.logPath), nullptr);
+    EXPECT_EQ(SessionIsRunning(session), 0);
+    // The entry vanished meanwhile: it is written again, not only updated.
+    DeleteTree(HKEY_LOCAL_MACHINE, w.UninstallEntry());
+    Close();
+    EXPECT_EQ(testfs::ReadBytes(w.logPath), logBytes);
+    EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
+    EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "UninstallString"),
+              ExpectedCommand(w.logPath));
+    EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "DisplayName"), w.displayName);
+    for (const std::string &f : w.Files()) {
+        EXPECT_TRUE(testfs::IsFile(f)) << f;
+    }
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(SessionTest, LogPutBackIntoADirectoryThatIsGone)
+{
+    World w("Gone");
+    std::string deep = w.root / "a\\b\\c";
+    std::string path = deep + "\\install.log";
+    ASSERT_TRUE(CreateDirectoryA((w.root / "a").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((w.root / "a\\b").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    ASSERT_TRUE(WriteLog(path, {{ITEM_UNINSTALL_KEY, w.uninstallName}}, {}));
+    ASSERT_NE(Open(path), nullptr);
+    ASSERT_TRUE(RemoveDirectoryA(deep.c_str()));
+    ASSERT_TRUE(RemoveDirectoryA((w.root / "a\\b").c_str()));
+    Close();
+    EXPECT_TRUE(testfs::IsFile(path));
+}
+
+TEST_F(SessionTest, SecondRunTakesTheNextWorkingName)
+{
+    World w("Second");
+    ASSERT_TRUE(CreateDirectoryA(w.app.c_str(), nullptr));
+    ASSERT_TRUE(WriteLog(w.logPath, {{ITEM_UNINSTALL_KEY, w.uninstallName}}, {}));
+    ASSERT_TRUE(testfs::WriteBytes(TempLogName(1), "de otra ejecución"));
+    ASSERT_NE(Open(w.logPath), nullptr);
+    EXPECT_EQ(std::string(session->tempLogPath), TempLogName(2));
+    SessionStart(session, 0);
+    StepToEnd(session);
+    Close();
+    EXPECT_EQ(testfs::ReadBytes(TempLogName(1)), "de otra ejecución");
+    EXPECT_FALSE(testfs::IsFile(TempLogName(2)));
+}
+
+TEST_F(SessionTest, OpeningFailuresAreReported)
+{
+    World w("Open");
+    ASSERT_TRUE(CreateDirectoryA(w.app.c_str(), nullptr));
+    std::string garbage = w.app + "\\basura.log";
+    ASSERT_TRUE(testfs::WriteBytes(garbage, "esto no es un registro de instalación"));
+    std::string missing = w.app + "\\no-existe.log";
+    std::string tooLong = w.app + "\\" + std::string(300, 'n') + ".log";
+    struct Case {
+        std::string path;
+        int code;
+        std::string text;
+    } cases[] = {
+        {missing, ERR_NO_LOG, missing},
+        {"", ERR_NO_LOG, ""},
+        {tooLong, ERR_NO_LOG, tooLong},
+        {garbage, ERR_BAD_LOG, garbage},
+    };
+    for (const Case &c : cases) {
+        Reports().clear();
+        EXPECT_EQ(Open(c.path), nullptr) << c.path;
+        ASSERT_EQ(Reports().size(), 1u) << c.path;
+        EXPECT_EQ(Reports()[0].code, c.code) << c.path;
+        EXPECT_EQ(Reports()[0].text, c.text);
+        EXPECT_FALSE(testfs::IsFile(TempLogName(1))) << "no working copy stays behind";
+    }
+    EXPECT_EQ(testfs::ReadBytes(garbage), "esto no es un registro de instalación");
+}
+
+// Without an uninstall key name a failed run cannot register itself again: the log is not put
+// back and the working copy keeps it.
+TEST_F(SessionTest, FailedRunWithoutUninstallNameKeepsTheWorkingCopy)
+{
+    World w("NoName");
+    ASSERT_TRUE(CreateDirectoryA(w.app.c_str(), nullptr));
+    ASSERT_TRUE(WriteLog(w.logPath, {}, {Text("CRK", "-2147483646;System")}));
+    std::string logBytes = testfs::ReadBytes(w.logPath);
+    ASSERT_NE(Open(w.logPath), nullptr);
+    SessionStart(session, 0);
+    EXPECT_EQ(StepToEnd(session).back(), -1);
+    Close();
+    EXPECT_FALSE(testfs::IsFile(w.logPath));
+    EXPECT_EQ(testfs::ReadBytes(TempLogName(1)), logBytes);
+}
+
+// A display name that does not fit the session's 101 bytes is not shown, and a failed run does
+// not write a cut copy over it.
+TEST_F(SessionTest, LongDisplayNameIsLeftAlone)
+{
+    World w("LongName");
+    ASSERT_TRUE(CreateDirectoryA(w.app.c_str(), nullptr));
+    const std::string fits(SESSION_NAME_SIZE - 1, 'a');
+    const std::string tooLong(SESSION_NAME_SIZE, 'b');
+    for (const std::string &name : {fits, tooLong}) {
+        ASSERT_TRUE(WriteLog(w.logPath, {{ITEM_UNINSTALL_KEY, w.uninstallName}}, {}));
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "DisplayName", name));
+        ASSERT_NE(Open(w.logPath), nullptr);
+        EXPECT_EQ(std::string(session->displayName), name == fits ? fits : "");
+        DeleteValue(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "DisplayName");
+        Close();
+        EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "DisplayName"),
+                  name == fits ? fits : "<missing>");
+    }
+}
+
+// The repeat command must survive the command line's blank splitting.
+TEST_F(SessionTest, LogPathWithBlankIsQuotedInTheUninstallCommand)
+{
+    World w("Blank");
+    std::string dir = w.root / "Archivos de programa";
+    ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+    std::string path = dir + "\\install.log";
+    ASSERT_TRUE(WriteLog(path, {{ITEM_UNINSTALL_KEY, w.uninstallName}}, {}));
+    ASSERT_NE(Open(path), nullptr);
+    Close();
+    EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "UninstallString"),
+              WindowsDir() + "remover.exe -f\"" + path + "\"");
+}
+
+TEST(SessionApi, NoSession)
+{
+    EXPECT_EQ(SessionStart(nullptr, 1), -1);
+    EXPECT_EQ(SessionStep(nullptr), -1);
+    EXPECT_EQ(SessionClose(nullptr), -1);
+    EXPECT_EQ(SessionIsRunning(nullptr), 0);
+    EXPECT_EQ(SessionGetDialog(nullptr), nullptr);
+}
+
+}  // namespace
