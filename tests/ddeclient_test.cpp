@@ -168,6 +168,20 @@ TEST_F(DdeClientTest, LateAnswerWithinTheTimeLimitArrives)
     DdeTerminate(client, server.Window());
 }
 
+// A quit request met during a wait stays for the main loop; the wait goes on to its answer.
+TEST_F(DdeClientTest, QuitDuringAWaitIsKeptForTheMainLoop)
+{
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({"--late 300"}, GROUPS));
+    HWND client = Connect(server);
+    PostQuitMessage(0);
+    EXPECT_EQ(1, DdeRequest(client, server.Window(), "PROGMAN"));
+    EXPECT_EQ(3u, TakeLines().size());
+    MSG msg;
+    EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    DdeTerminate(client, server.Window());
+}
+
 // Text data that asks for an acknowledgement gets a positive one; the block, released to the
 // client or kept by the server, is read the same way.
 TEST_F(DdeClientTest, TextDataIsAcknowledgedWhenTheServerAsks)
