@@ -85,20 +85,21 @@ static int StepPhase(PhaseState *state, Session *session, LogDatabase *log,
 
     if (state->first) {
         LogSelectName(log, name);
-        int read = LogReadRecord(log, name, LOG_NAME_SIZE, &flags, readText, PHASE_READ_SIZE, &value, list,
-                                 LOG_FIRST);
+        int read = LogReadRecord(log, name, LOG_NAME_SIZE, &flags, readText, PHASE_READ_SIZE,
+                                 &value, list, LOG_FIRST);
         if (read < 0)
             return -1;
         if (read == LOG_END)
             return 1;
         ProgressDialogStep(dialog);
-        int result = HandOver(state, PHASE_STEP, session, kind, readText, value, list, handler);
+        if (HandOver(state, PHASE_STEP, session, kind, readText, value, list, handler) < 0)
+            return -1;
         state->first = 0;
-        return result;
+        return 0;
     }
 
-    int read = LogReadRecord(log, name, LOG_NAME_SIZE, &flags, readText, PHASE_READ_SIZE, &value, list,
-                             LOG_NEXT);
+    int read = LogReadRecord(log, name, LOG_NAME_SIZE, &flags, readText, PHASE_READ_SIZE, &value,
+                             list, LOG_NEXT);
     if (read < 0)
         return -1;
     ProgressDialogStep(dialog);
@@ -129,6 +130,9 @@ int RunPhase(PhaseState **state, int mode, int wantList, Session *session, LogDa
         if (!*state)
             return -1;
         StringList *list = wantList ? ListCreate(0) : nullptr;
+        // Without its list a record would look empty and be passed over as if done.
+        if (wantList && !list)
+            return -1;
         int result = StepPhase(*state, session, log, handler, kind, list);
         ListDestroy(list);
         return result;

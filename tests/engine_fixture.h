@@ -292,7 +292,8 @@ public:
     // Everything on disk and in the registry that the log names.
     bool Build()
     {
-        bool ok = CreateDirectoryA(app.c_str(), nullptr) && CreateDirectoryA(data.c_str(), nullptr) &&
+        bool ok = CreateDirectoryA(app.c_str(), nullptr) &&
+                  CreateDirectoryA(data.c_str(), nullptr) &&
                   CreateDirectoryA(audio.c_str(), nullptr) &&
                   CreateDirectoryA(sys.c_str(), nullptr) &&
                   CreateDirectoryA(programs.c_str(), nullptr) &&
