@@ -300,4 +300,26 @@ TEST(PhaseTable, TenPhasesInUninstallOrder)
     UsePlatform(Os::Other);
 }
 
+// This program carries no dialog template, so the session's dialog cannot be made: the run is
+// refused as out of memory and the log, already moved aside, is put back at once.
+TEST(SessionWithoutDialog, LogIsPutBackAndTheEntryWrittenAgain)
+{
+    World w("NoDialog");
+    ASSERT_TRUE(CreateDirectoryA(w.app.c_str(), nullptr));
+    ASSERT_TRUE(WriteLog(w.logPath, w.Items(), {Text("CF", w.app + "\\x.txt")}));
+    std::string logBytes = testfs::ReadBytes(w.logPath);
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "DisplayName", w.displayName));
+    EngineInit(0);
+    EXPECT_EQ(SessionCreate(w.logPath.c_str(), RecordReport), nullptr);
+    EngineShutdown();
+    ASSERT_EQ(Reports().size(), 1u);
+    EXPECT_EQ(Reports()[0].code, ERR_NO_MEMORY);
+    EXPECT_EQ(testfs::ReadBytes(w.logPath), logBytes);
+    EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
+    EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "UninstallString"),
+              WindowsDir() + "remover.exe -f" + w.logPath);
+    EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "DisplayName"), w.displayName);
+    EXPECT_EQ(EngineGetDialogWindow(), nullptr);
+}
+
 }  // namespace
