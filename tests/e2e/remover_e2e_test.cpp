@@ -573,6 +573,52 @@ TEST_F(RemoverPlatform, Win31WithoutWin32sFilesIsNt3)
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, inst.ProductKey()));
 }
 
+// The 3-D control library beside the program: registered and auto-subclassed with the
+// program's instance at start and unregistered at the end, except on Windows 4, where it is
+// not even loaded. -a alone starts and ends at once, hooking and unhooking on the way.
+TEST_F(RemoverPlatform, Ctl3dIsHookedExceptOnWindows4)
+{
+    std::string dir = "C:\\parloe2e-ctl3d";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    std::string exe = dir + "\\remover.exe";
+    std::string journal = dir + "\\ctl3d.journal";
+    ASSERT_TRUE(CopyFileA(RemoverExe().c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(UnixToWine(CTL3D_DLL).c_str(), (dir + "\\CTL3D32.DLL").c_str(), FALSE));
+    NativeDll native("ctl3d32");  // the library beside the program, not Wine's own
+
+    struct {
+        const char *version;
+        bool hooked;
+    } cases[] = {{"nt351", true}, {"win31", true}, {"win95", false}, {"nt40", false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.version);
+        DeleteFileA(journal.c_str());
+        VersionEmulation version(c.version);
+        Remover r;
+        ASSERT_TRUE(r.Start(exe, "-a"));
+        ASSERT_TRUE(r.WaitForExit(THIRD_TICK_MS));
+        std::vector<std::string> lines =
+            progman_test::SplitLines(progman_test::ReadFileText(journal));
+        if (!c.hooked) {
+            EXPECT_EQ(NOTHING, lines) << "the library was loaded on Windows 4";
+            continue;
+        }
+        // "load", then the three calls with one and the same non-null instance.
+        ASSERT_EQ(4u, lines.size()) << progman_test::ReadFileText(journal);
+        const std::vector<std::string> &got = lines;
+        std::string instance = got[1].substr(got[1].find(' ') + 1);
+        EXPECT_NE(std::string::npos, instance.find_first_not_of("0"))
+            << "the library was registered with a null instance";
+        EXPECT_EQ("register " + instance, got[1]);
+        EXPECT_EQ("autosubclass " + instance, got[2]);
+        EXPECT_EQ("unregister " + instance, got[3]);
+    }
+    DeleteFileA(journal.c_str());
+    DeleteFileA((dir + "\\CTL3D32.DLL").c_str());
+    DeleteFileA(exe.c_str());
+    RemoveDirectoryA(dir.c_str());
+}
+
 // ---- Failures and repeating a removal ------------------------------------------------------
 
 // The command that repeats the removal: the log path follows -f directly, in quotes when it

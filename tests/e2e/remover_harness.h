@@ -117,12 +117,45 @@ public:
             RegCloseKey(key);
         }
     }
-    ~VersionEmulation() { RegDeleteKeyA(HKEY_CURRENT_USER, KEY_PATH); }
+    ~VersionEmulation()
+    {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, KEY_PATH, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, "Version");
+            RegCloseKey(key);
+        }
+        RegDeleteKeyA(HKEY_CURRENT_USER, KEY_PATH);  // only when nothing else is set below it
+    }
     VersionEmulation(const VersionEmulation &) = delete;
     VersionEmulation &operator=(const VersionEmulation &) = delete;
 
-private:
     static constexpr const char *KEY_PATH = "Software\\Wine\\AppDefaults\\remover.exe";
+};
+
+// Makes remover.exe load the native library of that name (found beside the program) instead of
+// Wine's own; removed again on destruction.
+class NativeDll {
+public:
+    explicit NativeDll(const char *name) : name_(name)
+    {
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, SubKey().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr) == ERROR_SUCCESS) {
+            RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>("native"), 7);
+            RegCloseKey(key);
+        }
+    }
+    ~NativeDll()
+    {
+        RegDeleteKeyA(HKEY_CURRENT_USER, SubKey().c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, VersionEmulation::KEY_PATH);
+    }
+    NativeDll(const NativeDll &) = delete;
+    NativeDll &operator=(const NativeDll &) = delete;
+
+private:
+    static std::string SubKey() { return std::string(VersionEmulation::KEY_PATH) + "\\DllOverrides"; }
+    std::string name_;
 };
 
 inline std::wstring WindowText(HWND window)
