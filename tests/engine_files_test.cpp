@@ -207,10 +207,4 @@ TEST_F(FileRecords, DirectoryWarnings)
     EXPECT_EQ(Directory(PHASE_END, ""), 0);
 }
 
-TEST_F(FileRecords, DirectoryKindWithoutRecordsHasNothingToRemove)
-{
-    state.first = 0;
-    EXPECT_EQ(CollectDirectoryRecord(&state, PHASE_END, nullptr, "", 0, nullptr), 0);
-}
-
 }  // namespace

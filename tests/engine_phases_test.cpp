@@ -244,20 +244,6 @@ TEST_F(PhaseDriver, DamagedRecordFailsTheStep)
     EXPECT_TRUE(calls.empty());
 }
 
-TEST_F(PhaseDriver, StateIsFreshAndDestroyClearsIt)
-{
-    Open({});
-    EXPECT_EQ(state->reserved, 0);
-    EXPECT_EQ(state->first, 1);
-    EXPECT_EQ(state->list, nullptr);
-    EXPECT_EQ(state->log, log);
-    EXPECT_EQ(state->pool, SessionGetPool(&session));
-    EXPECT_EQ(RunPhase(&state, PHASE_DESTROY, 0, &session, nullptr, Recorder, "CF"), 0);
-    EXPECT_EQ(state, nullptr);
-    // A phase without a state is never stepped.
-    EXPECT_EQ(RunPhase(&state, PHASE_STEP, 0, &session, log, Recorder, "CF"), -1);
-}
-
 // Phase i reads the records of the i-th kind and no other: with one record of a single kind in
 // the log, only that kind's phase finds something on its first step.
 TEST(PhaseTable, TenPhasesInUninstallOrder)

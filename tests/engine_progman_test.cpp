@@ -216,15 +216,6 @@ TEST_F(ProgramManager, WarningsLeaveTheGroupsAsTheyAre)
     EXPECT_TRUE(utiles);
 }
 
-TEST(ProgramManagerPause, LetsSentMessagesThroughForTheWholeWait)
-{
-    DWORD start = GetTickCount();
-    PauseWithMessages(200);
-    DWORD spent = GetTickCount() - start;
-    EXPECT_GE(spent, 200u);
-    EXPECT_LT(spent, 1000u);
-}
-
 // A whole run on NT 3.x: the items of one group go and the emptied group with them; a group to
 // which the user added an item of his own stays, and the run ends as incomplete.
 TEST(ProgramManagerSession, GroupWithTheUsersItemStays)

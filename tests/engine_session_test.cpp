@@ -375,13 +375,4 @@ TEST_F(SessionTest, LogPathWithBlankIsQuotedInTheUninstallCommand)
               WindowsDir() + "remover.exe -f\"" + path + "\"");
 }
 
-TEST(SessionApi, NoSession)
-{
-    EXPECT_EQ(SessionStart(nullptr, 1), -1);
-    EXPECT_EQ(SessionStep(nullptr), -1);
-    EXPECT_EQ(SessionClose(nullptr), -1);
-    EXPECT_EQ(SessionIsRunning(nullptr), 0);
-    EXPECT_EQ(SessionGetDialog(nullptr), nullptr);
-}
-
 }  // namespace
