@@ -7,6 +7,7 @@
 #include "base/fs.h"
 #include "base/path.h"
 #include "base/pool.h"
+#include "base/str.h"
 #include "dde/progman.h"
 #include "logdb/logdb.h"
 #include "registry/registry.h"
@@ -146,7 +147,7 @@ static int BuildUninstallCommand(const Session *session, char *command)
         return 0;
     // The command line reads a path up to the first blank unless it is quoted.
     const char *quote = "";
-    for (const char *p = session->logPath; *p; ++p)
+    for (const char *p = session->logPath; *p; p = StrNextChar(p))
         if (*p == ' ')
             quote = "\"";
     int length = snprintf(command, ENGINE_COMMAND_SIZE, "%s%s -f%s%s%s", dir, REMOVER_PROGRAM,
