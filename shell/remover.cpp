@@ -31,12 +31,6 @@ static constexpr UINT SHELL_WIN32S_ERROR_MODE = SEM_FAILCRITICALERRORS | SEM_NOO
 // Idle passes with nothing to step wait this long for a message instead of spinning.
 static constexpr DWORD SHELL_IDLE_WAIT_MS = 10;
 
-int ShellMessageBox(HWND owner, const char *text, const char *caption, UINT style)
-{
-    MessageBoxA(owner, text, caption, style);
-    return 1;
-}
-
 static int LoadText(UINT id, char *buffer, int size)
 {
     buffer[0] = '\0';
@@ -304,18 +298,26 @@ static const ErrorText errorTexts[] = {
     {ERR_NO_WINDOW, IDS_ERR_NO_WINDOW, 0, 1},
 };
 
+// The message for code; a code of no one's is shown as an internal error with its number.
+static const ErrorText *FindErrorText(int code)
+{
+    const ErrorText *internal = nullptr;
+    for (const ErrorText &e : errorTexts) {
+        if (e.code == code)
+            return &e;
+        if (e.code == ERR_INTERNAL)
+            internal = &e;
+    }
+    return internal;
+}
+
 int ReportError(int code, const char *text, int reserved, Session *session)
 {
     (void)reserved;
     (void)session;
     if (!shell.options.interactive)
         return 1;
-    // A code of no one's is shown as an internal error with its number.
-    const ErrorText *entry = &errorTexts[4];
-    for (const ErrorText &e : errorTexts) {
-        if (e.code == code)
-            entry = &e;
-    }
+    const ErrorText *entry = FindErrorText(code);
     char caption[SHELL_CAPTION_SIZE];
     char format[SHELL_MESSAGE_SIZE];
     char message[SHELL_FORMAT_SIZE];

@@ -22,9 +22,6 @@ constexpr const char *SHELL_MENU_NAME = "DEKV21";
 // otherwise. Returns 1.
 int ReportError(int code, const char *text, int reserved, Session *session);
 
-// A plain message box: shows text under caption with style, owned by owner. Returns 1.
-int ShellMessageBox(HWND owner, const char *text, const char *caption, UINT style);
-
 // The whole run of remover with the command line text (without the program name).
 // Returns the program's result, always 0.
 int ShellRun(HINSTANCE instance, const char *commandLine);
