@@ -70,9 +70,12 @@ public:
         programs = "C:\\" + dirName + " Programas";
         groupDir = programs + "\\" + GROUP;
         savedPrograms = GetValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
+        Clean();  // whatever an interrupted earlier run may have left
     }
 
-    ~Installation()
+    ~Installation() { Clean(); }
+
+    void Clean() const
     {
         for (const std::string &f : Files())
             DeleteFileA(f.c_str());
@@ -140,7 +143,7 @@ public:
         return r;
     }
 
-    bool Build()
+    ::testing::AssertionResult Build()
     {
         bool ok = CreateDirectoryA(dir.c_str(), nullptr) &&
                   CreateDirectoryA(lessons.c_str(), nullptr);
@@ -168,7 +171,12 @@ public:
                                             {ITEM_COMPANY_KEY, COMPANY},
                                             {ITEM_APP_PATH, APP},
                                             {ITEM_UNINSTALL_KEY, UNINSTALL_NAME}};
-        return ok && enginetest::WriteLog(log, items, Records());
+        if (!ok)
+            return ::testing::AssertionFailure() << "could not build the installation in " << dir
+                                                 << " (error " << GetLastError() << ")";
+        if (!enginetest::WriteLog(log, items, Records()))
+            return ::testing::AssertionFailure() << "could not write the log " << log;
+        return ::testing::AssertionSuccess();
     }
 
     // What the installation owns that is still there. Registration checks are left out when
@@ -240,7 +248,9 @@ protected:
     {
         if (!HaveDisplay())
             GTEST_SKIP() << "remover's windows need an X display (run under scripts/ctest-wine)";
-        ASSERT_EQ(NOTHING, LeftoverTempFiles()) << "left by an earlier run";
+        // An interrupted earlier run is no fault of this one.
+        for (const std::string &name : LeftoverTempFiles())
+            DeleteFileA((WindowsDir() + name).c_str());
     }
     void TearDown() override
     {
