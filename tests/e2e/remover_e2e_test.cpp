@@ -294,12 +294,15 @@ protected:
             EXPECT_TRUE(GetWindowLongA(splash, GWL_EXSTYLE) & WS_EX_TOPMOST);
             EXPECT_FALSE(Exists(WindowsDir() + "_bmp23_.bm_")) << "the picture file outlived loading";
             if (splashShot) {
-                EXPECT_TRUE(Screenshot(ShotPath(splashShot)));
+                EXPECT_TRUE(StartScreenshot(ShotPath(splashShot)));
             }
             while (IsWindow(splash) && IsWindowVisible(splash) && GetTickCount() - appeared < 10000)
                 Sleep(5);
             // Less than 2 s only by how late this poll saw the window appear.
             EXPECT_GE(GetTickCount() - appeared, 1900u) << "the splash must stay up for 2 s";
+            if (splashShot) {
+                EXPECT_TRUE(WaitForScreenshot(ShotPath(splashShot)));
+            }
         }
         HWND dialog = r.WaitForWindow(FindDialog, 10000);
         EXPECT_TRUE(dialog) << "no progress dialog";

@@ -83,24 +83,39 @@ inline bool RunHost(const std::string &commandLine)
     return true;
 }
 
-// Saves the whole X screen as a PNG at unixPath. The handle of a Unix process does not follow
-// it, so the picture is written under a temporary name and renamed when complete.
-inline ::testing::AssertionResult Screenshot(const std::string &unixPath)
+// Saves the whole X screen as a PNG at unixPath. The screen is grabbed at once (xwd, retried
+// when a window vanishing under it makes the grab fail) and converted afterwards; the handle of
+// a Unix process does not follow it, so the picture is written under a temporary name and
+// renamed when complete. WaitForScreenshot waits for that.
+inline bool StartScreenshot(const std::string &unixPath)
 {
     if (!HaveDisplay())
-        return ::testing::AssertionFailure() << "no X display for the screenshot";
-    std::string part = unixPath + ".part";
+        return false;
     DeleteFileA(UnixToWine(unixPath).c_str());
-    std::string script = "xwd -root -silent | /usr/bin/convert xwd:- png:'" + part + "' && mv '" +
-                         part + "' '" + unixPath + "'";
-    if (!RunHost("Z:\\bin\\sh -c \"" + script + "\""))
-        return ::testing::AssertionFailure() << "cannot start the screenshot command";
-    for (int waited = 0; waited < 15000; waited += 50) {
+    std::string q = "'" + unixPath;
+    std::string script = "for i in 1 2 3 4 5; do xwd -root -silent >" + q + ".xwd' 2>>" + q +
+                         ".log' && break; sleep 0.05; done; /usr/bin/convert xwd:" + q +
+                         ".xwd' png:" + q + ".part' 2>>" + q + ".log' && mv " + q + ".part' " +
+                         q + "' && rm -f " + q + ".xwd' " + q + ".log'";
+    return RunHost("Z:\\bin\\sh -c \"" + script + "\"");
+}
+
+inline ::testing::AssertionResult WaitForScreenshot(const std::string &unixPath)
+{
+    for (int waited = 0; waited < 30000; waited += 50) {
         if (Exists(UnixToWine(unixPath)))
             return ::testing::AssertionSuccess();
         Sleep(50);
     }
-    return ::testing::AssertionFailure() << "no screenshot at " << unixPath;
+    return ::testing::AssertionFailure() << "no screenshot at " << unixPath << " (see "
+                                         << unixPath << ".log)";
+}
+
+inline ::testing::AssertionResult Screenshot(const std::string &unixPath)
+{
+    if (!StartScreenshot(unixPath))
+        return ::testing::AssertionFailure() << "cannot start the screenshot command";
+    return WaitForScreenshot(unixPath);
 }
 
 // The Windows version remover.exe sees (Wine's per-program emulation); removed again on
