@@ -1,0 +1,894 @@
+// remover_demo: the installer side of the demonstration. It installs the sample product that a
+// log description names (every record kind put in place the way an installer would have), beside
+// a second product of the same company that shares a DLL, a registry key and a value with it;
+// then it runs the product's registered uninstall command and shows, before and after, what
+// exists. The description is the same file `logtool build` turns into the installation log.
+//
+//   remover_demo clean DESCRIPTION.json
+//   remover_demo install DESCRIPTION.json LOG
+//   remover_demo uninstall DESCRIPTION.json unattended|by-hand
+//   remover_demo uninstall DESCRIPTION.json screenshots UNIX_DIR
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <stdio.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tools/logtool/json.h"
+
+namespace {
+
+// The neighbour: another product of the same company that counts the first shared DLL too and
+// keeps a value beside each of ours.
+const char NEIGHBOUR[] = "Diccionario Demo";
+const char NEIGHBOUR_VERSION[] = "2.0";
+
+const char CURRENT_VERSION[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+const char SHARED_DLLS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const char SHELL_FOLDERS[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char WINE_APP_DEFAULTS[] = "Software\\Wine\\AppDefaults\\remover.exe";
+
+// remover's own windows, as a user sees them.
+const wchar_t CONFIRM_CAPTION[] = L"Desinstalación de Parlomatic";
+const wchar_t SPLASH_CLASS[] = L"DeKvAbtClsName";
+constexpr int PROGRESS_BAR_ID = 711;  // the control that tells the progress dialog apart
+
+constexpr DWORD UNATTENDED_LIMIT_MS = 120000;
+constexpr DWORD WINDOW_LIMIT_MS = 30000;
+
+// ---- The description ---------------------------------------------------------------------
+
+struct Record {
+    std::string name;
+    std::string text;
+    std::vector<std::string> list;
+};
+
+struct Product {
+    std::string items[12];  // header items by number; 10 (the record count) is not used
+    std::vector<Record> records;
+    std::string programs;   // the user's Start Menu programs folder
+    std::string folder;     // the product's folder: the shortest directory record
+};
+
+bool ReadFile(const char *path, std::string *out)
+{
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    char buf[4096];
+    DWORD got = 0;
+    out->clear();
+    while (::ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0)
+        out->append(buf, got);
+    CloseHandle(h);
+    return true;
+}
+
+std::string ProgramsFolder()
+{
+    char path[MAX_PATH] = "";
+    if (SHGetFolderPathA(nullptr, CSIDL_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, path) != S_OK)
+        return "C:\\windows\\Start Menu\\Programs";
+    return path;
+}
+
+bool LoadProduct(const char *path, Product *p)
+{
+    std::string text, error;
+    JsonValue doc;
+    if (!ReadFile(path, &text)) {
+        fprintf(stderr, "remover_demo: cannot read %s\n", path);
+        return false;
+    }
+    if (!JsonParse(text, &doc, &error)) {
+        fprintf(stderr, "remover_demo: %s: %s\n", path, error.c_str());
+        return false;
+    }
+    if (const JsonValue *items = JsonMember(doc, "items"))
+        for (const auto &m : items->members) {
+            int n = atoi(m.first.c_str());
+            if (n >= 1 && n <= 11 && m.second.kind == JSON_STRING)
+                p->items[n] = m.second.text;
+        }
+    if (const JsonValue *records = JsonMember(doc, "records"))
+        for (const JsonValue &r : records->items) {
+            Record rec;
+            if (const JsonValue *v = JsonMember(r, "name"))
+                rec.name = v->text;
+            if (const JsonValue *v = JsonMember(r, "text"))
+                rec.text = v->text;
+            if (const JsonValue *v = JsonMember(r, "list"))
+                for (const JsonValue &s : v->items)
+                    rec.list.push_back(s.text);
+            if (rec.name == "CDR" && (p->folder.empty() || rec.text.size() < p->folder.size()))
+                p->folder = rec.text;
+            p->records.push_back(rec);
+        }
+    p->programs = ProgramsFolder();
+    return true;
+}
+
+std::vector<const Record *> Kind(const Product &p, const char *name, size_t listSize = 0)
+{
+    std::vector<const Record *> found;
+    for (const Record &r : p.records)
+        if (r.name == name && r.list.size() >= listSize)
+            found.push_back(&r);
+    return found;
+}
+
+// "-2147483646;\Software\x" (a record's root and key) split into a root and a plain key path.
+bool SplitKey(const std::string &field, HKEY *root, std::string *path)
+{
+    size_t semi = field.find(';');
+    if (semi == std::string::npos)
+        return false;
+    long long n = atoll(field.substr(0, semi).c_str());
+    *root = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(static_cast<ULONG>(n))));
+    std::string rest = field.substr(semi + 1);
+    rest = rest.substr(0, rest.find(';'));
+    if (!rest.empty() && rest[0] == '\\')
+        rest.erase(0, 1);
+    if (!rest.empty() && rest.back() == '\\')
+        rest.pop_back();
+    *path = rest;
+    return !rest.empty();
+}
+
+std::string RootName(HKEY root)
+{
+    if (root == HKEY_CLASSES_ROOT)
+        return "HKCR";
+    if (root == HKEY_CURRENT_USER)
+        return "HKCU";
+    if (root == HKEY_LOCAL_MACHINE)
+        return "HKLM";
+    return "HKU";
+}
+
+std::vector<std::string> AppNames(const Product &p)
+{
+    std::vector<std::string> names;
+    std::string all = p.items[8] + ";";
+    for (size_t at = 0, semi; (semi = all.find(';', at)) != std::string::npos; at = semi + 1) {
+        if (semi == at)
+            break;  // remover stops at the first empty name as well
+        names.push_back(all.substr(at, semi - at));
+    }
+    return names;
+}
+
+std::string ProductKey(const Product &p)
+{
+    return "Software\\" + p.items[9] + "\\" + p.items[1] + "\\" + p.items[2];
+}
+std::string NeighbourKey(const Product &p)
+{
+    return "Software\\" + p.items[9] + "\\" + NEIGHBOUR + "\\" + NEIGHBOUR_VERSION;
+}
+std::string UninstallKey(const Product &p)
+{
+    return std::string(CURRENT_VERSION) + "\\Uninstall\\" + p.items[11];
+}
+std::string LinkPath(const Product &p, const Record &r)
+{
+    return p.programs + "\\" + r.list[0] + "\\" + r.list[1] + ".lnk";
+}
+
+// ---- Registry and files --------------------------------------------------------------------
+
+bool SetString(HKEY root, const std::string &key, const char *name, const std::string &value)
+{
+    HKEY h;
+    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr))
+        return false;
+    LONG rc = RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+                             DWORD(value.size() + 1));
+    RegCloseKey(h);
+    return rc == ERROR_SUCCESS;
+}
+
+bool KeyExists(HKEY root, const std::string &key)
+{
+    HKEY h;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h))
+        return false;
+    RegCloseKey(h);
+    return true;
+}
+
+// The value's text (REG_SZ) or number (REG_DWORD); false when it is missing.
+bool GetValue(HKEY root, const std::string &key, const std::string &name, std::string *text,
+              DWORD *number)
+{
+    HKEY h;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h))
+        return false;
+    char buf[1024];
+    DWORD type = 0, size = sizeof buf - 1;
+    LONG rc = RegQueryValueExA(h, name.c_str(), nullptr, &type, reinterpret_cast<BYTE *>(buf), &size);
+    RegCloseKey(h);
+    if (rc != ERROR_SUCCESS)
+        return false;
+    buf[size] = '\0';
+    if (text)
+        *text = type == REG_DWORD ? std::to_string(*reinterpret_cast<DWORD *>(buf)) : buf;
+    if (number)
+        *number = type == REG_DWORD && size >= 4 ? *reinterpret_cast<DWORD *>(buf) : 0;
+    return true;
+}
+
+DWORD SharedCount(const std::string &file)
+{
+    DWORD n = 0;
+    return GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS, file, nullptr, &n) ? n : 0;
+}
+
+void SetSharedCount(const std::string &file, DWORD n)
+{
+    HKEY h;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, SHARED_DLLS, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                        nullptr))
+        return;
+    if (n)
+        RegSetValueExA(h, file.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&n), 4);
+    else
+        RegDeleteValueA(h, file.c_str());
+    RegCloseKey(h);
+}
+
+void DeleteValue(HKEY root, const std::string &key, const std::string &name)
+{
+    HKEY h;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &h))
+        return;
+    RegDeleteValueA(h, name.c_str());
+    RegCloseKey(h);
+}
+
+bool IsFile(const std::string &path)
+{
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsDir(const std::string &path)
+{
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string Parent(const std::string &path)
+{
+    size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+bool MakeDirs(const std::string &dir)
+{
+    if (dir.empty() || IsDir(dir))
+        return true;
+    MakeDirs(Parent(dir));
+    return CreateDirectoryA(dir.c_str(), nullptr) || IsDir(dir);
+}
+
+bool WriteFile(const std::string &path, const std::string &content)
+{
+    MakeDirs(Parent(path));
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD put = 0;
+    BOOL ok = ::WriteFile(h, content.data(), DWORD(content.size()), &put, nullptr);
+    CloseHandle(h);
+    return ok && put == content.size();
+}
+
+// A real shell link to target, as the installer's Start Menu entries are.
+bool MakeShortcut(const std::string &link, const std::string &target)
+{
+    MakeDirs(Parent(link));
+    IShellLinkA *shell = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void **>(&shell))))
+        return WriteFile(link, "");
+    shell->SetPath(target.c_str());
+    shell->SetWorkingDirectory(Parent(target).c_str());
+    IPersistFile *file = nullptr;
+    bool ok = false;
+    if (SUCCEEDED(shell->QueryInterface(IID_IPersistFile, reinterpret_cast<void **>(&file)))) {
+        wchar_t wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
+        ok = SUCCEEDED(file->Save(wide, TRUE));
+        file->Release();
+    }
+    shell->Release();
+    return ok || WriteFile(link, "");
+}
+
+// ---- clean and install ---------------------------------------------------------------------
+
+// Removes whatever an earlier demonstration left, ours and the neighbour's alike.
+void Clean(const Product &p)
+{
+    for (const Record *r : Kind(p, "CF"))
+        DeleteFileA(r->text.c_str());
+    for (const Record *r : Kind(p, "CSF", 2)) {
+        DeleteFileA(r->list[1].c_str());
+        SetSharedCount(r->list[1], 0);
+    }
+    std::vector<std::string> dirs;
+    for (const Record *r : Kind(p, "API", 2)) {
+        DeleteFileA(LinkPath(p, *r).c_str());
+        dirs.push_back(p.programs + "\\" + r->list[0]);
+    }
+    for (const Record *r : Kind(p, "CDR"))
+        dirs.push_back(r->text);
+    std::sort(dirs.begin(), dirs.end(),
+              [](const std::string &a, const std::string &b) { return a.size() > b.size(); });
+    for (const std::string &d : dirs) {
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA((d + "\\*").c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) {
+            do
+                if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                    DeleteFileA((d + "\\" + fd.cFileName).c_str());
+            while (FindNextFileA(h, &fd));
+            FindClose(h);
+        }
+        RemoveDirectoryA(d.c_str());
+    }
+    for (const Record *r : Kind(p, "CRK")) {
+        HKEY root;
+        std::string key;
+        if (SplitKey(r->text, &root, &key))
+            SHDeleteKeyA(root, key.c_str());
+    }
+    for (const Record *r : Kind(p, "SRK", 2)) {
+        HKEY root;
+        std::string key;
+        if (SplitKey(r->list[0], &root, &key)) {
+            DeleteValue(root, key, r->list[1]);
+            DeleteValue(root, key, NEIGHBOUR);
+        }
+    }
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, ("Software\\" + p.items[9]).c_str());
+    for (const std::string &name : AppNames(p))
+        SHDeleteKeyA(HKEY_LOCAL_MACHINE,
+                     (std::string(CURRENT_VERSION) + "\\App Paths\\" + name).c_str());
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKey(p).c_str());
+    // Working copies an interrupted run would have left in the Windows directory.
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA("C:\\windows\\_detmp.*", &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do
+            DeleteFileA((std::string("C:\\windows\\") + fd.cFileName).c_str());
+        while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+}
+
+// Puts in place what each record says the installation did, registers the uninstall command
+// for the log at logPath, and sets up the neighbour.
+bool Install(const Product &p, const std::string &logPath)
+{
+    bool ok = true;
+    std::string program;
+    for (const Record *r : Kind(p, "CF")) {
+        ok = WriteFile(r->text, "Parlomatic demo file\r\n") && ok;
+        if (program.empty() && r->text.size() > 4 &&
+            lstrcmpiA(r->text.c_str() + r->text.size() - 4, ".exe") == 0)
+            program = r->text;
+    }
+    const std::vector<const Record *> shared = Kind(p, "CSF", 2);
+    for (const Record *r : shared) {
+        ok = WriteFile(r->list[1], "shared library\r\n") && ok;
+        SetSharedCount(r->list[1], SharedCount(r->list[1]) + 1);
+    }
+    if (!shared.empty())  // the neighbour uses the first shared DLL as well
+        SetSharedCount(shared[0]->list[1], SharedCount(shared[0]->list[1]) + 1);
+    for (const Record *r : Kind(p, "CDR"))
+        ok = MakeDirs(r->text) && ok;
+    CoInitialize(nullptr);
+    for (const Record *r : Kind(p, "API", 2))
+        ok = MakeShortcut(LinkPath(p, *r), program) && ok;
+    CoUninitialize();
+    for (const Record *r : Kind(p, "CPG"))
+        ok = MakeDirs(p.programs + "\\" + r->text) && ok;
+    // remover finds the shortcuts through this value.
+    ok = SetString(HKEY_CURRENT_USER, SHELL_FOLDERS, "Programs", p.programs) && ok;
+    for (const Record *r : Kind(p, "CRK")) {
+        HKEY root;
+        std::string key;
+        ok = SplitKey(r->text, &root, &key) && SetString(root, key, "", p.items[1]) &&
+             SetString(root, key + "\\Opciones", "Idioma", "es") && ok;
+    }
+    for (const Record *r : Kind(p, "SRK", 2)) {
+        HKEY root;
+        std::string key;
+        ok = SplitKey(r->list[0], &root, &key) && SetString(root, key, r->list[1].c_str(), program) &&
+             SetString(root, key, NEIGHBOUR, "C:\\Program Files\\Diccionario Demo\\dicc.exe") && ok;
+    }
+    ok = SetString(HKEY_LOCAL_MACHINE, ProductKey(p), "Ruta", p.folder) &&
+         SetString(HKEY_LOCAL_MACHINE, NeighbourKey(p), "Ruta",
+                   "C:\\Program Files\\Diccionario Demo") && ok;
+    for (const std::string &name : AppNames(p))
+        ok = SetString(HKEY_LOCAL_MACHINE, std::string(CURRENT_VERSION) + "\\App Paths\\" + name, "",
+                       p.folder + "\\" + name) && ok;
+    // -f followed directly by the log; quoted, since the path holds blanks.
+    ok = SetString(HKEY_LOCAL_MACHINE, UninstallKey(p), "DisplayName", p.items[1]) &&
+         SetString(HKEY_LOCAL_MACHINE, UninstallKey(p), "UninstallString",
+                   "C:\\windows\\remover.exe -f\"" + logPath + "\"") && ok;
+    // remover takes the Start Menu path on Windows 4 only; Wine reports 6.1 unless told.
+    ok = SetString(HKEY_CURRENT_USER, WINE_APP_DEFAULTS, "Version", "win95") && ok;
+    return ok;
+}
+
+// ---- The table -----------------------------------------------------------------------------
+
+enum Probe { PROBE_FILE, PROBE_DIR, PROBE_KEY, PROBE_VALUE, PROBE_SHARED, PROBE_TEMP };
+
+struct Row {
+    std::string section;
+    std::string shown;
+    Probe probe;
+    HKEY root = nullptr;
+    std::string path;
+    std::string value;
+    bool kept = false;        // what a sound uninstall leaves
+    std::string why;          // for the rows that stay
+    std::string before;
+};
+
+std::string State(const Row &r)
+{
+    switch (r.probe) {
+    case PROBE_FILE:
+        return IsFile(r.path) ? "present" : "-";
+    case PROBE_DIR:
+        return IsDir(r.path) ? "present" : "-";
+    case PROBE_KEY:
+        return KeyExists(r.root, r.path) ? "present" : "-";
+    case PROBE_VALUE:
+        return GetValue(r.root, r.path, r.value, nullptr, nullptr) ? "present" : "-";
+    case PROBE_SHARED: {
+        std::string s = IsFile(r.path) ? "present" : "-";
+        DWORD n = 0;
+        if (GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS, r.path, nullptr, &n))
+            s += ", count " + std::to_string(n);
+        return s;
+    }
+    case PROBE_TEMP: {
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA(r.path.c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE)
+            return "-";
+        FindClose(h);
+        return "present";
+    }
+    }
+    return "?";
+}
+
+// What a sound uninstall leaves of a row that was there before.
+std::string Expected(const Row &r)
+{
+    if (r.probe == PROBE_SHARED && r.kept) {
+        DWORD n = 0;
+        size_t at = r.before.find("count ");
+        if (at != std::string::npos)
+            n = DWORD(atoi(r.before.c_str() + at + 6));
+        return "present, count " + std::to_string(n - 1);
+    }
+    return r.kept ? r.before : "-";
+}
+
+// Long but well-known parts of paths, shortened so that a row fits a terminal line.
+std::string Shorten(const Product &p, std::string s)
+{
+    const std::pair<std::string, std::string> parts[] = {
+        {p.programs + "\\", "<Programs>\\"},
+        {std::string(CURRENT_VERSION) + "\\", "..\\CurrentVersion\\"},
+    };
+    for (const auto &part : parts) {
+        size_t at = s.find(part.first);
+        if (at != std::string::npos)
+            s.replace(at, part.first.size(), part.second);
+    }
+    return s;
+}
+
+std::vector<Row> Rows(const Product &p)
+{
+    std::vector<Row> rows;
+    auto add = [&](const char *section, const std::string &shown, Probe probe, HKEY root,
+                   const std::string &path, const std::string &value = "", bool kept = false,
+                   const std::string &why = "") {
+        Row r;
+        r.section = section;
+        r.shown = Shorten(p, shown);
+        r.probe = probe;
+        r.root = root;
+        r.path = path;
+        r.value = value;
+        r.kept = kept;
+        r.why = why;
+        rows.push_back(r);
+    };
+    for (const Record *r : Kind(p, "CF"))
+        add("Files (CF)", r->text, PROBE_FILE, nullptr, r->text);
+    const std::vector<const Record *> shared = Kind(p, "CSF", 2);
+    for (size_t i = 0; i < shared.size(); i++)
+        add("Shared files, with their SharedDLLs count (CSF)", shared[i]->list[1], PROBE_SHARED,
+            nullptr, shared[i]->list[1], "", i == 0,
+            i == 0 ? std::string(NEIGHBOUR) + " still uses it" : "");
+    for (const Record *r : Kind(p, "API", 2))
+        add("Start Menu shortcuts (API) and their folder (CPG)", LinkPath(p, *r), PROBE_FILE,
+            nullptr, LinkPath(p, *r));
+    for (const Record *r : Kind(p, "CPG"))
+        add("Start Menu shortcuts (API) and their folder (CPG)", p.programs + "\\" + r->text,
+            PROBE_DIR, nullptr, p.programs + "\\" + r->text);
+    std::vector<const Record *> dirs = Kind(p, "CDR");
+    for (const Record *r : dirs)
+        add("Folders (CDR)", r->text, PROBE_DIR, nullptr, r->text);
+    for (const Record *r : Kind(p, "CRK")) {
+        HKEY root;
+        std::string key;
+        if (SplitKey(r->text, &root, &key))
+            add("Registry keys (CRK)", RootName(root) + "\\" + key, PROBE_KEY, root, key);
+    }
+    for (const Record *r : Kind(p, "SRK", 2)) {
+        HKEY root;
+        std::string key;
+        if (!SplitKey(r->list[0], &root, &key))
+            continue;
+        add("Registry values (SRK)", RootName(root) + "\\" + key + " : " + r->list[1],
+            PROBE_VALUE, root, key, r->list[1]);
+        add("Registry values (SRK)", RootName(root) + "\\" + key + " : " + NEIGHBOUR,
+            PROBE_VALUE, root, key, NEIGHBOUR, true, std::string("the value of ") + NEIGHBOUR);
+    }
+    if (!Kind(p, "URK").empty()) {
+        const std::string company = "Software\\" + p.items[9];
+        const char *section = "Product key and company key (URK)";
+        add(section, "HKLM\\" + ProductKey(p), PROBE_KEY, HKEY_LOCAL_MACHINE, ProductKey(p));
+        add(section, "HKLM\\" + company + "\\" + p.items[1], PROBE_KEY, HKEY_LOCAL_MACHINE,
+            company + "\\" + p.items[1]);
+        add(section, "HKLM\\" + NeighbourKey(p), PROBE_KEY, HKEY_LOCAL_MACHINE, NeighbourKey(p),
+            "", true, std::string("the sibling product ") + NEIGHBOUR);
+        add(section, "HKLM\\" + company, PROBE_KEY, HKEY_LOCAL_MACHINE, company, "", true,
+            std::string("still holds ") + NEIGHBOUR);
+    }
+    if (!Kind(p, "MRK").empty()) {
+        const char *section = "App Paths and the Uninstall entry (MRK)";
+        for (const std::string &name : AppNames(p)) {
+            std::string key = std::string(CURRENT_VERSION) + "\\App Paths\\" + name;
+            add(section, "HKLM\\" + key, PROBE_KEY, HKEY_LOCAL_MACHINE, key);
+        }
+        add(section, "HKLM\\" + UninstallKey(p), PROBE_KEY, HKEY_LOCAL_MACHINE, UninstallKey(p));
+    }
+    const char *section = "remover itself";
+    add(section, "C:\\windows\\remover.exe", PROBE_FILE, nullptr, "C:\\windows\\remover.exe", "",
+        true, "shared by every product; not in the log");
+    add(section, "C:\\windows\\_detmp.* (working copy of the log)", PROBE_TEMP, nullptr,
+        "C:\\windows\\_detmp.*");
+    add(section, "C:\\windows\\_bmp23_.bm_ (splash picture)", PROBE_TEMP, nullptr,
+        "C:\\windows\\_bmp23_.bm_");
+    return rows;
+}
+
+size_t ShownWidth(const std::vector<Row> &rows)
+{
+    size_t w = 0;
+    for (const Row &r : rows)
+        w = std::max(w, r.shown.size());
+    return w;
+}
+
+void PrintBefore(const Product &p, std::vector<Row> &rows, const std::string &log)
+{
+    size_t w = ShownWidth(rows);
+    printf("\nBEFORE: what the installation of %s %s put in place\n", p.items[1].c_str(),
+           p.items[2].c_str());
+    printf("  (<Programs> is %s)\n", p.programs.c_str());
+    printf("  (the installation log: %s)\n", log.c_str());
+    std::string section;
+    for (Row &r : rows) {
+        r.before = State(r);
+        if (r.section != section) {
+            section = r.section;
+            printf("\n  %s\n", section.c_str());
+        }
+        printf("    %-*s  %s\n", int(w), r.shown.c_str(), r.before.c_str());
+    }
+    fflush(stdout);
+}
+
+// The after-table; returns the number of rows that did not end as a sound uninstall leaves them.
+int PrintAfter(std::vector<Row> &rows)
+{
+    size_t w = ShownWidth(rows);
+    int removed = 0, kept = 0, wrong = 0;
+    printf("\nAFTER: %-*s  %-18s %-18s %s\n", int(w - 3), "", "before", "after", "");
+    std::string section;
+    for (Row &r : rows) {
+        std::string now = State(r);
+        std::string verdict;
+        if (now != Expected(r)) {
+            verdict = "!! expected " + (Expected(r) == "-" ? std::string("removed") : Expected(r));
+            wrong++;
+        } else if (r.before == "-") {
+            verdict = "";  // never there: nothing to say
+        } else if (r.kept) {
+            verdict = "kept: " + r.why;
+            kept++;
+        } else {
+            verdict = "removed";
+            removed++;
+        }
+        if (r.section != section) {
+            section = r.section;
+            printf("\n  %s\n", section.c_str());
+        }
+        printf("    %-*s  %-18s %-18s %s\n", int(w), r.shown.c_str(), r.before.c_str(), now.c_str(),
+               verdict.c_str());
+    }
+    printf("\n");
+    if (wrong)
+        printf("RESULT: %d rows NOT as expected (marked !!); %d removed, %d rightly kept.\n", wrong,
+               removed, kept);
+    else
+        printf("RESULT: as expected: %d things removed, %d rightly kept.\n", removed, kept);
+    fflush(stdout);
+    return wrong;
+}
+
+// ---- Running remover -----------------------------------------------------------------------
+
+bool Start(const std::string &commandLine, PROCESS_INFORMATION *pi)
+{
+    std::vector<char> cmd(commandLine.begin(), commandLine.end());
+    cmd.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    return CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                          pi) != 0;
+}
+
+// The command with "-a" put right behind the program's name.
+std::string Unattended(const std::string &command)
+{
+    size_t end = command[0] == '"' ? command.find('"', 1) + 1 : command.find(' ');
+    if (end == std::string::npos || end == 0)
+        return command + " -a";
+    return command.substr(0, end) + " -a" + command.substr(end);
+}
+
+std::wstring Text(HWND w)
+{
+    wchar_t t[512] = L"";
+    GetWindowTextW(w, t, 512);
+    return t;
+}
+
+std::wstring Class(HWND w)
+{
+    wchar_t t[256] = L"";
+    GetClassNameW(w, t, 256);
+    return t;
+}
+
+struct Find {
+    DWORD pid;
+    const wchar_t *cls;
+    const wchar_t *caption;  // or null
+    int control;             // a control the window must have, or 0
+    HWND found;
+};
+
+BOOL CALLBACK FindOne(HWND w, LPARAM param)
+{
+    Find *f = reinterpret_cast<Find *>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid != f->pid || !IsWindowVisible(w) || Class(w) != f->cls ||
+        (f->caption && Text(w) != f->caption) || (f->control && !GetDlgItem(w, f->control)))
+        return TRUE;
+    f->found = w;
+    return FALSE;
+}
+
+HWND WaitForWindow(HANDLE process, DWORD pid, const wchar_t *cls, const wchar_t *caption,
+                   int control)
+{
+    for (DWORD begin = GetTickCount(); GetTickCount() - begin < WINDOW_LIMIT_MS;) {
+        Find f = {pid, cls, caption, control, nullptr};
+        EnumWindows(FindOne, reinterpret_cast<LPARAM>(&f));
+        if (f.found)
+            return f.found;
+        if (WaitForSingleObject(process, 20) == WAIT_OBJECT_0)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+void Press(HWND dialog, int id)
+{
+    DWORD_PTR result;
+    SendMessageTimeoutA(GetDlgItem(dialog, id), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
+}
+
+// Grabs the X screen and keeps the window's rectangle of it as a PNG (Wine starts Unix programs
+// by their Z: path). Waits until the picture is complete.
+bool Screenshot(HWND window, const std::string &unixPath)
+{
+    Sleep(300);  // let the window finish painting
+    RECT rc;
+    GetWindowRect(window, &rc);
+    char crop[64];
+    snprintf(crop, sizeof crop, "%ldx%ld+%ld+%ld", rc.right - rc.left, rc.bottom - rc.top, rc.left,
+             rc.top);
+    std::string q = "'" + unixPath;
+    std::string script = "xwd -root -silent >" + q + ".xwd' && /usr/bin/convert xwd:" + q +
+                         ".xwd' -crop " + crop + " +repage png:" + q + ".part' && mv " + q +
+                         ".part' " + q + "'; rm -f " + q + ".xwd'";
+    std::string wine = "Z:" + unixPath;
+    std::replace(wine.begin(), wine.end(), '/', '\\');
+    DeleteFileA(wine.c_str());
+    PROCESS_INFORMATION pi;
+    if (!Start("Z:\\bin\\sh -c \"" + script + "\"", &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);  // a Unix child's handle does not tell its end: watch the file
+    for (int waited = 0; waited < 20000; waited += 50) {
+        if (IsFile(wine))
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+// Answers remover's boxes like a user, taking a picture of each. False when a window did not
+// come.
+bool AnswerWithScreenshots(const PROCESS_INFORMATION &pi, const std::string &dir)
+{
+    struct Shot {
+        const char *file;
+        const char *what;
+    };
+    HWND box = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", CONFIRM_CAPTION, 0);
+    if (!box) {
+        printf("  !! no confirmation box\n");
+        return false;
+    }
+    std::string path = dir + "/confirmation.png";
+    if (Screenshot(box, path))
+        printf("  screenshot  %-42s %s\n", "the confirmation box (answered Yes)", path.c_str());
+    Press(box, IDYES);
+    HWND splash = WaitForWindow(pi.hProcess, pi.dwProcessId, SPLASH_CLASS, nullptr, 0);
+    if (!splash) {
+        printf("  !! no splash window\n");
+        return false;
+    }
+    path = dir + "/splash.png";
+    if (Screenshot(splash, path))
+        printf("  screenshot  %-42s %s\n", "the splash (at least 2 s)", path.c_str());
+    HWND dialog = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", nullptr, PROGRESS_BAR_ID);
+    if (!dialog) {
+        printf("  !! no progress dialog\n");
+        return false;
+    }
+    HWND ok = GetDlgItem(dialog, IDOK);
+    for (DWORD begin = GetTickCount(); !IsWindowEnabled(ok) && GetTickCount() - begin < 60000;)
+        if (WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0)
+            break;
+    if (!IsWindowEnabled(ok)) {
+        printf("  !! the progress dialog never offered OK\n");
+        return false;
+    }
+    path = dir + "/progress-finished.png";
+    if (Screenshot(dialog, path))
+        printf("  screenshot  %-42s %s\n", "the finished progress dialog (answered OK)",
+               path.c_str());
+    Press(dialog, IDOK);
+    return true;
+}
+
+int Uninstall(const Product &p, const std::string &mode, const std::string &shotDir)
+{
+    std::string command;
+    if (!GetValue(HKEY_LOCAL_MACHINE, UninstallKey(p), "UninstallString", &command, nullptr)) {
+        fprintf(stderr, "remover_demo: no UninstallString under HKLM\\%s\n", UninstallKey(p).c_str());
+        return 2;
+    }
+    std::vector<Row> rows = Rows(p);
+    std::string log = command.substr(command.find("-f") + 2);
+    log.erase(std::remove(log.begin(), log.end(), '"'), log.end());
+    if (mode != "screenshots")
+        PrintBefore(p, rows, log);
+    else
+        for (Row &r : rows)
+            r.before = State(r);
+
+    if (mode == "unattended")
+        command = Unattended(command);
+    printf("\nRUN: the registered UninstallString%s:\n  %s\n",
+           mode == "unattended" ? ", unattended (-a added)" : "", command.c_str());
+    if (mode == "by-hand")
+        printf("  Answer its boxes on your display: Yes, then OK when the dialog offers it.\n");
+    fflush(stdout);
+    PROCESS_INFORMATION pi;
+    DWORD begin = GetTickCount();
+    if (!Start(command, &pi)) {
+        fprintf(stderr, "remover_demo: cannot start %s (error %lu)\n", command.c_str(),
+                GetLastError());
+        return 2;
+    }
+    bool answered = mode != "screenshots" || AnswerWithScreenshots(pi, shotDir);
+    DWORD limit = mode == "by-hand" ? INFINITE : UNATTENDED_LIMIT_MS;
+    if (WaitForSingleObject(pi.hProcess, limit) != WAIT_OBJECT_0) {
+        printf("  !! remover.exe did not end within %lu s; stopped\n", limit / 1000);
+        TerminateProcess(pi.hProcess, 99);
+        WaitForSingleObject(pi.hProcess, 5000);
+        answered = false;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    printf("  remover.exe ended after %.1f s with exit code %lu%s\n",
+           (GetTickCount() - begin) / 1000.0, code,
+           mode == "unattended" ? " (automatic runs start on the third tick of a 1.5 s timer)" : "");
+    if (mode == "screenshots") {
+        int wrong = 0;
+        for (Row &r : rows)
+            if (State(r) != Expected(r))
+                wrong++;
+        printf("  %s\n", wrong ? "!! this run did not remove the installation as expected"
+                               : "this run removed the installation as expected too");
+        return answered && !wrong ? 0 : 1;
+    }
+    return PrintAfter(rows) == 0 && answered ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    std::string command = argc > 1 ? argv[1] : "";
+    Product p;
+    if (argc < 3 || !LoadProduct(argv[2], &p)) {
+        fprintf(stderr,
+                "usage: remover_demo clean DESCRIPTION.json\n"
+                "       remover_demo install DESCRIPTION.json LOG\n"
+                "       remover_demo uninstall DESCRIPTION.json unattended|by-hand\n"
+                "       remover_demo uninstall DESCRIPTION.json screenshots UNIX_DIR\n");
+        return 2;
+    }
+    if (command == "clean") {
+        Clean(p);
+        return 0;
+    }
+    if (command == "install" && argc == 4) {
+        Clean(p);
+        if (!Install(p, argv[3])) {
+            fprintf(stderr, "remover_demo: the sample product could not be installed completely\n");
+            return 1;
+        }
+        return 0;
+    }
+    if (command == "uninstall" && argc >= 4) {
+        std::string mode = argv[3];
+        if (mode == "screenshots" && argc == 5)
+            return Uninstall(p, mode, argv[4]);
+        if (mode == "unattended" || mode == "by-hand")
+            return Uninstall(p, mode, "");
+    }
+    fprintf(stderr, "remover_demo: unknown command\n");
+    return 2;
+}
