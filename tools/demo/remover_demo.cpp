@@ -527,7 +527,7 @@ std::vector<Row> Rows(const Product &p)
     for (size_t i = 0; i < shared.size(); i++)
         add("Shared files, with their SharedDLLs count (CSF)", shared[i]->list[1], PROBE_SHARED,
             nullptr, shared[i]->list[1], "", i == 0,
-            i == 0 ? std::string(NEIGHBOUR) + " still uses it" : "");
+            i == 0 ? std::string(NEIGHBOUR) + " uses it too" : "");
     for (const Record *r : Kind(p, "API", 2))
         add("Start Menu shortcuts (API) and their folder (CPG)", LinkPath(p, *r), PROBE_FILE,
             nullptr, LinkPath(p, *r));
@@ -551,7 +551,7 @@ std::vector<Row> Rows(const Product &p)
         add("Registry values (SRK)", RootName(root) + "\\" + key + " : " + r->list[1],
             PROBE_VALUE, root, key, r->list[1]);
         add("Registry values (SRK)", RootName(root) + "\\" + key + " : " + NEIGHBOUR,
-            PROBE_VALUE, root, key, NEIGHBOUR, true, std::string("the value of ") + NEIGHBOUR);
+            PROBE_VALUE, root, key, NEIGHBOUR, true, std::string("belongs to ") + NEIGHBOUR);
     }
     if (!Kind(p, "URK").empty()) {
         const std::string company = "Software\\" + p.items[9];
@@ -560,7 +560,7 @@ std::vector<Row> Rows(const Product &p)
         add(section, "HKLM\\" + company + "\\" + p.items[1], PROBE_KEY, HKEY_LOCAL_MACHINE,
             company + "\\" + p.items[1]);
         add(section, "HKLM\\" + NeighbourKey(p), PROBE_KEY, HKEY_LOCAL_MACHINE, NeighbourKey(p),
-            "", true, std::string("the sibling product ") + NEIGHBOUR);
+            "", true, "the sibling product");
         add(section, "HKLM\\" + company, PROBE_KEY, HKEY_LOCAL_MACHINE, company, "", true,
             std::string("still holds ") + NEIGHBOUR);
     }
@@ -574,7 +574,7 @@ std::vector<Row> Rows(const Product &p)
     }
     const char *section = "remover itself";
     add(section, "C:\\windows\\remover.exe", PROBE_FILE, nullptr, "C:\\windows\\remover.exe", "",
-        true, "shared by every product; not in the log");
+        true, "serves every product; not in the log");
     add(section, "C:\\windows\\_detmp.* (working copy of the log)", PROBE_TEMP, nullptr,
         "C:\\windows\\_detmp.*");
     add(section, "C:\\windows\\_bmp23_.bm_ (splash picture)", PROBE_TEMP, nullptr,
@@ -604,7 +604,11 @@ void PrintBefore(const Product &p, std::vector<Row> &rows, const std::string &lo
             section = r.section;
             printf("\n  %s\n", section.c_str());
         }
-        printf("    %-*s  %s\n", int(w), r.shown.c_str(), r.before.c_str());
+        if (r.kept)
+            printf("    %-*s  %-17s (%s)\n", int(w), r.shown.c_str(), r.before.c_str(),
+                   r.why.c_str());
+        else
+            printf("    %-*s  %s\n", int(w), r.shown.c_str(), r.before.c_str());
     }
     fflush(stdout);
 }
@@ -614,18 +618,23 @@ int PrintAfter(std::vector<Row> &rows)
 {
     size_t w = ShownWidth(rows);
     int removed = 0, kept = 0, wrong = 0;
-    printf("\nAFTER: %-*s  %-18s %-18s %s\n", int(w - 3), "", "before", "after", "");
+    printf("\nAFTER: what the uninstall removed and what it rightly kept\n");
     std::string section;
     for (Row &r : rows) {
         std::string now = State(r);
         std::string verdict;
         if (now != Expected(r)) {
-            verdict = "!! expected " + (Expected(r) == "-" ? std::string("removed") : Expected(r));
+            verdict = "!! " + (now == "-" ? std::string("gone") : now) + ", expected " +
+                      (Expected(r) == "-" ? std::string("removed") : Expected(r));
             wrong++;
         } else if (r.before == "-") {
-            verdict = "";  // never there: nothing to say
+            verdict = "none left behind";
         } else if (r.kept) {
-            verdict = "kept: " + r.why;
+            verdict = "kept";
+            if (r.probe == PROBE_SHARED)
+                verdict += ", count " + r.before.substr(r.before.find("count ") + 6) + " -> " +
+                           now.substr(now.find("count ") + 6);
+            verdict += ": " + r.why;
             kept++;
         } else {
             verdict = "removed";
@@ -635,15 +644,15 @@ int PrintAfter(std::vector<Row> &rows)
             section = r.section;
             printf("\n  %s\n", section.c_str());
         }
-        printf("    %-*s  %-18s %-18s %s\n", int(w), r.shown.c_str(), r.before.c_str(), now.c_str(),
-               verdict.c_str());
+        printf("    %-*s  %s\n", int(w), r.shown.c_str(), verdict.c_str());
     }
     printf("\n");
     if (wrong)
         printf("RESULT: %d rows NOT as expected (marked !!); %d removed, %d rightly kept.\n", wrong,
                removed, kept);
     else
-        printf("RESULT: as expected: %d things removed, %d rightly kept.\n", removed, kept);
+        printf("RESULT: as expected: %d things removed, %d rightly kept, no temporary files left.\n",
+               removed, kept);
     fflush(stdout);
     return wrong;
 }
