@@ -134,6 +134,15 @@ int IsKeyRemovable(HKEY root, const char *keyPath)
     return 1;
 }
 
+static int KeyExists(HKEY root, const char *path)
+{
+    HKEY key = RegistryOpenPath(root, path);
+    if (!key)
+        return 0;
+    RegCloseKey(key);
+    return 1;
+}
+
 int RemoveRegistryKeyRecord(PhaseState *, int mode, Session *, const char *text, DWORD,
                             StringList *)
 {
@@ -146,7 +155,10 @@ int RemoveRegistryKeyRecord(PhaseState *, int mode, Session *, const char *text,
         return -1;
     if (!IsKeyRemovable(root, path))
         return -1;
-    RegistryDeleteTree(root, path);
+    // A key already gone is no failure; one still there after the attempt (no delete access)
+    // leaves the removal incomplete and must say so.
+    if (!RegistryDeleteTree(root, path) && KeyExists(root, path))
+        return WARN_REGISTRY;
     return 0;
 }
 

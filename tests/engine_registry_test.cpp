@@ -10,6 +10,7 @@
 #include "base/strlist.h"
 #include "engine/engine.h"
 #include "engine_fixture.h"
+#include "locked_key.h"
 
 using namespace enginetest;
 
@@ -300,3 +301,20 @@ TEST_F(RegistryRecords, AppRegistration)
 }
 
 }  // namespace
+
+// A key the installation created that cannot be deleted (no delete access): what is below it
+// goes, the key stays, and the record warns so that the removal is reported incomplete.
+TEST_F(RegistryRecords, KeyWithoutDeleteAccessWarns)
+{
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, TEST_KEY + "\\Sub\\Deeper", "v", "1"));
+    testreg::LockedKey lock(HKEY_CURRENT_USER, TEST_KEY);
+    ASSERT_TRUE(lock.Lock());
+    ASSERT_TRUE(lock.DeniesDelete()) << "the key's rights do not deny deletion here";
+    EXPECT_EQ(Key("-2147483647;" + TEST_KEY), WARN_REGISTRY);
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, TEST_KEY));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, TEST_KEY + "\\Sub"));
+    lock.Unlock();
+    EXPECT_EQ(Key("-2147483647;" + TEST_KEY), 0);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, TEST_KEY));
+    EXPECT_EQ(Key("-2147483647;" + TEST_KEY), 0) << "a key already gone is no failure";
+}
