@@ -647,7 +647,9 @@ int PrintAfter(std::vector<Row> &rows)
         printf("    %-*s  %s\n", int(w), r.shown.c_str(), verdict.c_str());
     }
     printf("\n");
-    if (wrong)
+    if (wrong && removed == 0)
+        printf("RESULT: nothing was removed (was the confirmation answered No?).\n");
+    else if (wrong)
         printf("RESULT: %d rows NOT as expected (marked !!); %d removed, %d rightly kept.\n", wrong,
                removed, kept);
     else
