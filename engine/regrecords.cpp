@@ -143,6 +143,16 @@ static int KeyExists(HKEY root, const char *path)
     return 1;
 }
 
+static int ValueExists(HKEY root, const char *path, const char *name)
+{
+    HKEY key = RegistryOpenPath(root, path);
+    if (!key)
+        return 0;
+    LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
 int RemoveRegistryKeyRecord(PhaseState *, int mode, Session *, const char *text, DWORD,
                             StringList *)
 {
@@ -176,7 +186,9 @@ int RemoveRegistryValueRecord(PhaseState *, int mode, Session *, const char *, D
     char *path;
     if (!SplitKeyText(key, &root, keyPath, &path))
         return -1;
-    RegistryDeleteValue(root, path, name);
+    // As for keys: a value already gone is no failure, one the key will not give up is.
+    if (!RegistryDeleteValue(root, path, name) && ValueExists(root, path, name))
+        return WARN_REGISTRY;
     return 0;
 }
 

@@ -318,3 +318,17 @@ TEST_F(RegistryRecords, KeyWithoutDeleteAccessWarns)
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, TEST_KEY));
     EXPECT_EQ(Key("-2147483647;" + TEST_KEY), 0) << "a key already gone is no failure";
 }
+
+// The same for a value whose key does not let it be deleted.
+TEST_F(RegistryRecords, ValueInAKeyWithoutWriteAccessWarns)
+{
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, TEST_KEY, "Quitar", "x"));
+    testreg::LockedKey lock(HKEY_CURRENT_USER, TEST_KEY);
+    ASSERT_TRUE(lock.Lock());
+    EXPECT_EQ(Value({"-2147483647;" + TEST_KEY, "Quitar"}), WARN_REGISTRY);
+    EXPECT_EQ(GetValue(HKEY_CURRENT_USER, TEST_KEY, "Quitar"), "x");
+    EXPECT_EQ(Value({"-2147483647;" + TEST_KEY, "NoEsta"}), 0) << "a value already gone";
+    lock.Unlock();
+    EXPECT_EQ(Value({"-2147483647;" + TEST_KEY, "Quitar"}), 0);
+    EXPECT_EQ(GetValue(HKEY_CURRENT_USER, TEST_KEY, "Quitar"), "<missing>");
+}

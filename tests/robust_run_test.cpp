@@ -1,5 +1,5 @@
 // Removals that meet what they cannot remove: a file another program holds open, a read-only
-// file, a key and the product key without delete access. Each run goes on to the end, says that
+// file, a key and the product key without delete access, a value its key will not give up. Each run goes on to the end, says that
 // the removal is incomplete, and removes everything else the log names.
 #include <gtest/gtest.h>
 
@@ -106,6 +106,9 @@ const Case CASES[] = {
      [](const World &w) {
          return std::vector<std::string>{"HKCU\\Software\\" + w.company + "\\Parlo"};
      }},
+    {"a value of the log in a key without write access",
+     [](const World &w, Obstacle &o) { return LockKey(o, HKEY_CURRENT_USER, w.userKey); },
+     [](const World &) { return std::vector<std::string>{"value Idioma"}; }},
     {"the product key without delete access",
      [](const World &w, Obstacle &o) { return LockKey(o, HKEY_LOCAL_MACHINE, w.ProductKey()); },
      [](const World &w) {
