@@ -32,7 +32,7 @@ namespace {
 constexpr DWORD THIRD_TICK_MS = 4500;
 constexpr int IDC_MESSAGE = 701;
 constexpr int IDC_BAR = 711;
-constexpr int FILE_COUNT = 1500;   // enough records for phase 0 to last while it is watched
+constexpr int FILE_COUNT = 2500;   // phase 0 lasts most of a second: time to watch it
 constexpr int KILL_AFTER = 100;
 const char APP_PATHS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\parlorob.exe";
 const char UNINSTALL[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
