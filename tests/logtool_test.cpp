@@ -433,10 +433,10 @@ ToolRun RunLogtool(const TempDir &dir, const std::string &args)
 
 TEST_F(Tool, ProgramRoundTripsAndReportsByExitCode)
 {
-    std::string spec = dir / "spec.json", a = dir / "a.log", json = dir / "a.json",
+    std::string desc = dir / "desc.json", a = dir / "a.log", json = dir / "a.json",
                 b = dir / "b.log";
-    ASSERT_TRUE(WriteBytes(spec, kExample));
-    ToolRun r = RunLogtool(dir, "build \"" + spec + "\" \"" + a + "\"");
+    ASSERT_TRUE(WriteBytes(desc, kExample));
+    ToolRun r = RunLogtool(dir, "build \"" + desc + "\" \"" + a + "\"");
     ASSERT_EQ(0u, r.exit) << r.err;
     r = RunLogtool(dir, "dump --json \"" + a + "\"");
     ASSERT_EQ(0u, r.exit) << r.err;
@@ -455,8 +455,8 @@ TEST_F(Tool, ProgramRoundTripsAndReportsByExitCode)
     EXPECT_EQ(1u, r.exit);
     EXPECT_NE(std::string::npos, r.out.find("error -15")) << r.out;
 
-    ASSERT_TRUE(WriteBytes(spec, "{\"records\": [{\"name\": 5}]}"));
-    r = RunLogtool(dir, "build \"" + spec + "\" \"" + dir / "c.log" + "\"");
+    ASSERT_TRUE(WriteBytes(desc, "{\"records\": [{\"name\": 5}]}"));
+    r = RunLogtool(dir, "build \"" + desc + "\" \"" + dir / "c.log" + "\"");
     EXPECT_EQ(2u, r.exit);
     EXPECT_NE(std::string::npos, r.err.find("the name must be a string")) << r.err;
     EXPECT_FALSE(IsFile(dir / "c.log"));
