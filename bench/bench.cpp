@@ -3,9 +3,12 @@
 //          against a bare DeleteFileA loop over an identical set of files;
 //   log:   opening the log and reading every record, against reading the file's bytes once;
 //   pool:  the engine's allocation pattern through the memory pools, against HeapAlloc.
-// Prints a table and writes the same numbers as JSON.
+// Prints a table and writes the same numbers as JSON. The machine may be shared: each engine
+// step is paired with one bare deletion so that both sides meet the same load, and the ratios
+// are taken per pair.
 //
 // usage: remover_bench [--sizes 1000,10000,50000] [--repeat 2] [--json FILE] [--dir DIR]
+//                      [--show 1|0]   (0: the session's dialog stays hidden, as in "-a" runs)
 #include <windows.h>
 
 #include <stdio.h>
@@ -20,6 +23,7 @@
 #include "engine/engine.h"
 #include "logdb/logdb.h"
 #include "shell/platform.h"
+#include "shell/remover_res.h"
 #include "ui/progress.h"
 
 namespace {
@@ -353,20 +357,63 @@ AllocRun RunAlloc(int n)
     return run;
 }
 
-// What every run pays once for its dialog (bitmaps, window), best of a few.
-double DialogFixedMs()
+// ---- 4. Directories: the "CDR" phase collects every directory and then takes the longest
+// path first. One directory per ten files; pure list work, nothing touches the disk.
+
+struct DirRun {
+    int dirs = 0;
+    double ms = 0;
+    bool ok = false;
+};
+
+DirRun RunDirs(int n)
 {
-    double best = 1e30;
+    DirRun run;
+    run.dirs = std::max(1, n / 10);
+    StringList *list = ListCreate(0);
+    char path[PHASE_TEXT_SIZE];
+    for (int i = 0; i < run.dirs; ++i) {
+        snprintf(path, sizeof path, "C:\\Program Files\\Bench\\d%03d\\sub%05d", i % 97, i);
+        ListAdd(list, path);
+    }
+    double a = NowMs();
+    int taken = 0;
+    while (ListCount(list) > 0) {
+        TakeLongestPath(list, path);
+        ++taken;
+    }
+    run.ms = NowMs() - a;
+    ListDestroy(list);
+    run.ok = list && taken == run.dirs;
+    return run;
+}
+
+// What every run pays once for its dialog (bitmaps, window), best of a few; and what Wine
+// alone takes to make and destroy the same template with a procedure that does nothing.
+INT_PTR CALLBACK BenchEmptyDialogProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+void DialogFixedMs(double *dialogMs, double *templateMs)
+{
+    *dialogMs = *templateMs = 1e30;
+    HINSTANCE self = GetModuleHandleA(nullptr);
     for (int i = 0; i < 5; ++i) {
         double a = NowMs();
-        ProgressDialog *pd = ProgressDialogCreate(GetModuleHandleA(nullptr), "Bench");
-        ProgressDialogDestroy(pd);
-        best = std::min(best, NowMs() - a);
+        ProgressDialogDestroy(ProgressDialogCreate(self, "Bench"));
+        double b = NowMs();
+        HWND plain = CreateDialogParamA(self, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
+                                        BenchEmptyDialogProc, 0);
+        DestroyWindow(plain);
+        double c = NowMs();
+        *dialogMs = std::min(*dialogMs, b - a);
+        *templateMs = std::min(*templateMs, c - b);
     }
-    return best;
 }
 
 double g_dialogMs;
+double g_templateMs;
 
 // ---- Driver.
 
@@ -376,6 +423,7 @@ struct SizeResult {
     std::vector<BareRun> bare;
     ReadRun read;
     AllocRun alloc;
+    DirRun dirs;
     long logBytes = 0;
 };
 
@@ -447,7 +495,8 @@ bool RunSize(const Options &opt, int n, SizeResult *out)
     }
     out->read = RunRead(keptLog, n);
     out->alloc = RunAlloc(n);
-    if (!out->read.ok || !out->alloc.ok) {
+    out->dirs = RunDirs(n);
+    if (!out->read.ok || !out->alloc.ok || !out->dirs.ok) {
         fprintf(stderr, "bench: read or allocation run N=%d failed\n", n);
         ok = false;
     }
@@ -483,7 +532,8 @@ void PrintTable(const std::vector<SizeResult> &results, int repeat)
         }
     }
     printf("\n   Fixed cost in every run's create and close: the progress dialog alone takes "
-           "%.1f ms.\n", g_dialogMs);
+           "%.1f ms,\n   of which %.1f ms are Wine making and destroying its bare template.\n",
+           g_dialogMs, g_templateMs);
     printf("\n   Summary: best time of each side, median of the paired ratios:\n");
     printf("%7s | %9s %9s | %6s | %8s %8s | %9s %7s\n", "N", "engine", "bare", "ratio",
            "eng us/r", "bare us/r", "pauses", "loop ms");
@@ -513,6 +563,13 @@ void PrintTable(const std::vector<SizeResult> &results, int repeat)
         printf("%7d | %9.2f %9.2f %6.2f | %9.2f %9.2f %6.2f\n", r.n, r.alloc.poolStepMs,
                r.alloc.heapStepMs, r.alloc.poolStepMs / r.alloc.heapStepMs, r.alloc.poolHoldMs,
                r.alloc.heapHoldMs, r.alloc.poolHoldMs / r.alloc.heapHoldMs);
+
+    printf("\n4. Directories: a collected list of N/10 paths emptied longest first "
+           "(TakeLongestPath), ms.\n\n");
+    printf("%7s | %7s %9s %9s\n", "N", "dirs", "ms", "us/dir");
+    for (const SizeResult &r : results)
+        printf("%7d | %7d %9.2f %9.2f\n", r.n, r.dirs.dirs, r.dirs.ms,
+               PerRecordUs(r.dirs.ms, r.dirs.dirs));
     fflush(stdout);
 }
 
@@ -522,8 +579,8 @@ bool WriteJson(const std::string &path, const std::vector<SizeResult> &results)
     if (!f)
         return false;
     fprintf(f, "{\n  \"phase_pause_ms_nominal\": %lu,\n  \"dialog_ms\": %.3f,\n"
-               "  \"sizes\": [\n",
-            static_cast<unsigned long>(SESSION_PHASE_PAUSE_MS), g_dialogMs);
+               "  \"dialog_template_ms\": %.3f,\n  \"sizes\": [\n",
+            static_cast<unsigned long>(SESSION_PHASE_PAUSE_MS), g_dialogMs, g_templateMs);
     for (size_t k = 0; k < results.size(); ++k) {
         const SizeResult &r = results[k];
         fprintf(f, "    {\"n\": %d, \"log_bytes\": %ld,\n      \"runs\": [\n", r.n, r.logBytes);
@@ -548,8 +605,9 @@ bool WriteJson(const std::string &path, const std::vector<SizeResult> &results)
                 r.read.logMs, r.read.bytesMs, r.read.logMs / r.read.bytesMs,
                 PerRecordUs(r.read.logMs, r.n));
         fprintf(f, "      \"alloc\": {\"pool_step_ms\": %.3f, \"heap_step_ms\": %.3f, "
-                   "\"pool_hold_ms\": %.3f, \"heap_hold_ms\": %.3f}}%s\n",
-                r.alloc.poolStepMs, r.alloc.heapStepMs, r.alloc.poolHoldMs, r.alloc.heapHoldMs,
+                   "\"pool_hold_ms\": %.3f, \"heap_hold_ms\": %.3f},\n",
+                r.alloc.poolStepMs, r.alloc.heapStepMs, r.alloc.poolHoldMs, r.alloc.heapHoldMs);
+        fprintf(f, "      \"dirs\": {\"count\": %d, \"ms\": %.3f}}%s\n", r.dirs.dirs, r.dirs.ms,
                 k + 1 < results.size() ? "," : "");
     }
     fprintf(f, "  ]\n}\n");
@@ -599,7 +657,7 @@ int main(int argc, char **argv)
     Options opt;
     if (!ParseArgs(argc, argv, &opt)) {
         fprintf(stderr, "usage: remover_bench [--sizes 1000,10000,50000] [--repeat 2] "
-                        "[--json FILE] [--dir DIR]\n");
+                        "[--json FILE] [--dir DIR] [--show 1|0]\n");
         return 2;
     }
     LARGE_INTEGER f;
@@ -627,7 +685,7 @@ int main(int argc, char **argv)
     Options once = opt;
     once.repeat = 1;
     ok = RunSize(once, 20, &warm);
-    g_dialogMs = DialogFixedMs();
+    DialogFixedMs(&g_dialogMs, &g_templateMs);
     for (int n : opt.sizes) {
         SizeResult r;
         fprintf(stderr, "bench: N=%d ...\n", n);
