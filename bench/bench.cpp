@@ -395,11 +395,29 @@ INT_PTR CALLBACK BenchEmptyDialogProc(HWND, UINT, WPARAM, LPARAM)
     return FALSE;
 }
 
-void DialogFixedMs(double *dialogMs, double *templateMs)
+// A bar filled block by block: each step of a run whose total equals the bar's blocks redraws
+// it, as a run of any size does once per block.
+double BarFillMs(HINSTANCE self, int *blocks)
 {
-    *dialogMs = *templateMs = 1e30;
+    ProgressDialog *pd = ProgressDialogCreate(self, "Bench");
+    if (!pd)
+        return 0;
+    *blocks = pd->blocksAcross;
+    ProgressDialogSet(pd, PD_TOTAL, pd->blocksAcross);
+    double a = NowMs();
+    for (int i = 0; i < pd->blocksAcross; ++i)
+        ProgressDialogStep(pd);
+    double ms = NowMs() - a;
+    ProgressDialogDestroy(pd);
+    return ms;
+}
+
+void DialogFixedMs(double *dialogMs, double *templateMs, double *barMs, int *blocks)
+{
+    *dialogMs = *templateMs = *barMs = 1e30;
     HINSTANCE self = GetModuleHandleA(nullptr);
     for (int i = 0; i < 5; ++i) {
+        *barMs = std::min(*barMs, BarFillMs(self, blocks));
         double a = NowMs();
         ProgressDialogDestroy(ProgressDialogCreate(self, "Bench"));
         double b = NowMs();
@@ -414,6 +432,8 @@ void DialogFixedMs(double *dialogMs, double *templateMs)
 
 double g_dialogMs;
 double g_templateMs;
+double g_barMs;
+int g_barBlocks;
 
 // ---- Driver.
 
@@ -532,8 +552,9 @@ void PrintTable(const std::vector<SizeResult> &results, int repeat)
         }
     }
     printf("\n   Fixed cost in every run's create and close: the progress dialog alone takes "
-           "%.1f ms,\n   of which %.1f ms are Wine making and destroying its bare template.\n",
-           g_dialogMs, g_templateMs);
+           "%.1f ms,\n   of which %.1f ms are Wine making and destroying its bare template; "
+           "the steps redraw the bar\n   once per block: %d redraws take %.1f ms.\n",
+           g_dialogMs, g_templateMs, g_barBlocks, g_barMs);
     printf("\n   Summary: best time of each side, median of the paired ratios:\n");
     printf("%7s | %9s %9s | %6s | %8s %8s | %9s %7s\n", "N", "engine", "bare", "ratio",
            "eng us/r", "bare us/r", "pauses", "loop ms");
@@ -579,8 +600,10 @@ bool WriteJson(const std::string &path, const std::vector<SizeResult> &results)
     if (!f)
         return false;
     fprintf(f, "{\n  \"phase_pause_ms_nominal\": %lu,\n  \"dialog_ms\": %.3f,\n"
-               "  \"dialog_template_ms\": %.3f,\n  \"sizes\": [\n",
-            static_cast<unsigned long>(SESSION_PHASE_PAUSE_MS), g_dialogMs, g_templateMs);
+               "  \"dialog_template_ms\": %.3f,\n  \"bar_redraws\": %d,\n"
+               "  \"bar_redraws_ms\": %.3f,\n  \"sizes\": [\n",
+            static_cast<unsigned long>(SESSION_PHASE_PAUSE_MS), g_dialogMs, g_templateMs,
+            g_barBlocks, g_barMs);
     for (size_t k = 0; k < results.size(); ++k) {
         const SizeResult &r = results[k];
         fprintf(f, "    {\"n\": %d, \"log_bytes\": %ld,\n      \"runs\": [\n", r.n, r.logBytes);
@@ -685,7 +708,7 @@ int main(int argc, char **argv)
     Options once = opt;
     once.repeat = 1;
     ok = RunSize(once, 20, &warm);
-    DialogFixedMs(&g_dialogMs, &g_templateMs);
+    DialogFixedMs(&g_dialogMs, &g_templateMs, &g_barMs, &g_barBlocks);
     for (int n : opt.sizes) {
         SizeResult r;
         fprintf(stderr, "bench: N=%d ...\n", n);
