@@ -1,6 +1,7 @@
 // instalar on a test medium: a drive letter of the Wine prefix is pointed at a folder laid out
 // like the distribution medium, and the launcher is started there as a user would.
 #include "launcher/lanzador.h"
+#include "tests/run_host.h"
 
 #include <windows.h>
 
@@ -34,23 +35,6 @@ std::string Env(const char *name)
     char buf[1024];
     DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
     return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
-}
-
-// Starts a host program (Wine runs Unix executables named by their Z: path). Its handle does not
-// follow the Unix process, so callers wait for the program's effect instead.
-bool RunHost(const std::string &commandLine)
-{
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
-    std::vector<char> cmd(commandLine.begin(), commandLine.end());
-    cmd.push_back('\0');
-    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-        return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return true;
 }
 
 struct Box {

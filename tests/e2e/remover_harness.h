@@ -3,6 +3,8 @@
 // X display, and checking the Windows directory for files it must not leave behind.
 #pragma once
 
+#include "tests/run_host.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -65,22 +67,6 @@ inline std::vector<std::string> LeftoverTempFiles()
         FindClose(h);
     }
     return found;
-}
-
-// Runs a program of the build machine (Wine starts Unix executables named by their Z: path).
-inline bool RunHost(const std::string &commandLine)
-{
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
-    std::vector<char> cmd(commandLine.begin(), commandLine.end());
-    cmd.push_back('\0');
-    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-        return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return true;
 }
 
 // Saves the whole X screen as a PNG at unixPath. The screen is grabbed at once (xwd, retried
