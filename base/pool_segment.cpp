@@ -269,8 +269,13 @@ static unsigned char *SegTake(SegmentDescriptor *d, unsigned h, int k, unsigned 
             SegSetLink(base, prev, SEG_LINK_NEXT, next);
         if (next)
             SegSetLink(base, next, SEG_LINK_PREV, prev);
-        if (d->slots[k].size != 0 && d->slots[k].offset == h)
+        if (d->slots[k].size != 0 && d->slots[k].offset == h) {
             SegRemoveSlot(d, k);
+            // The heads still linked are now out of the index's reach; only a coalescing pass
+            // finds them again, and it skips a segment it believes coalesced.
+            if (d->slots[0].size == 0 && (prev || next))
+                d->coalesced = 0;
+        }
     }
     unsigned have = SegBlockSize(base, block);
     SegSetBlock(base, block, SEG_TAG_USED, have);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -62,6 +63,7 @@ struct Reach {
     const unsigned char *base;
     unsigned size;
     std::map<unsigned, unsigned> blocks;
+    unsigned run = 0;  // the largest payload merging neighbouring free blocks could make
 };
 
 std::string CheckPool(int pool, std::map<const unsigned char *, unsigned> *inUseBlocks,
@@ -90,7 +92,7 @@ std::string CheckPool(int pool, std::map<const unsigned char *, unsigned> *inUse
         // Tiling.
         static std::vector<int> tags;  // header offset -> tag, -1 inside a block
         tags.assign(sg.size, -1);
-        unsigned used = 0, h = 1;
+        unsigned used = 0, h = 1, run = 0;
         std::vector<unsigned> order;
         while (h < sg.size) {
             if (h + 3 > sg.size)
@@ -105,8 +107,13 @@ std::string CheckPool(int pool, std::map<const unsigned char *, unsigned> *inUse
             order.push_back(h);
             if (t == 0) {
                 used++;
+                run = 0;
                 if (inUseBlocks)
                     (*inUseBlocks)[b + h + 3] = sz;
+            } else {
+                run = run ? run + 3 + sz : sz;
+                if (reach && run > reach->back().run)
+                    reach->back().run = run;
             }
             h += 3 + sz;
         }
@@ -456,32 +463,41 @@ TEST_F(Pool, CoalescesNeighboursInsteadOfGrowing)
 }
 
 // Index slots go as their heads are taken; a head left in the list with no slot leading to it
-// is found again by the coalescing pass, even when it has no free neighbour to merge with.
+// is found again by the coalescing pass, even when it has no free neighbour to merge with, and
+// also when the segment was already coalesced and only allocations happened since.
 TEST_F(Pool, UnreachableFreeBlockIsFoundWithoutGrowing)
 {
-    int p = Create(1000, 0x1003);  // 6 index slots
-    unsigned char *a[27] = {};
-    for (int size = 26; size >= 20; size--) {
-        ASSERT_NE(nullptr, PoolAlloc(p, 12));  // separators: nothing merges
-        a[size] = static_cast<unsigned char *>(PoolAlloc(p, unsigned(size)));
+    for (bool passFirst : {false, true}) {
+        int p = Create(1000, passFirst ? 0x1001 : 0x1003);  // 6 index slots
+        unsigned char *a[27] = {};
+        for (int size = 26; size >= 20; size--) {
+            ASSERT_NE(nullptr, PoolAlloc(p, 12));  // separators: nothing merges
+            a[size] = static_cast<unsigned char *>(PoolAlloc(p, unsigned(size)));
+        }
+        ASSERT_NE(nullptr, PoolAlloc(p, 12));
+        PoolDebugSegment sg;
+        ASSERT_EQ(1, PoolDebugSegments(p, &sg, 1));
+        ASSERT_NE(nullptr, PoolAlloc(p, sg.slotSize[0])) << "the rest of the segment, exactly";
+        for (int size = 21; size <= 26; size++)
+            ASSERT_EQ(1, PoolFree(p, a[size]));
+        ASSERT_EQ(1, PoolFree(p, a[20]));  // the index is full: 20 takes slot 0 from 21
+        ASSERT_EQ(1, PoolDebugSegments(p, &sg, 1));
+        EXPECT_EQ(20u, sg.slotSize[0]);
+        EXPECT_EQ(22u, sg.slotSize[1]);
+        if (passFirst) {
+            EXPECT_EQ(nullptr, PoolAlloc(p, 500)) << "nothing fits: a coalescing pass, then 12";
+            ASSERT_EQ(1, PoolDebugSegments(p, &sg, 1));
+            ASSERT_EQ(1, sg.coalesced);
+        }
+        for (int size : {20, 22, 23, 24, 25, 26})
+            ASSERT_EQ(a[size], PoolAlloc(p, unsigned(size))) << size;
+        ASSERT_EQ(1, PoolDebugSegments(p, &sg, 1));
+        EXPECT_EQ(0u, sg.slotSize[0]) << "index empty, 21 still free";
+        EXPECT_EQ(a[21], PoolAlloc(p, 21)) << "pass first: " << passFirst << ", error " << LastError();
+        EXPECT_EQ(1, Segments(p)) << "found again, not a new segment";
+        EXPECT_EQ("", CheckPool(p, nullptr));
+        Destroy(p);
     }
-    ASSERT_NE(nullptr, PoolAlloc(p, 12));
-    PoolDebugSegment sg;
-    ASSERT_EQ(1, PoolDebugSegments(p, &sg, 1));
-    ASSERT_NE(nullptr, PoolAlloc(p, sg.slotSize[0])) << "the rest of the segment, exactly";
-    for (int size = 21; size <= 26; size++)
-        ASSERT_EQ(1, PoolFree(p, a[size]));
-    ASSERT_EQ(1, PoolFree(p, a[20]));  // the index is full: 20 takes slot 0 from 21
-    ASSERT_EQ(1, PoolDebugSegments(p, &sg, 1));
-    EXPECT_EQ(20u, sg.slotSize[0]);
-    EXPECT_EQ(22u, sg.slotSize[1]);
-    for (int size : {20, 22, 23, 24, 25, 26})
-        ASSERT_EQ(a[size], PoolAlloc(p, unsigned(size))) << size;
-    ASSERT_EQ(1, PoolDebugSegments(p, &sg, 1));
-    EXPECT_EQ(0u, sg.slotSize[0]) << "index empty, 21 still free";
-    EXPECT_EQ(a[21], PoolAlloc(p, 21));
-    EXPECT_EQ(1, Segments(p)) << "found again, not a new segment";
-    EXPECT_EQ("", CheckPool(p, nullptr));
 }
 
 TEST_F(Pool, WithoutGrowAFullPoolIsError12)
@@ -610,6 +626,65 @@ protected:
         }
         return "";
     }
+    long allocs = 0, fails = 0;
+    // Profiles: 0 mostly small strings; 1 a few sizes over and over (chains, exact takes that
+    // empty index slots); 2 sizes across a quarter of the block size (splits, segment growth).
+    static unsigned PickSize(std::mt19937 &rng, int profile, int which, int pool)
+    {
+        static const unsigned FEW_SIZES[] = {1, 12, 13, 20, 24, 27, 40, 64, 100};
+        unsigned blockSize = unsigned(STRESS_POOLS[which].blockSize), kind = rng() % 100;
+        PoolDebugSegment first;
+        if (profile == 1 && kind < 45 && PoolDebugSegments(pool, &first, 1) > 0 &&
+            first.slotSize[0] != 0 && first.slotSize[0] <= blockSize) {
+            // Exactly the size of an indexed head: taken whole, its slot goes.
+            unsigned size = first.slotSize[rng() % 2 && first.slotSize[1] ? 1 : 0];
+            return size > blockSize ? 12 : size;
+        }
+        if (profile == 1 && kind < 90)
+            return FEW_SIZES[rng() % (sizeof FEW_SIZES / sizeof FEW_SIZES[0])];
+        if (profile == 2 && kind < 90)
+            return 1 + rng() % (blockSize / 4);
+        return 1 + rng() % (kind < 60 ? 40 : kind < 92 ? 600 : blockSize);
+    }
+    // One allocation, judged against the state of the last check: a failure, or a new segment,
+    // is right only when no run of free blocks in the pool could have held the request.
+    std::string Alloc(int which, int pool, unsigned size, unsigned seed)
+    {
+        const StressPool &sp = STRESS_POOLS[which];
+        unsigned segPayload = (unsigned(sp.blockSize) + 255) / 256 * 256 - 4;
+        unsigned need = size < 12 ? 12 : size, run = 0;
+        for (const Reach &sg : reach[pool])
+            run = std::max(run, sg.run);
+        size_t segments = reach[pool].size();
+        unsigned char *p = static_cast<unsigned char *>(PoolAlloc(pool, size));
+        std::string what = "size " + std::to_string(size) + ", free run " + std::to_string(run) + ": ";
+        if (!p) {
+            int e = LastError();
+            if (e != POOLERR_FULL || (size <= segPayload && (sp.flags & POOL_GROW)))
+                return what + "error " + std::to_string(e);
+            if (run >= need)
+                return what + "error 12 while a free run would hold it";
+            fails++;
+            return "";
+        }
+        if (size_t(Segments(pool)) > segments && run >= need)
+            return what + "a new segment while a free run would hold it";
+        if (sp.flags & POOL_ZERO) {
+            for (unsigned i = 0; i < size; i++)
+                if (p[i] != 0)
+                    return what + "not zero-filled";
+        }
+        std::string fit = BestFit(pool, p, size);
+        if (!fit.empty())
+            return what + fit;
+        Live l{pool, size, uint8_t(seed)};
+        Fill(p, l);
+        if (live.count(p))
+            return what + "handed out twice";
+        live[p] = l;
+        allocs++;
+        return "";
+    }
     static void Fill(unsigned char *p, const Live &l)
     {
         for (unsigned i = 0; i < l.size; i++)
@@ -628,11 +703,9 @@ TEST_F(PoolStress, RandomAllocFreeKeepsEveryInvariant)
 {
     const unsigned seeds[] = {1, 7, 42, 1234, 99991, 31337};
     constexpr int OPS = 2500;
-    long allocs = 0, frees = 0, fails = 0, releases = 0, recreated = 0;
+    constexpr int ALLOC_ONLY_OPS = 600;
+    long frees = 0, releases = 0, recreated = 0;
     auto t0 = std::chrono::steady_clock::now();
-    // Profiles: 0 mostly small strings; 1 a few sizes over and over (chains, exact takes that
-    // empty index slots); 2 sizes across a quarter of the block size (splits, segment growth).
-    const unsigned FEW_SIZES[] = {1, 12, 13, 20, 24, 27, 40, 64, 100};
     for (size_t si = 0; si < sizeof seeds / sizeof seeds[0]; si++) {
         unsigned seed = seeds[si];
         std::mt19937 rng(seed);
@@ -647,45 +720,8 @@ TEST_F(PoolStress, RandomAllocFreeKeepsEveryInvariant)
             int pool = ids[which];
             unsigned r = rng() % 100;
             if (r < 55 || live.empty()) {
-                unsigned kind = rng() % 100, size;
-                PoolDebugSegment first;
-                if (profile == 1 && kind < 45 && PoolDebugSegments(pool, &first, 1) > 0 &&
-                    first.slotSize[0] != 0 && first.slotSize[0] <= unsigned(STRESS_POOLS[which].blockSize)) {
-                    // Exactly the size of an indexed head: taken whole, its slot goes.
-                    size = first.slotSize[rng() % 2 && first.slotSize[1] ? 1 : 0];
-                    if (size > unsigned(STRESS_POOLS[which].blockSize))
-                        size = 12;
-                } else if (profile == 1 && kind < 90)
-                    size = FEW_SIZES[rng() % (sizeof FEW_SIZES / sizeof FEW_SIZES[0])];
-                else if (profile == 2 && kind < 90)
-                    size = 1 + rng() % unsigned(STRESS_POOLS[which].blockSize / 4);
-                else if (kind < 60)
-                    size = 1 + rng() % 40;
-                else if (kind < 92)
-                    size = 1 + rng() % 600;
-                else
-                    size = 1 + rng() % unsigned(STRESS_POOLS[which].blockSize);
-                unsigned segPayload = (STRESS_POOLS[which].blockSize + 255) / 256 * 256 - 4;
-                unsigned char *p = static_cast<unsigned char *>(PoolAlloc(pool, size));
-                if (!p) {
-                    int e = LastError();
-                    bool expected = size > segPayload || (STRESS_POOLS[which].flags & POOL_GROW) == 0;
-                    ASSERT_TRUE(expected && e == POOLERR_FULL)
-                        << "seed " << seed << " op " << op << " size " << size << " error " << e;
-                    fails++;
-                } else {
-                    if (STRESS_POOLS[which].flags & POOL_ZERO) {
-                        for (unsigned i = 0; i < size; i++)
-                            ASSERT_EQ(0, p[i]) << "zero fill, seed " << seed << " op " << op;
-                    }
-                    std::string fit = BestFit(pool, p, size);
-                    ASSERT_EQ("", fit) << "seed " << seed << " op " << op;
-                    Live l{pool, size, uint8_t(rng())};
-                    Fill(p, l);
-                    ASSERT_EQ(0u, live.count(p)) << "handed out twice";
-                    live[p] = l;
-                    allocs++;
-                }
+                std::string bad = Alloc(which, pool, PickSize(rng, profile, which, pool), rng());
+                ASSERT_EQ("", bad) << "seed " << seed << " op " << op;
             } else if (r < 97) {
                 auto it = live.begin();
                 std::advance(it, rng() % live.size());
@@ -720,6 +756,14 @@ TEST_F(PoolStress, RandomAllocFreeKeepsEveryInvariant)
                     ASSERT_TRUE(Intact(l.first, l.second)) << "payload changed, seed " << seed << " op " << op;
             }
         }
+        // Allocations only: once a pass has coalesced a segment, nothing frees into it again,
+        // and taking exact index sizes empties its slots while other free blocks remain.
+        for (int op = 0; op < ALLOC_ONLY_OPS; op++) {
+            int which = int(rng() % ids.size());
+            std::string bad = Alloc(which, ids[which], PickSize(rng, op % 2 ? 1 : profile, which, ids[which]), rng());
+            ASSERT_EQ("", bad) << "seed " << seed << " allocation only " << op;
+            ASSERT_EQ("", Check(ids)) << "seed " << seed << " allocation only " << op;
+        }
         // Free everything in random order: every segment goes back.
         std::vector<std::pair<unsigned char *, Live>> rest(live.begin(), live.end());
         std::shuffle(rest.begin(), rest.end(), rng);
@@ -738,11 +782,11 @@ TEST_F(PoolStress, RandomAllocFreeKeepsEveryInvariant)
         EXPECT_EQ(1u, d.inUse) << "every descriptor returned, seed " << seed;
     }
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    printf("stress: %zu seeds x %d ops: %ld allocs, %ld frees, %ld expected failures, "
+    printf("stress: %zu seeds x %d ops + %d allocations only: %ld allocs, %ld frees, %ld expected failures, "
            "%ld segment releases, %ld pools recreated, %.2f s\n"
            "checks met %ld chain members, %ld unreachable free blocks, %ld indexed heads, "
            "%ld coalesced segments; %ld allocations checked for best fit\n",
-           sizeof seeds / sizeof seeds[0], OPS, allocs, frees, fails, releases, recreated, secs,
+           sizeof seeds / sizeof seeds[0], OPS, ALLOC_ONLY_OPS, allocs, frees, fails, releases, recreated, secs,
            stats.members, stats.unreachable, stats.heads, stats.coalesced, stats.bestFit);
     EXPECT_GT(stats.members, 0);
     EXPECT_GT(stats.unreachable, 0) << "the runs should reach a head no slot leads to";
