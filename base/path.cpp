@@ -146,7 +146,8 @@ int PathAppendName(char *path, const char *name)
 
 int PathExt(const char *path, char *ext, char *base)
 {
-    if (!path || !*path)
+    // A longer path would reach the outputs cut short, and its extension with it.
+    if (!path || !*path || StrByteLength(path) > PATH_MAX_BYTES)
         return 0;
     ext[0] = 0;
     const char *name = path;

@@ -22,7 +22,8 @@ int PathJoin(char *out, const char *dir, const char *name);
 // path := path + "\" + name. Returns 1, or 0 with path unchanged when it would not fit.
 int PathAppendName(char *path, const char *name);
 // Extension after the first dot of the file name into ext; base (may be null) receives the
-// path without it. Returns 1 when there is a dot, else 0.
+// path without it. Returns 1 when there is a dot, else 0; 0 with nothing written for an empty
+// path or one over PATH_MAX_BYTES.
 int PathExt(const char *path, char *ext, char *base);
 // 1 when the file name has a non-empty extension.
 int PathHasExt(const char *path);

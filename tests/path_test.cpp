@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -153,6 +154,16 @@ TEST(Path, ExtensionTakesTheFirstDotOfTheName)
     // A path ending in a separator: the whole path is searched.
     EXPECT_EQ(1, PathExt("C:\\d.x\\", ext, base));
     EXPECT_STREQ("x\\", ext);
+
+    // Over 260 bytes: refused whole, whether the dot is near the start or the end.
+    for (const std::string &longPath : {"a." + std::string(300, 'y'), "C:\\" + std::string(300, 'd') + ".txt"}) {
+        char area[64 + PATH_SIZE];
+        memset(area, 'G', sizeof area);
+        lstrcpyA(ext, "keep");
+        EXPECT_EQ(0, PathExt(longPath.c_str(), ext, area + 64)) << longPath.size();
+        EXPECT_STREQ("keep", ext);
+        EXPECT_EQ(std::string(sizeof area, 'G'), std::string(area, sizeof area)) << "nothing written";
+    }
 }
 
 TEST(Path, DropAndSetExtensionUseTheLastDotOfTheLastComponent)
