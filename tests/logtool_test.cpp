@@ -1,6 +1,7 @@
 #include "tools/logtool/json.h"
 #include "tools/logtool/logtool.h"
 
+#include "base/pool.h"
 #include "dbcs.h"
 #include "logdb/logdb.h"
 #include "logfile.h"
@@ -137,6 +138,8 @@ const char *const kExample =
 
 class Tool : public ::testing::Test {
 protected:
+    // In-process, a regression must fail a check, not wait on an allocator box.
+    void SetUp() override { PoolSetOption(POOLOPT_REPORT, 0); }
     TempDir dir;
     std::string log = dir / "out.log";
 
@@ -293,6 +296,8 @@ TEST_F(Tool, BadDescriptionsLeaveNoLogBehind)
         {"{\"records\": [{\"name\": \"" + std::string(255, 'n') + "\"}]}", "refused: error -16"},
         {"{\"records\": [{\"name\": \"B\", \"text\": \"" + std::string(4087, 'b') + "\"}]}",
          "refused: error -16"},
+        {"{\"records\": [{\"name\": \"L\", \"list\": [\"x\", \"" + std::string(64999, 'l') + "\"]}]}",
+         "record 0: a list entry of 64999 bytes cannot fit a record body"},
         {"{\"records\": [" + [] {
              std::string s;
              for (int i = 0; i < 61; i++)
@@ -419,7 +424,11 @@ ToolRun RunLogtool(const TempDir &dir, const std::string &args)
     ToolRun r = {0xFFFFFFFF, "", ""};
     if (CreateProcessA(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
                        &pi)) {
-        WaitForSingleObject(pi.hProcess, 60000);
+        // One that does not end (a modal box waiting for a click) is ended here.
+        if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) {
+            TerminateProcess(pi.hProcess, 0xFFFFFFFF);
+            WaitForSingleObject(pi.hProcess, 5000);
+        }
         GetExitCodeProcess(pi.hProcess, &r.exit);
         CloseHandle(pi.hProcess);
         CloseHandle(pi.hThread);
@@ -459,6 +468,13 @@ TEST_F(Tool, ProgramRoundTripsAndReportsByExitCode)
     r = RunLogtool(dir, "build \"" + desc + "\" \"" + dir / "c.log" + "\"");
     EXPECT_EQ(2u, r.exit);
     EXPECT_NE(std::string::npos, r.err.find("the name must be a string")) << r.err;
+    EXPECT_FALSE(IsFile(dir / "c.log"));
+    // Too long for any record, and for the list's memory: refused on stderr, never in a box.
+    ASSERT_TRUE(WriteBytes(desc, "{\"records\": [{\"name\": \"L\", \"list\": [\"" +
+                                     std::string(64999, 'l') + "\"]}]}"));
+    r = RunLogtool(dir, "build \"" + desc + "\" \"" + dir / "c.log" + "\"");
+    EXPECT_EQ(2u, r.exit);
+    EXPECT_NE(std::string::npos, r.err.find("cannot fit a record body")) << r.err;
     EXPECT_FALSE(IsFile(dir / "c.log"));
 
     r = RunLogtool(dir, "");

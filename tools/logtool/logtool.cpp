@@ -1,5 +1,6 @@
 #include "tools/logtool/logtool.h"
 
+#include "base/pool.h"
 #include "base/strlist.h"
 #include "logdb/logdb.h"
 #include "tools/logtool/json.h"
@@ -91,6 +92,14 @@ std::string Show(const std::string &ansi)
     }
     return out + "\"";
 }
+
+// logtool runs in scripts and CI, where a modal box would wait for ever: the allocator's errors
+// reach the user through the results instead. The caller's setting is put back afterwards.
+struct NoPoolBoxes {
+    int was = PoolGetOption(POOLOPT_REPORT);
+    NoPoolBoxes() { PoolSetOption(POOLOPT_REPORT, 0); }
+    ~NoPoolBoxes() { PoolSetOption(POOLOPT_REPORT, was); }
+};
 
 struct OpenLog {
     LogDatabase *db = nullptr;
@@ -291,6 +300,11 @@ bool AnsiString(BuildError &e, const JsonValue &v, const std::string &what, std:
     if (!Utf8ToAnsi(v.text, out))
         return e.Fail(v, what + " has characters the code page " + std::to_string(GetACP()) +
                              " cannot hold exactly");
+    // Refused here, before a copy is made of it: the log's own checks give the exact bounds.
+    if (out->size() > size_t(LOG_BODY_MAX))
+        return e.Fail(v, what + " of " + std::to_string(out->size()) +
+                             " bytes cannot fit a record body (" + std::to_string(LOG_BODY_MAX) +
+                             " bytes)");
     return true;
 }
 
@@ -372,7 +386,10 @@ bool AddRecord(BuildError &e, LogDatabase *db, const JsonValue &rec, size_t inde
                 ListDestroy(strings);
                 return false;
             }
-            ListAdd(strings, s.c_str());
+            if (!ListAdd(strings, s.c_str())) {
+                ListDestroy(strings);
+                return e.Fail(item, where + ": no memory for a list entry");
+            }
         }
     }
     int rc = LogAddRecord(db, r.name.c_str(), r.flags, r.text.c_str(), r.value, strings);
@@ -433,6 +450,7 @@ bool ReadWholeFile(const char *path, std::string *out, std::string *err)
 
 int LogtoolDump(const char *logPath, bool json, std::string *out, std::string *err)
 {
+    NoPoolBoxes quiet;
     OpenLog log;
     log.db = LogOpen(logPath, LOG_READ);
     if (!log.db) {
@@ -450,6 +468,7 @@ int LogtoolDump(const char *logPath, bool json, std::string *out, std::string *e
 
 int LogtoolVerify(const char *logPath, std::string *out, std::string *err)
 {
+    NoPoolBoxes quiet;
     OpenLog log;
     log.db = LogOpen(logPath, LOG_READ);
     if (!log.db) {
@@ -486,6 +505,7 @@ int LogtoolVerify(const char *logPath, std::string *out, std::string *err)
 
 int LogtoolBuild(const std::string &description, const char *outPath, std::string *err)
 {
+    NoPoolBoxes quiet;
     JsonValue doc;
     std::string error;
     if (!JsonParse(description, &doc, &error)) {

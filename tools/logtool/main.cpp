@@ -1,6 +1,8 @@
 // logtool: console front end over the installation log database.
 #include "tools/logtool/logtool.h"
 
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -10,6 +12,8 @@
 
 int main(int argc, char **argv)
 {
+    // Run unattended: no system box for a drive without a disk or a crash either.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     // Output is UTF-8 with "\n" line ends, the same through a pipe as into a file.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
