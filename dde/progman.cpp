@@ -295,8 +295,8 @@ const char *ScanField(const char *source, char *dest, int size, char delimiter)
 }
 
 // Decimal value: leading blanks and a sign allowed, stops at the first non-digit, 0 without
-// digits; a value beyond the range of a long is held at its limit.
-static long ParseCount(const char *text)
+// digits (*digits tells which); a value beyond the range of a long is held at its limit.
+static long ParseCount(const char *text, int *digits)
 {
     const char *p = text;
     while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f')
@@ -305,6 +305,7 @@ static long ParseCount(const char *text)
     if (*p == '-' || *p == '+')
         p++;
     long value = 0;
+    *digits = *p >= '0' && *p <= '9';
     for (; *p >= '0' && *p <= '9'; p++) {
         int digit = *p - '0';
         if (value > (LONG_MAX - digit) / 10)
@@ -312,14 +313,6 @@ static long ParseCount(const char *text)
         value = value * 10 + digit;
     }
     return negative ? -value : value;
-}
-
-static int HasDigit(const char *text)
-{
-    for (; *text; text++)
-        if (*text >= '0' && *text <= '9')
-            return 1;
-    return 0;
 }
 
 int ParseGroupInfo(char *path, long *count)
@@ -334,8 +327,7 @@ int ParseGroupInfo(char *path, long *count)
         p = ScanField(p, path, PROGMAN_PATH_SIZE, ',');
         p = StrNextChar(p);
         ScanField(p, scratch, sizeof scratch, ',');
-        *count = ParseCount(scratch);
-        counted = HasDigit(scratch);
+        *count = ParseCount(scratch, &counted);
     }
     DdeDiscardData();
     return counted;

@@ -323,6 +323,7 @@ TEST(ProgmanParse, GroupDescriptionGivesPathAndCount)
         {"\"G\",C:\\G.GRP, -12,1", "C:\\G.GRP", -12, 1},          // blanks and a sign
         {"\"G\",C:\\G.GRP,7x,1", "C:\\G.GRP", 7, 1},              // stops at a non-digit
         {"\"G\",C:\\G.GRP,,1", "C:\\G.GRP", 0, 0},                // no digits
+        {"\"G\",C:\\G.GRP,x7,1", "C:\\G.GRP", 0, 0},
         {"\"G\",C:\\G.GRP,99999999999999,1", "C:\\G.GRP", LONG_MAX, 1},
         {"\"G\"", "", 0, 0},                                       // cut short: nothing past the end
         {"\"G", "", 0, 0},
