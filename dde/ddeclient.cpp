@@ -383,6 +383,7 @@ static int FillCommandMemory(const char *command)
 
 int DdeExecute(HWND clientWindow, HWND server, const char *command)
 {
+    client.executeAccepted = 0;
     client.waitingAck = 1;
     if (!FillCommandMemory(command)) {
         client.waitingAck = 0;
@@ -401,6 +402,7 @@ int DdeExecute(HWND clientWindow, HWND server, const char *command)
         return 0;
     }
     // The Program Manager's refusal still ends the exchange.
+    client.executeAccepted = !client.negativeAck;
     client.negativeAck = 0;
     return 1;
 }

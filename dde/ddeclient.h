@@ -37,6 +37,7 @@ struct DdeClient {
     int waitingAck;          // an exchange waits for WM_DDE_ACK
     int waitingData;         // a request waits for WM_DDE_DATA
     int negativeAck;         // the last acknowledgement was negative
+    int executeAccepted;     // the last execute was acknowledged positively (carried out)
     HGLOBAL commandMemory;   // block carrying execute commands, allocated once and reused
     StringList *dataLines;   // lines of the last text received, or null
     char *texts[DDE_TEXT_COUNT];
@@ -58,6 +59,7 @@ HWND DdeServerWindow(void);
 // 0 on a negative acknowledgement or a time-out.
 int DdeRequest(HWND client, HWND server, const char *item);
 // Sends command: 1 when acknowledged in time, positively or negatively; 0 on failure or time-out.
+// Whether the server carried it out (a positive acknowledgement) is left in executeAccepted.
 int DdeExecute(HWND client, HWND server, const char *command);
 // Posts WM_DDE_TERMINATE; the server's answer is absorbed whenever it arrives. 1.
 int DdeTerminate(HWND client, HWND server);

@@ -16,6 +16,8 @@ static const int COMMON_GROUP_EXTRA = 9;   // " (Common)"
 // The common-group argument of ShowGroup and DeleteGroup; nothing in the program changes it.
 static long commonGroupFlag = 1;
 static HWND dialogWindow;
+// The last command was carried out, not merely answered.
+static int commandAccepted;
 
 void ProgmanSetDialogWindow(HWND dialog)
 {
@@ -63,6 +65,51 @@ static int Append(char *buf, int size, const char *text)
 static int AppendText(char *buf, int size, UINT id)
 {
     return Append(buf, size, DdeLoadText(id));
+}
+
+// A name holding one of these would be cut or misread by the Program Manager's argument parser.
+static int NeedsQuotes(const char *name)
+{
+    for (const char *p = name; *p; p = StrNextChar(p)) {
+        if (StrNextChar(p) - p != 1)
+            continue;
+        switch (*p) {
+        case ',': case '(': case ')': case '[': case ']': case '"':
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Appends name as one command argument: as it is when plain, else in double quotes with each
+// double quote inside doubled. 0, leaving buf as it was, when it does not fit.
+static int AppendName(char *buf, int size, const char *name)
+{
+    if (!NeedsQuotes(name))
+        return Append(buf, size, name);
+    int start = StrByteLength(buf);
+    int used = start;
+    const char *p = name;
+    if (used + 1 >= size)
+        return 0;
+    buf[used++] = '"';
+    while (*p) {
+        const char *next = StrNextChar(p);
+        int length = (int)(next - p);
+        int quote = length == 1 && *p == '"';
+        if (used + length + quote + 2 >= size) {   // room for the closing quote and terminator
+            buf[start] = '\0';
+            return 0;
+        }
+        if (quote)
+            buf[used++] = '"';
+        StrCopyBytes(buf + used, p, (unsigned)length);
+        used += length;
+        p = next;
+    }
+    buf[used++] = '"';
+    buf[used] = '\0';
+    return 1;
 }
 
 int AppendCommonFlag(char *command, int size)
@@ -118,6 +165,7 @@ static void Close(Conversation *c)
 static int ExecuteAndClose(Conversation *c, int built)
 {
     int result = built ? DdeExecute(c->client, c->server, c->command) : 0;
+    commandAccepted = result && DdeGetClient()->executeAccepted;
     Close(c);
     return result;
 }
@@ -133,6 +181,7 @@ static int AppendShowArgument(char *buf, int show)
 
 int ProgmanShowGroup(const char *group, int show)
 {
+    commandAccepted = 0;
     if (show < 1 || show > 8)
         return 0;
     Conversation c;
@@ -140,7 +189,7 @@ int ProgmanShowGroup(const char *group, int show)
         return 0;
     char *cmd = NewCommand(&c);
     int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_SHOWGROUP) &&
-                Append(cmd, PROGMAN_COMMAND_SIZE, group) &&
+                AppendName(cmd, PROGMAN_COMMAND_SIZE, group) &&
                 AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_COMMA) &&
                 AppendShowArgument(cmd, show) &&
                 AppendCommonFlag(cmd, PROGMAN_COMMAND_SIZE) >= 0 &&
@@ -150,12 +199,13 @@ int ProgmanShowGroup(const char *group, int show)
 
 int ProgmanDeleteGroup(const char *group)
 {
+    commandAccepted = 0;
     Conversation c;
     if (!Open(&c))
         return 0;
     char *cmd = NewCommand(&c);
     int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_DELETEGROUP) &&
-                Append(cmd, PROGMAN_COMMAND_SIZE, group) &&
+                AppendName(cmd, PROGMAN_COMMAND_SIZE, group) &&
                 AppendCommonFlag(cmd, PROGMAN_COMMAND_SIZE) >= 0 &&
                 AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_CLOSE);
     return ExecuteAndClose(&c, built);
@@ -163,17 +213,26 @@ int ProgmanDeleteGroup(const char *group)
 
 int ProgmanDeleteItem(const char *item)
 {
+    commandAccepted = 0;
     if (IsWindows30())
         return 0;
     Conversation c;
     if (!Open(&c))
         return 0;
     char *cmd = NewCommand(&c);
+    char name[PROGMAN_FORMAT_LIMIT];
+    name[0] = '\0';
     // wsprintfA stops at its limit: an item name that would be cut is not sent at all.
-    int fits = StrByteLength(item) + (int)sizeof DELETEITEM_FORMAT - 3 < PROGMAN_FORMAT_LIMIT;
+    int fits = AppendName(name, sizeof name, item) &&
+               StrByteLength(name) + (int)sizeof DELETEITEM_FORMAT - 3 < PROGMAN_FORMAT_LIMIT;
     if (cmd && fits)
-        wsprintfA(cmd, DELETEITEM_FORMAT, item);
+        wsprintfA(cmd, DELETEITEM_FORMAT, name);
     return ExecuteAndClose(&c, cmd && fits);
+}
+
+int ProgmanCommandAccepted(void)
+{
+    return commandAccepted;
 }
 
 // ---- group list and description ----------------------------------------------------------------
@@ -236,8 +295,8 @@ const char *ScanField(const char *source, char *dest, int size, char delimiter)
 }
 
 // Decimal value: leading blanks and a sign allowed, stops at the first non-digit, 0 without
-// digits; a value beyond the range of a long is held at its limit.
-static long ParseCount(const char *text)
+// digits (*digits tells which); a value beyond the range of a long is held at its limit.
+static long ParseCount(const char *text, int *digits)
 {
     const char *p = text;
     while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f')
@@ -246,6 +305,7 @@ static long ParseCount(const char *text)
     if (*p == '-' || *p == '+')
         p++;
     long value = 0;
+    *digits = *p >= '0' && *p <= '9';
     for (; *p >= '0' && *p <= '9'; p++) {
         int digit = *p - '0';
         if (value > (LONG_MAX - digit) / 10)
@@ -258,6 +318,7 @@ static long ParseCount(const char *text)
 int ParseGroupInfo(char *path, long *count)
 {
     const char *p = (const char *)ListFirst(DdeDataLines());
+    int counted = 0;
     if (p) {
         char scratch[PROGMAN_FIELD_SIZE];
         p = ScanField(p, scratch, sizeof scratch, '"');
@@ -266,10 +327,10 @@ int ParseGroupInfo(char *path, long *count)
         p = ScanField(p, path, PROGMAN_PATH_SIZE, ',');
         p = StrNextChar(p);
         ScanField(p, scratch, sizeof scratch, ',');
-        *count = ParseCount(scratch);
+        *count = ParseCount(scratch, &counted);
     }
     DdeDiscardData();
-    return 1;
+    return counted;
 }
 
 int ProgmanQueryGroup(const char *group, char *path, long *count, long *common)
@@ -284,7 +345,37 @@ int ProgmanQueryGroup(const char *group, char *path, long *count, long *common)
         DdeTerminate(c.client, c.server);
         return 0;
     }
-    ParseGroupInfo(path, count);
+    // Only a description that gives an item count tells anything: a partial one changes nothing.
+    char groupFile[PROGMAN_PATH_SIZE];
+    long items = 0;
+    groupFile[0] = '\0';
+    int described = ParseGroupInfo(groupFile, &items);
+    if (described) {
+        StrCopyBytes(path, groupFile, (unsigned)StrByteLength(groupFile) + 1);
+        *count = items;
+    }
     Close(&c);
-    return 1;
+    return described;
+}
+
+int ProgmanFindGroup(const char *group)
+{
+    if (IsWindows30())
+        return -1;
+    Conversation c;
+    if (!Open(&c))
+        return -1;
+    int found = -1;
+    StringList *groups = nullptr;
+    if (DdeRequest(c.client, c.server, GROUP_LIST_ITEM) && (groups = ListCreate(0)) &&
+        DdeTakeData(groups)) {
+        found = 0;
+        for (const char *line = (const char *)ListFirst(groups); line && !found;
+             line = (const char *)ListNext(groups))
+            found = lstrcmpiA(line, group) == 0;
+    }
+    if (groups)
+        ListDestroy(groups);
+    Close(&c);
+    return found;
 }

@@ -24,18 +24,27 @@ constexpr int PROGMAN_FIELD_SIZE = 200;        // scratch for the group name and
 // child when the first operation sets the client up. Call before the first operation.
 void ProgmanSetDialogWindow(HWND dialog);
 
+// Group and item names holding , ( ) [ ] or " go into commands in double quotes, a double quote
+// inside written twice; other names go as they are.
+
 // Makes group the active group, shown with a ShowWindow command 1..8 (anything else sends
 // nothing). 1 when the Program Manager acknowledged the command (even negatively); else 0.
 int ProgmanShowGroup(const char *group, int show);
 // Reads group's description: its group file into path (PROGMAN_PATH_SIZE bytes; a path that does
 // not fit is given as empty) and its item count into *count; *common tells whether the group
-// list holds "group (Common)". 1 when the description was received; else 0 with path and count
-// unchanged.
+// list holds "group (Common)". 1 when a description with an item count was received; else 0
+// with path and count unchanged.
 int ProgmanQueryGroup(const char *group, char *path, long *count, long *common);
 // Deletes item from the active group. 1 when acknowledged; else 0.
 int ProgmanDeleteItem(const char *item);
 // Deletes group. 1 when acknowledged; else 0.
 int ProgmanDeleteGroup(const char *group);
+// 1 when the Program Manager carried out the last command sent (a positive acknowledgement);
+// 0 when it refused it, or nothing was sent.
+int ProgmanCommandAccepted(void);
+// Whether the Program Manager's group list holds group (any letter case): 1 listed, 0 not
+// listed, -1 when the list could not be had (Windows 3.0 has none).
+int ProgmanFindGroup(const char *group);
 
 // The steps, for tests.
 
@@ -43,7 +52,8 @@ int ProgmanDeleteGroup(const char *group);
 // received (at once on Win32s, which has no common groups); else 0.
 int ProgmanHasCommonGroup(HWND client, HWND server, const char *group, long *flag);
 // Parses the first received line, "name",path,count,...: path (PROGMAN_PATH_SIZE bytes) and
-// count. Without a line both keep their values. The received lines are dropped. 1.
+// count. Without a line both keep their values. The received lines are dropped. 1 when the
+// count field held a number; 0 without a line or digits.
 int ParseGroupInfo(char *path, long *count);
 // Appends the common-group argument to command (size bytes) unless the platform is Win32s or
 // version 4: 1 when appended, 0 when not needed, -1 when it does not fit.

@@ -71,7 +71,8 @@ int RemoveProgramGroupRecord(PhaseState *state, int mode, Session *session, cons
 // Start Menu folder of group and the shortcut of item in it (buffers of 261 bytes).
 // Returns 1, or 0 when a path does not fit.
 int ShellLinkPath(const char *group, const char *item, char *folder, char *link);
-// Selects group in the Program Manager unless it was the last one selected. Returns 1.
+// Selects group in the Program Manager unless it was the last one selected. 1 when it is the
+// active group; 0 when the Program Manager did not carry out the selection.
 int ShowGroupOnce(const char *group);
 // Forgets the last selected group (a new phase table starts afresh).
 void ForgetShownGroup(void);

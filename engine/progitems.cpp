@@ -46,12 +46,19 @@ void ForgetShownGroup(void)
 
 int ShowGroupOnce(const char *group)
 {
-    if (lstrcmpiA(group, lastShownGroup) == 0)
+    if (lastShownGroup[0] && lstrcmpiA(group, lastShownGroup) == 0)
         return 1;
     ProgmanShowGroup(group, SHOW_MINIMIZED);
     PauseWithMessages(PROGMAN_PAUSE_MS);
+    // Minimising may activate another group: only the show-normal command selects this one.
     ProgmanShowGroup(group, SHOW_NORMAL);
+    int selected = ProgmanCommandAccepted();
     PauseWithMessages(PROGMAN_PAUSE_MS);
+    if (!selected) {
+        // Whichever group is active now, it is not one we know.
+        ForgetShownGroup();
+        return 0;
+    }
     lstrcpynA(lastShownGroup, group, PATH_SIZE);
     return 1;
 }
@@ -91,14 +98,14 @@ int ShellLinkPath(const char *group, const char *item, char *folder, char *link)
     return 1;
 }
 
-// Item count of group as the Program Manager reports it; 0 when it does not know the group.
-static int QueryItemCount(const char *group)
+// Item count of group as the Program Manager describes it; *described tells whether it did.
+static int QueryItemCount(const char *group, int *described)
 {
     char groupFile[GROUP_FILE_SIZE];
     long count = 0;
     long common = 0;
     groupFile[0] = '\0';
-    ProgmanQueryGroup(group, groupFile, &count, &common);
+    *described = ProgmanQueryGroup(group, groupFile, &count, &common);
     PauseWithMessages(PROGMAN_PAUSE_MS);
     return static_cast<int>(count);
 }
@@ -124,10 +131,13 @@ int RemoveProgramItemRecord(PhaseState *, int mode, Session *, const char *, DWO
         return FsDelete(link) == 0 ? 0 : WARN_ITEM;
     }
 
-    ShowGroupOnce(group);
-    if (QueryItemCount(group) <= 0)
+    // DeleteItem names no group: unless this group is surely the active one, an item of the
+    // same name would go from whichever group the user has active.
+    if (!ShowGroupOnce(group))
         return WARN_ITEM;
-    // The item goes from the active group, which ShowGroupOnce has just made this one.
+    int described = 0;
+    if (QueryItemCount(group, &described) <= 0)
+        return WARN_ITEM;
     ProgmanDeleteItem(item);
     PauseWithMessages(PROGMAN_PAUSE_MS);
     return 0;
@@ -154,9 +164,18 @@ int RemoveProgramGroupRecord(PhaseState *, int mode, Session *, const char *text
     }
 
     ShowGroupOnce(text);
-    if (QueryItemCount(text) > 0)
+    int described = 0;
+    int count = QueryItemCount(text, &described);
+    if (!described) {
+        // Only a group the Program Manager no longer lists is known to be gone; one it lists
+        // but will not describe may hold the user's own items.
+        return ProgmanFindGroup(text) == 0 ? 0 : WARN_GROUP;
+    }
+    if (count != 0)
         return WARN_GROUP;
     ProgmanDeleteGroup(text);
+    if (lstrcmpiA(text, lastShownGroup) == 0)
+        ForgetShownGroup();
     PauseWithMessages(PROGMAN_PAUSE_MS);
     return 0;
 }

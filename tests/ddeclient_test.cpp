@@ -220,6 +220,7 @@ TEST_F(DdeClientTest, ExecuteAnsweredNegativelyStillReturnsOne)
     ASSERT_TRUE(server.Start({"--nack-execute"}, GROUPS));
     HWND client = Connect(server);
     EXPECT_EQ(1, DdeExecute(client, server.Window(), "[ShowGroup(Juegos,1)]"));
+    EXPECT_EQ(0, DdeGetClient()->executeAccepted) << "refused: not carried out";
     EXPECT_EQ(0, DdeGetClient()->negativeAck);
     EXPECT_EQ(0, DdeGetClient()->waitingAck);
     DdeTerminate(client, server.Window());
@@ -232,6 +233,7 @@ TEST_F(DdeClientTest, ExecuteReusesItsCommandBlock)
     ASSERT_TRUE(server.Start({}, GROUPS));
     HWND client = Connect(server);
     ASSERT_EQ(1, DdeExecute(client, server.Window(), "[ShowGroup(Juegos,1)]"));
+    EXPECT_EQ(1, DdeGetClient()->executeAccepted);
     HGLOBAL block = DdeGetClient()->commandMemory;
     ASSERT_NE(nullptr, block);
     ASSERT_EQ(1, DdeExecute(client, server.Window(), "[DeleteItem(Solitario)]"));

@@ -205,15 +205,72 @@ TEST_F(ProgramManager, WarningsLeaveTheGroupsAsTheyAre)
     EXPECT_EQ(Item(PHASE_STEP, {"Ninguno", "Nada"}), WARN_ITEM) << "unknown group";
     EXPECT_EQ(Group("Utiles"), WARN_GROUP) << "still holds an item";
     EXPECT_EQ(Group("Vacio"), 0);
-    EXPECT_EQ(Group("Ninguno"), 0);
+    EXPECT_EQ(Group("Ninguno"), 0) << "not listed: gone already";
     std::vector<std::string> executed = server.JournalOf("EXECUTE [Delete");
-    EXPECT_EQ(executed, (std::vector<std::string>{"EXECUTE [DeleteGroup(Vacio,1)] -> ACK",
-                                                  "EXECUTE [DeleteGroup(Ninguno,1)] -> NACK"}));
+    EXPECT_EQ(executed, (std::vector<std::string>{"EXECUTE [DeleteGroup(Vacio,1)] -> ACK"}));
     std::vector<std::string> state = server.State();
     bool utiles = false;
     for (const std::string &line : state)
         utiles = utiles || line.rfind("Utiles\t", 0) == 0;
     EXPECT_TRUE(utiles);
+}
+
+// NT 3.x against a server of the test's own, selection forgotten.
+struct NtProgramManager {
+    NtProgramManager()
+    {
+        UsePlatform(Os::Nt3);
+        ForgetShownGroup();
+    }
+    ~NtProgramManager() { UsePlatform(Os::Other); }
+    ServerProcess server;
+};
+
+// A group goes only when its description shows it empty: one the Program Manager lists but will
+// not describe may hold the user's own items and stays.
+TEST(ProgramManagerGroups, DeletedOnlyWhenKnownToBeEmpty)
+{
+    struct Case {
+        std::vector<std::string> options;
+        const char *group;
+        int result;
+    } cases[] = {
+        {{"--refuse-groups"}, "Utiles", WARN_GROUP},  // listed, holds the user's item
+        {{"--refuse-groups"}, "Ninguno", 0},          // not listed: gone already
+        {{"--nack-request"}, "Vacio", WARN_GROUP},    // not even the group list
+        {{"--reply", "Vacio="}, "Vacio", WARN_GROUP}, // an answer without an item count
+    };
+    for (const Case &c : cases) {
+        NtProgramManager pm;
+        ASSERT_TRUE(pm.server.Start(c.options, "Utiles\tC:\\WINDOWS\\UTILES.GRP\tMio\r\n"
+                                               "Vacio\tC:\\WINDOWS\\VACIO.GRP\r\n"));
+        EXPECT_EQ(Group(c.group), c.result) << c.options[0] << " " << c.group;
+        EXPECT_EQ(pm.server.JournalOf("EXECUTE [DeleteGroup").size(), 0u) << c.options[0];
+    }
+}
+
+// DeleteItem acts on the active group: an item goes only from the group it was recorded in.
+TEST(ProgramManagerItems, OnlyTheNamedItemsGo)
+{
+    NtProgramManager pm;
+    ASSERT_TRUE(pm.server.Start({}, "Utiles\tC:\\WINDOWS\\UTILES.GRP\tReloj\tLeame\r\n"
+                                    "Parlo, Demo\tC:\\WINDOWS\\PARLO.GRP\tLeame\r\n"));
+    EXPECT_EQ(Item(PHASE_STEP, {"Utiles", "Reloj"}), 0);
+    EXPECT_EQ(Item(PHASE_STEP, {"Parlo, Demo", "Leame"}), 0);
+    EXPECT_EQ(pm.server.State(), (std::vector<std::string>{
+                                     "active=Parlo, Demo", "Utiles\tC:\\WINDOWS\\UTILES.GRP\tLeame",
+                                     "Parlo, Demo\tC:\\WINDOWS\\PARLO.GRP"}));
+}
+
+TEST(ProgramManagerItems, NoDeletionWhenTheGroupWasNotSelected)
+{
+    NtProgramManager pm;
+    ASSERT_TRUE(pm.server.Start({"--refuse-show"}, "Utiles\tC:\\WINDOWS\\UTILES.GRP\tReloj\r\n"));
+    EXPECT_EQ(Item(PHASE_STEP, {"Utiles", "Reloj"}), WARN_ITEM);
+    EXPECT_EQ(Item(PHASE_STEP, {"Utiles", "Reloj"}), WARN_ITEM);
+    EXPECT_EQ(pm.server.JournalOf("EXECUTE [DeleteItem").size(), 0u);
+    EXPECT_EQ(pm.server.JournalOf("EXECUTE [ShowGroup(Utiles,1,1)]").size(), 2u)
+        << "a refused selection is not remembered";
 }
 
 // A whole run on NT 3.x: the items of one group go and the emptied group with them; a group to

@@ -275,6 +275,34 @@ TEST_F(ProgmanOps, OverlongNamesAreRefusedNotCut)
     EXPECT_EQ("EXECUTE [ShowGroup(" + group + ",1,1)] -> NACK", sent[1]);
 }
 
+// Names holding the commands' separators go in double quotes and reach the right group and item.
+TEST_F(ProgmanOps, NamesWithSeparatorsAreQuoted)
+{
+    struct Case {
+        const char *name, *quoted;
+    } cases[] = {
+        {"A,B", "\"A,B\""}, {"A(B", "\"A(B\""}, {"A)B", "\"A)B\""},
+        {"A[B", "\"A[B\""}, {"A]B", "\"A]B\""}, {"Di \"A\"", "\"Di \"\"A\"\"\""},
+    };
+    std::string groups;
+    for (const Case &c : cases)
+        groups += std::string(c.name) + "\tC:\\G.GRP\t" + c.name + "\r\n";
+    ServerProcess named;
+    ASSERT_TRUE(named.Start({}, groups));
+    std::vector<std::string> expected;
+    for (const Case &c : cases) {
+        std::string quoted = c.quoted;
+        EXPECT_EQ(1, ProgmanShowGroup(c.name, 1));
+        EXPECT_EQ(1, ProgmanDeleteItem(c.name));
+        EXPECT_EQ(1, ProgmanDeleteGroup(c.name));
+        expected.push_back("EXECUTE [ShowGroup(" + quoted + ",1,1)] -> ACK");
+        expected.push_back("EXECUTE [DeleteItem(" + quoted + ")] -> ACK");
+        expected.push_back("EXECUTE [DeleteGroup(" + quoted + ",1)] -> ACK");
+    }
+    EXPECT_EQ(expected, named.JournalOf("EXECUTE"));
+    EXPECT_EQ(std::vector<std::string>{"active="}, named.State());
+}
+
 // ---- parsing the description -------------------------------------------------------------------
 
 TEST(ProgmanParse, GroupDescriptionGivesPathAndCount)
@@ -287,23 +315,25 @@ TEST(ProgmanParse, GroupDescriptionGivesPathAndCount)
         std::string text;
         const char *path;
         long count;
+        int counted;   // the count field held a number
     } cases[] = {
-        {"\"Juegos\",C:\\WINDOWS\\JUEGOS.GRP,7,1,0,extra\r\n\"Solitario\"", "C:\\WINDOWS\\JUEGOS.GRP", 7},
-        {"\"Juegos\",C:\\WINDOWS\\JUEGOS.GRP,7", "C:\\WINDOWS\\JUEGOS.GRP", 7},
-        {"\"A, B\",C:\\AB.GRP,3,1", "C:\\AB.GRP", 3},          // a comma inside the quotes
-        {"\"G\",C:\\G.GRP, -12,1", "C:\\G.GRP", -12},          // blanks and a sign
-        {"\"G\",C:\\G.GRP,7x,1", "C:\\G.GRP", 7},              // stops at a non-digit
-        {"\"G\",C:\\G.GRP,,1", "C:\\G.GRP", 0},                // no digits
-        {"\"G\",C:\\G.GRP,99999999999999,1", "C:\\G.GRP", LONG_MAX},
-        {"\"G\"", "", 0},                                       // cut short: nothing past the end
-        {"\"G", "", 0},
-        {"\"G\"," + longPath + ",5,1", "", 5},                  // a path too long is refused
+        {"\"Juegos\",C:\\WINDOWS\\JUEGOS.GRP,7,1,0,extra\r\n\"Solitario\"", "C:\\WINDOWS\\JUEGOS.GRP", 7, 1},
+        {"\"Juegos\",C:\\WINDOWS\\JUEGOS.GRP,7", "C:\\WINDOWS\\JUEGOS.GRP", 7, 1},
+        {"\"A, B\",C:\\AB.GRP,3,1", "C:\\AB.GRP", 3, 1},          // a comma inside the quotes
+        {"\"G\",C:\\G.GRP, -12,1", "C:\\G.GRP", -12, 1},          // blanks and a sign
+        {"\"G\",C:\\G.GRP,7x,1", "C:\\G.GRP", 7, 1},              // stops at a non-digit
+        {"\"G\",C:\\G.GRP,,1", "C:\\G.GRP", 0, 0},                // no digits
+        {"\"G\",C:\\G.GRP,x7,1", "C:\\G.GRP", 0, 0},
+        {"\"G\",C:\\G.GRP,99999999999999,1", "C:\\G.GRP", LONG_MAX, 1},
+        {"\"G\"", "", 0, 0},                                       // cut short: nothing past the end
+        {"\"G", "", 0, 0},
+        {"\"G\"," + longPath + ",5,1", "", 5, 1},                  // a path too long is refused
     };
     for (const Case &c : cases) {
         char path[PROGMAN_PATH_SIZE] = "before";
         long count = -1;
         ASSERT_EQ(1, DdeStoreData(c.text.c_str()));
-        EXPECT_EQ(1, ParseGroupInfo(path, &count));
+        EXPECT_EQ(c.counted, ParseGroupInfo(path, &count)) << c.text;
         EXPECT_STREQ(c.path, path) << c.text;
         EXPECT_EQ(c.count, count) << c.text;
         EXPECT_EQ(nullptr, DdeDataLines()) << "the lines are dropped";
@@ -312,7 +342,7 @@ TEST(ProgmanParse, GroupDescriptionGivesPathAndCount)
     char path[PROGMAN_PATH_SIZE] = "before";
     long count = 9;
     ASSERT_EQ(1, DdeStoreData(""));
-    EXPECT_EQ(1, ParseGroupInfo(path, &count));
+    EXPECT_EQ(0, ParseGroupInfo(path, &count));
     EXPECT_STREQ("before", path);
     EXPECT_EQ(9, count);
 }

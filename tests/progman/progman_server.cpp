@@ -2,7 +2,8 @@
 //
 // A hidden top-level window answers raw DDE messages for application and topic "PROGMAN": it keeps
 // groups and their items in memory, answers the request for item "PROGMAN" with the group list and
-// a request for a group with its description, executes ShowGroup, DeleteGroup and DeleteItem, and
+// a request for a group with its description, executes ShowGroup, DeleteGroup and DeleteItem
+// (arguments parsed as the Program Manager does: quoted ones may hold , ( ) [ ] and ""), and
 // writes every message it receives to a journal that the tests read. Options make it misbehave.
 //
 //   progman_server --title T --journal FILE [--groups FILE] [--state FILE] [options]
@@ -11,6 +12,8 @@
 //   --state FILE      rewritten after every command: "active=NAME", then the groups as in --groups
 //   --nack-request    requests are answered by a negative acknowledgement
 //   --nack-execute    commands are answered by a negative acknowledgement (and not carried out)
+//   --refuse-show     only ShowGroup commands are refused that way
+//   --refuse-groups   requests for a group's description are refused (the group list is given)
 //   --silent          requests and commands are never answered
 //   --late MS         every answer is sent MS milliseconds late
 //   --binary          requests are answered with data in a non-text format that asks for an ack
@@ -53,6 +56,8 @@ struct Options {
     std::string state;
     bool nackRequest = false;
     bool nackExecute = false;
+    bool refuseShow = false;
+    bool refuseGroups = false;
     bool silent = false;
     DWORD late = 0;
     bool binary = false;
@@ -236,6 +241,8 @@ bool ReplyText(const std::string &item, std::string *text)
             *text += g.name + "\r\n";
         return true;
     }
+    if (opt.refuseGroups)
+        return false;
     int i = FindGroup(item);
     if (i < 0)
         return false;
@@ -299,27 +306,6 @@ LRESULT OnRequest(HWND self, HWND client, LPARAM lParam)
 
 // ---- execute -----------------------------------------------------------------------------------
 
-// Arguments are separated by commas; a double-quoted argument may hold commas.
-std::vector<std::string> Arguments(const std::string &s)
-{
-    std::vector<std::string> out;
-    std::string cur;
-    bool quoted = false;
-    for (const char *p = s.c_str(); *p;) {
-        const char *next = CharNextA(p);
-        if (next - p == 1 && *p == '"')
-            quoted = !quoted;
-        else if (next - p == 1 && *p == ',' && !quoted) {
-            out.push_back(cur);
-            cur.clear();
-        } else
-            cur.append(p, next - p);
-        p = next;
-    }
-    out.push_back(cur);
-    return out;
-}
-
 bool RunShowGroup(const std::vector<std::string> &args)
 {
     if (args.size() < 2 || args.size() > 3)
@@ -360,23 +346,60 @@ bool RunDeleteItem(const std::vector<std::string> &args)
     return false;
 }
 
+bool IsByte(const char *p, char c)
+{
+    return *p == c && CharNextA(p) - p == 1;
+}
+
+// Reads the arguments after "(" up to ")" as the Program Manager does: a comma ends an argument
+// and ")" the list, except inside double quotes, where a doubled quote stands for one. Returns
+// the position after ")", or null when the list does not end.
+const char *Arguments(const char *p, std::vector<std::string> *out)
+{
+    std::string cur;
+    bool quoted = false;
+    while (*p) {
+        const char *next = CharNextA(p);
+        if (quoted && IsByte(p, '"')) {
+            if (IsByte(next, '"')) {
+                cur += '"';
+                next = CharNextA(next);
+            } else {
+                quoted = false;
+            }
+        } else if (!quoted && IsByte(p, '"')) {
+            quoted = true;
+        } else if (!quoted && (IsByte(p, ',') || IsByte(p, ')'))) {
+            out->push_back(cur);
+            cur.clear();
+            if (*p == ')')
+                return next;
+        } else {
+            cur.append(p, next - p);
+        }
+        p = next;
+    }
+    return nullptr;
+}
+
 // One or more "[Name(arguments)]" commands; all must succeed.
 bool RunCommands(const std::string &text)
 {
-    size_t pos = 0;
+    const char *p = text.c_str();
     bool any = false;
-    while (pos < text.size()) {
-        if (text[pos] != '[')
+    while (*p) {
+        const char *open = strchr(p, '(');
+        if (*p != '[' || !open)
             return false;
-        size_t open = text.find('(', pos);
-        size_t close = text.find(")]", pos);
-        if (open == std::string::npos || close == std::string::npos || open > close)
+        std::string name(p + 1, open - p - 1);
+        std::vector<std::string> args;
+        p = Arguments(open + 1, &args);
+        if (!p || *p != ']')
             return false;
-        std::string name = text.substr(pos + 1, open - pos - 1);
-        std::vector<std::string> args = Arguments(text.substr(open + 1, close - open - 1));
+        p++;
         bool ok;
         if (lstrcmpiA(name.c_str(), "ShowGroup") == 0)
-            ok = RunShowGroup(args);
+            ok = !opt.refuseShow && RunShowGroup(args);
         else if (lstrcmpiA(name.c_str(), "DeleteGroup") == 0)
             ok = RunDeleteGroup(args);
         else if (lstrcmpiA(name.c_str(), "DeleteItem") == 0)
@@ -386,7 +409,6 @@ bool RunCommands(const std::string &text)
         if (!ok)
             return false;
         any = true;
-        pos = close + 2;
     }
     return any;
 }
@@ -496,6 +518,10 @@ bool ParseOptions(int argc, char **argv)
             opt.nackRequest = true;
         else if (a == "--nack-execute")
             opt.nackExecute = true;
+        else if (a == "--refuse-show")
+            opt.refuseShow = true;
+        else if (a == "--refuse-groups")
+            opt.refuseGroups = true;
         else if (a == "--silent")
             opt.silent = true;
         else if (a == "--binary")
