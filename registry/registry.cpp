@@ -311,7 +311,7 @@ static int CountFromValue(DWORD type, DWORD size, const char *text, LONG *count)
     return 1;
 }
 
-// Reads the count of file below the opened "SharedDLLs": 1 read, SHARED_COUNT_NONE when the
+// Reads the count of file in "SharedDLLs" below parent: 1 read, SHARED_COUNT_NONE when the
 // file has none, SHARED_COUNT_FAILED when one is there but unreadable.
 static int ReadCount(HKEY parent, const char *file, LONG *count)
 {
