@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "../engine_fixture.h"
-#include "../locked_key.h"
+#include "engine_fixture.h"
+#include "locked_key.h"
 #include "remover_harness.h"
 
 using e2e::Exists;
