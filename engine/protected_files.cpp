@@ -160,27 +160,42 @@ static void ExpandLastName(char *path)
         lstrcpyA(path, joined);
 }
 
-// 0 when the name cannot be resolved within a path buffer: it is then refused, never cut.
-static int Resolve(const char *name, Resolved *out)
+// The full path of name as the system forms it, trailing dots and blanks dropped. 0 when the
+// name cannot be resolved within a path buffer: it is then refused, never cut.
+static int FullName(const char *name, char *out)
 {
-    out->path[0] = out->brief[0] = '\0';
+    out[0] = '\0';
     if (!name[0] || lstrlenA(name) > PATH_MAX_BYTES || HasForeignSyntax(name))
         return 0;
     char *file = nullptr;
-    DWORD n = GetFullPathNameA(name, PATH_SIZE, out->path, &file);
+    DWORD n = GetFullPathNameA(name, PATH_SIZE, out, &file);
     if (n == 0 || n >= PATH_SIZE)
         return 0;
-    TrimTrailingDots(out->path);
+    TrimTrailingDots(out);
+    return 1;
+}
+
+// Short names replaced by long ones where the path exists.
+static void LongName(char *path)
+{
     static PathFunction longPath =
         reinterpret_cast<PathFunction>(reinterpret_cast<void *>(Kernel32Entry("GetLongPathNameA")));
     char expanded[PATH_SIZE];
-    n = longPath ? longPath(out->path, expanded, PATH_SIZE) : 0;
+    DWORD n = longPath ? longPath(path, expanded, PATH_SIZE) : 0;
     if (n > 0 && n < PATH_SIZE)
-        lstrcpyA(out->path, expanded);
+        lstrcpyA(path, expanded);
     else
-        ExpandLastName(out->path);
+        ExpandLastName(path);
+}
+
+static int Resolve(const char *name, Resolved *out)
+{
+    out->brief[0] = '\0';
+    if (!FullName(name, out->path))
+        return 0;
+    LongName(out->path);
     PathNoSlash(out->path);
-    n = GetShortPathNameA(out->path, out->brief, PATH_SIZE);
+    DWORD n = GetShortPathNameA(out->path, out->brief, PATH_SIZE);
     if (n == 0 || n >= PATH_SIZE)
         out->brief[0] = '\0';
     return 1;
@@ -260,33 +275,52 @@ static int IsOneOf(const Resolved &folder, const Resolved *list, int count)
     return 0;
 }
 
-// folder is sub ("drivers", "config") right below one of the system directories.
-static int IsSystemSubfolder(const Resolved &folder, const char *sub)
+// The folder a file lies in, resolved only when a listed name makes it matter: resolving costs
+// a look at the disk, and most files of a log are no system file's namesakes.
+struct Folder {
+    char text[PATH_SIZE];
+    int state;   // 0 not resolved yet, 1 resolved, -1 cannot be
+    Resolved resolved;
+};
+
+static const Resolved *FolderResolved(Folder *folder)
+{
+    if (folder->state == 0)
+        folder->state = Resolve(folder->text, &folder->resolved) ? 1 : -1;
+    return folder->state > 0 ? &folder->resolved : nullptr;
+}
+
+// folder is sub ("drivers", "config": names without a short form of their own) right below one
+// of the system directories.
+static int IsSystemSubfolder(const Folder &folder, const char *sub)
 {
     char name[PATH_SIZE];
-    PathName(folder.path, name);
+    PathName(folder.text, name);
     if (lstrcmpiA(name, sub) != 0)
         return 0;
     char parentName[PATH_SIZE];
     Resolved parent;
-    PathParent(folder.path, parentName);
+    PathParent(folder.text, parentName);
     const SystemPlaces *places = GetSystemPlaces();
-    return Resolve(parentName, &parent) && IsOneOf(parent, places->system, places->systemCount);
+    return !Resolve(parentName, &parent) || IsOneOf(parent, places->system, places->systemCount);
 }
 
-static int IsInPlace(const Resolved &folder, FilePlace place)
+// A folder that cannot be resolved counts as the place: the file is refused.
+static int IsInPlace(Folder *folder, FilePlace place)
 {
     const SystemPlaces *places = GetSystemPlaces();
+    const Resolved *resolved = nullptr;
     switch (place) {
     case AT_DRIVE_ROOT:
-        return IsVolumeRoot(folder.path);
+        return IsVolumeRoot(folder->text);
     case IN_WINDOWS:
-        return IsOneOf(folder, places->windows, places->windowsCount) ||
-               IsOneOf(folder, places->system, places->systemCount);
+        resolved = FolderResolved(folder);
+        return !resolved || IsOneOf(*resolved, places->windows, places->windowsCount) ||
+               IsOneOf(*resolved, places->system, places->systemCount);
     case IN_DRIVERS:
-        return IsSystemSubfolder(folder, "drivers");
+        return IsSystemSubfolder(*folder, "drivers");
     case IN_CONFIG:
-        return IsSystemSubfolder(folder, "config");
+        return IsSystemSubfolder(*folder, "config");
     }
     return 0;
 }
@@ -336,23 +370,34 @@ static int SystemProtects(const char *path)
     return isProtected(nullptr, wide) ? 1 : 0;
 }
 
+static int HasTilde(const char *name)
+{
+    for (const char *p = name; *p; p = StrNextChar(p))
+        if (*p == '~' && !StrIsDoubleByte(p))
+            return 1;
+    return 0;
+}
+
 int IsFileRemovable(const char *path)
 {
-    Resolved file;
-    if (!path || !Resolve(path, &file))
+    char full[PATH_SIZE];
+    if (!path || !FullName(path, full))
         return 0;
-    char dirName[PATH_SIZE];
     char name[PATH_SIZE];
-    PathDir(file.path, dirName);
-    PathName(file.path, name);
-    Resolved dir;
-    if (!Resolve(dirName, &dir))
-        return 0;
+    PathName(full, name);
+    // Only a generated short name ("KERNEL~1.DLL") hides a file's own name.
+    if (HasTilde(name)) {
+        LongName(full);
+        PathName(full, name);
+    }
+    Folder folder;
+    PathDir(full, folder.text);
+    folder.state = 0;
     // Here a file is refused for being the system's own ("refused, system file").
     for (const ProtectedFiles &row : PROTECTED_FILES)
-        if (IsListed(row.names, name) && IsInPlace(dir, row.place))
+        if (IsListed(row.names, name) && IsInPlace(&folder, row.place))
             return 0;
-    return SystemProtects(file.path) ? 0 : 1;
+    return SystemProtects(full) ? 0 : 1;
 }
 
 // ---- Folders.
