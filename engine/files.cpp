@@ -18,7 +18,7 @@ int RemoveFileRecord(PhaseState *, int mode, Session *, const char *text, DWORD,
 {
     if (mode != PHASE_STEP)
         return 0;
-    if (!FitsPath(text))
+    if (!FitsPath(text) || !IsFileRemovable(text))
         return WARN_FILE;
     // No existence test: a file already gone is reported like one that could not go.
     return FsDelete(text) == 0 ? 0 : WARN_FILE;
@@ -37,10 +37,13 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *, const char *, DWOR
         return WARN_FILE;
 
     if (lstrcmpiA(first, shared) != 0 && FsExists(first))
-        return FsDelete(first) == 0 ? 0 : WARN_FILE;
+        return IsFileRemovable(first) && FsDelete(first) == 0 ? 0 : WARN_FILE;
 
     if (!FsExists(shared))
         return 0;
+    // A system file keeps its count too: the record is refused as a whole.
+    if (!IsFileRemovable(shared))
+        return WARN_FILE;
     // Give back this product's reference; the file stays while another product counts on it.
     int count = SharedCountAdjust(shared, -1, 1);
     if (count > 0)
@@ -60,8 +63,9 @@ int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const 
         // have been refused before reaching here.
         if (!state->list)
             state->list = ListCreate(0);
-        // Longer names than a path buffer cannot be removed safely; the directory stays.
-        if (!FitsPath(text))
+        // Longer names than a path buffer cannot be removed safely, and the system's and the
+        // user's own folders never go: the directory stays.
+        if (!FitsPath(text) || !IsDirectoryRemovable(text))
             return WARN_DIRECTORY;
         if (!ListAdd(state->list, text))
             return WARN_DIRECTORY;
