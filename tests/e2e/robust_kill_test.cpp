@@ -492,8 +492,9 @@ TEST_F(RobustKill, OneRunOfALogAtATime)
     EXPECT_EQ(std::vector<std::string>{}, p.Remaining());
 }
 
-// -d with -f opens a session that is never started: the log goes back to its path byte for
-// byte, the product is registered again, and no working copy or journal stays.
+// -d with -f opens a session that is never started (both options share one path, the later
+// one's): the log goes back to its path byte for byte, the product is registered again, and no
+// working copy or journal stays.
 TEST_F(RobustKill, DelayedDeletionWithALogPutsTheLogBack)
 {
     Product p("Diferido", {3});
@@ -508,6 +509,7 @@ TEST_F(RobustKill, DelayedDeletionWithALogPutsTheLogBack)
     EXPECT_EQ(e2e::WindowsDir() + "remover.exe -f" + p.log,
               GetValue(HKEY_LOCAL_MACHINE, p.uninstallEntry, "UninstallString"));
     EXPECT_EQ(3 + 2, p.FilesLeft());
+    EXPECT_TRUE(testfs::IsFile(file)) << "-f's path is the one used";
     DeleteFileA(file.c_str());
 }
 
