@@ -55,7 +55,8 @@ struct Session {
     char tempLogPath[SESSION_PATH_SIZE];
     char logPath[SESSION_PATH_SIZE];
     char displayName[SESSION_NAME_SIZE];
-    int displayNameDropped;         // the registry's name did not fit displayName: never rewritten
+    int displayNameDropped;         // the registry holds a name that displayName could not take
+                                    // (too long, unreadable): it is never rewritten
     HANDLE runLock;                 // held while the session is open: one run per log at a time
     Journal journal;                // how far this run (and the ones before it) got
     int resumed;                    // an earlier run of the same log was interrupted

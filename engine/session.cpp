@@ -122,8 +122,13 @@ static void ReadDisplayName(Session *session, const char *uninstallName)
     if (uninstallName[0] == '\0' || !UninstallKey(uninstallName, key))
         return;
     if (!RegistryQueryValue(HKEY_LOCAL_MACHINE, key, VALUE_DISPLAY_NAME, nullptr, nullptr, value,
-                            REGISTRY_TEXT_SIZE))
+                            REGISTRY_TEXT_SIZE)) {
+        // A name that is there but cannot be read (too long for the registry layer) is still
+        // the product's name: a failed run must not write an empty one over it.
+        if (RegistryHasValue(HKEY_LOCAL_MACHINE, key, VALUE_DISPLAY_NAME))
+            session->displayNameDropped = 1;
         return;
+    }
     // A cut name written back on a failed run would spoil the entry: a name that does not fit
     // is ignored here and left alone in the registry.
     if (lstrlenA(value) >= SESSION_NAME_SIZE) {
