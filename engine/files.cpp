@@ -14,14 +14,18 @@ static int FitsPath(const char *path)
     return lstrlenA(path) <= PATH_MAX_BYTES;
 }
 
-int RemoveFileRecord(PhaseState *, int mode, Session *, const char *text, DWORD, StringList *)
+int RemoveFileRecord(PhaseState *, int mode, Session *session, const char *text, DWORD,
+                     StringList *)
 {
     if (mode != PHASE_STEP)
         return 0;
     if (!FitsPath(text) || !IsFileRemovable(text))
         return WARN_FILE;
-    // No existence test: a file already gone is reported like one that could not go.
-    return FsDelete(text) == 0 ? 0 : WARN_FILE;
+    // No existence test: a file already gone is reported like one that could not go, unless an
+    // interrupted run of this log may have removed it.
+    if (FsDelete(text) == 0)
+        return 0;
+    return SessionIsResumedPhase(session) && !FsExists(text) ? 0 : WARN_FILE;
 }
 
 int RemoveSharedFileRecord(PhaseState *, int mode, Session *, const char *, DWORD,
@@ -82,12 +86,16 @@ int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const 
     return 0;
 }
 
-int RemoveDirectories(Session *, PhaseState *state)
+int RemoveDirectories(Session *session, PhaseState *state)
 {
     int result = 0;
     char path[PHASE_TEXT_SIZE];
+    // An interrupted run of this log may have removed some of them already.
+    int goneIsDone = SessionIsResumedPhase(session);
     while (ListCount(state->list) > 0) {
         TakeLongestPath(state->list, path);
+        if (goneIsDone && !FsExists(path))
+            continue;
         if (!FsIsDirectory(path) || !FsIsDirEmpty(path) || !FsRemoveDir(path))
             result = WARN_DIRECTORY;
     }

@@ -636,6 +636,9 @@ TEST_F(RemoverPlatform, Win31WithoutWin32sFilesIsNt3)
     ASSERT_TRUE(r.WaitForExit(60000));
     EXPECT_TRUE(Exists(inst.log)) << "the failed run puts the log back";
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, inst.ProductKey()));
+    // Its progress stays beside the log for the repeat, which goes on from there.
+    EXPECT_EQ(std::vector<std::string>{"_dejrn.1"}, LeftoverTempFiles());
+    DeleteFileA((WindowsDir() + "_dejrn.1").c_str());
 }
 
 // The 3-D control library beside the program: registered and auto-subclassed with the
@@ -717,6 +720,9 @@ TEST_F(RemoverFailure, AFailedStepIsReportedAndPutsTheLogBack)
     EXPECT_EQ(Installation::DISPLAY_NAME,
               GetValue(HKEY_LOCAL_MACHINE, inst.UninstallEntry(), "DisplayName"));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software")) << "the protected key survived";
+    // Its progress stays beside the log for the repeat, which goes on from there.
+    EXPECT_EQ(std::vector<std::string>{"_dejrn.1"}, LeftoverTempFiles());
+    DeleteFileA((WindowsDir() + "_dejrn.1").c_str());
 }
 
 // A run that ends before its session finished (here: ended from outside before the third tick)
