@@ -62,6 +62,7 @@ static int ProgressRule(const char *kind)
 static PhaseState *CreatePhaseState(Session *session, LogDatabase *log)
 {
     ForgetShownGroup();
+    ForgetProtectedFolders();
     PhaseState *state =
         static_cast<PhaseState *>(PoolAlloc(SessionGetPool(session), sizeof(PhaseState)));
     if (!state)

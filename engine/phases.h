@@ -101,6 +101,8 @@ int IsFileRemovable(const char *path);
 // profile and every Shell Folder of the user or of all users. "CDR" refuses them, even empty,
 // with WARN_DIRECTORY.
 int IsDirectoryRemovable(const char *path);
+// Drops the folders IsDirectoryRemovable resolved, so a new phase table sees today's settings.
+void ForgetProtectedFolders(void);
 // Deletes prefix + each ";"-separated name of names, up to the first empty one. Returns 1, or
 // 0 when a name was refused for being more than one key name (the others still go).
 int DeleteAppPathKeys(HKEY root, const char *prefix, const char *names);

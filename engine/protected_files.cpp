@@ -402,22 +402,47 @@ int IsFileRemovable(const char *path)
 
 // ---- Folders.
 
-static int MatchesFolder(const Resolved &folder, const char *name)
+// The user's and the system's folders, resolved once per phase table: resolving each of them
+// looks at the disk, and a log may name hundreds of directories. A machine with more such
+// folders than fit refuses every directory, the safe side.
+constexpr int PROTECTED_FOLDER_MAX = 512;
+
+struct ProtectedFolders {
+    int ready;
+    int overflow;
+    int count;
+    Resolved list[PROTECTED_FOLDER_MAX];
+};
+
+static ProtectedFolders protectedFolders;
+
+void ForgetProtectedFolders(void)
 {
-    Resolved other;
-    return name[0] && Resolve(name, &other) && SameFolder(folder, other);
+    protectedFolders.ready = 0;
 }
 
-static int MatchesFolderValues(const Resolved &folder, const FolderValues &values)
+static void AddFolder(const char *name)
+{
+    ProtectedFolders &f = protectedFolders;
+    if (!name[0])
+        return;
+    if (f.count == PROTECTED_FOLDER_MAX) {
+        f.overflow = 1;
+        return;
+    }
+    if (Resolve(name, &f.list[f.count]))
+        ++f.count;
+}
+
+static void AddFolderValues(const FolderValues &values)
 {
     HKEY key;
     if (RegOpenKeyExA(values.root, values.key, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return 0;
-    int found = 0;
+        return;
     char name[PATH_SIZE];
     char data[PATH_SIZE];
     char expanded[PATH_SIZE];
-    for (DWORD i = 0; !found; ++i) {
+    for (DWORD i = 0;; ++i) {
         DWORD nameSize = PATH_SIZE;
         DWORD dataSize = PATH_SIZE - 1;
         DWORD type = 0;
@@ -437,10 +462,34 @@ static int MatchesFolderValues(const Resolved &folder, const FolderValues &value
             continue;   // a value too long for a path names no folder that could be removed
         data[dataSize] = '\0';
         DWORD n = ExpandEnvironmentStringsA(data, expanded, PATH_SIZE);
-        found = n > 0 && n <= PATH_SIZE && MatchesFolder(folder, expanded);
+        if (n > 0 && n <= PATH_SIZE)
+            AddFolder(expanded);
     }
     RegCloseKey(key);
-    return found;
+}
+
+static const ProtectedFolders &GetProtectedFolders(void)
+{
+    ProtectedFolders &f = protectedFolders;
+    if (f.ready)
+        return f;
+    f.count = 0;
+    f.overflow = 0;
+    const SystemPlaces *places = GetSystemPlaces();
+    char name[PATH_SIZE];
+    for (int i = 0; i < places->windowsCount; ++i)
+        for (const char *sub : WINDOWS_FOLDERS)
+            if (PathJoin(name, places->windows[i].path, sub))
+                AddFolder(name);
+    for (const char *variable : FOLDER_VARIABLES) {
+        DWORD n = GetEnvironmentVariableA(variable, name, PATH_SIZE);
+        if (n > 0 && n < PATH_SIZE)
+            AddFolder(name);
+    }
+    for (const FolderValues &values : FOLDER_VALUES)
+        AddFolderValues(values);
+    f.ready = 1;
+    return f;
 }
 
 static int IsSystemFolder(const Resolved &folder)
@@ -449,20 +498,8 @@ static int IsSystemFolder(const Resolved &folder)
     if (IsVolumeRoot(folder.path) || IsOneOf(folder, places->windows, places->windowsCount) ||
         IsOneOf(folder, places->system, places->systemCount))
         return 1;
-    char name[PATH_SIZE];
-    for (int i = 0; i < places->windowsCount; ++i)
-        for (const char *sub : WINDOWS_FOLDERS)
-            if (PathJoin(name, places->windows[i].path, sub) && MatchesFolder(folder, name))
-                return 1;
-    for (const char *variable : FOLDER_VARIABLES) {
-        DWORD n = GetEnvironmentVariableA(variable, name, PATH_SIZE);
-        if (n > 0 && n < PATH_SIZE && MatchesFolder(folder, name))
-            return 1;
-    }
-    for (const FolderValues &values : FOLDER_VALUES)
-        if (MatchesFolderValues(folder, values))
-            return 1;
-    return 0;
+    const ProtectedFolders &f = GetProtectedFolders();
+    return f.overflow || IsOneOf(folder, f.list, f.count);
 }
 
 int IsDirectoryRemovable(const char *path)

@@ -89,7 +89,7 @@ REG
 # Detached from every pipe: the services would otherwise hold the caller's output open for ever.
 wine_server_start() {
   wine_prefix_ready || return 1
-  "$WINESERVER" -p </dev/null >/dev/null 2>&1
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true   # one may already run for this prefix
   "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
 }
 

@@ -353,6 +353,7 @@ TEST_F(FileRecords, SystemAndUserFoldersStayEvenEmpty)
     char saved[MAX_PATH] = "";
     DWORD had = GetEnvironmentVariableA("ProgramFiles", saved, sizeof saved);
     SetEnvironmentVariableA("ProgramFiles", programFiles.c_str());
+    ForgetProtectedFolders();
     std::string win = WindowsDir();
     struct Case {
         std::string path;
