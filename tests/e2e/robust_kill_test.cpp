@@ -308,7 +308,7 @@ const KillPoint KILL_POINTS[] = {
     {"inside CRK", 6, 50},     {"after MRK", PHASE_COUNT, 0},
 };
 
-const Size KILL_SIZE = {2500, 300, 600, 500};
+const Size KILL_SIZE = {1000, 100, 150, 200};
 
 // What one run of the installation leaves: the product's things, the shared references and
 // files, the user's own value.
