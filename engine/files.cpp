@@ -5,6 +5,7 @@
 #include "base/fs.h"
 #include "base/path.h"
 #include "base/strlist.h"
+#include "engine/restart.h"
 #include "registry/registry.h"
 
 // A path that does not fit a path buffer is never handed to the file system: the system
@@ -14,17 +15,19 @@ static int FitsPath(const char *path)
     return lstrlenA(path) <= PATH_MAX_BYTES;
 }
 
-int RemoveFileRecord(PhaseState *, int mode, Session *, const char *text, DWORD, StringList *)
+int RemoveFileRecord(PhaseState *, int mode, Session *session, const char *text, DWORD,
+                     StringList *)
 {
     if (mode != PHASE_STEP)
         return 0;
     if (!FitsPath(text))
         return WARN_FILE;
-    // No existence test: a file already gone is reported like one that could not go.
-    return FsDelete(text) == 0 ? 0 : WARN_FILE;
+    // No existence test: a file already gone is reported like one that could not go. One in
+    // use goes at the next restart.
+    return RestartDeleteOrSchedule(session, text) == 0 ? 0 : WARN_FILE;
 }
 
-int RemoveSharedFileRecord(PhaseState *, int mode, Session *, const char *, DWORD,
+int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char *, DWORD,
                            StringList *list)
 {
     if (mode != PHASE_STEP)
@@ -37,14 +40,14 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *, const char *, DWOR
         return WARN_FILE;
 
     if (lstrcmpiA(first, shared) != 0 && FsExists(first))
-        return FsDelete(first) == 0 ? 0 : WARN_FILE;
+        return RestartDeleteOrSchedule(session, first) == 0 ? 0 : WARN_FILE;
 
     if (!FsExists(shared))
         return 0;
     // Give back this product's reference; the file stays while another product counts on it.
     if (SharedCountAdjust(shared, -1, 1) > 0)
         return 0;
-    return FsDelete(shared) == 0 ? 0 : WARN_FILE;
+    return RestartDeleteOrSchedule(session, shared) == 0 ? 0 : WARN_FILE;
 }
 
 int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const char *text,
@@ -71,13 +74,16 @@ int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const 
     return 0;
 }
 
-int RemoveDirectories(Session *, PhaseState *state)
+int RemoveDirectories(Session *session, PhaseState *state)
 {
     int result = 0;
     char path[PHASE_TEXT_SIZE];
     while (ListCount(state->list) > 0) {
         TakeLongestPath(state->list, path);
-        if (!FsIsDirectory(path) || !FsIsDirEmpty(path) || !FsRemoveDir(path))
+        if (FsIsDirectory(path) && FsIsDirEmpty(path) && FsRemoveDir(path))
+            continue;
+        // Deepest first: what it holds was scheduled before it, so it goes after them.
+        if (!RestartScheduleDirectory(session, path))
             result = WARN_DIRECTORY;
     }
     return result;
