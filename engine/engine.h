@@ -56,7 +56,8 @@ struct Session {
     char tempLogPath[SESSION_PATH_SIZE];
     char logPath[SESSION_PATH_SIZE];
     char displayName[SESSION_NAME_SIZE];
-    int displayNameDropped;         // the registry's name did not fit displayName: never rewritten
+    int displayNameDropped;         // the registry holds a name that displayName could not take
+                                    // (too long, unreadable): it is never rewritten
     PhaseEntry phases[PHASE_TABLE_SIZE];
 };
 

@@ -45,8 +45,13 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char 
     if (!FsExists(shared))
         return 0;
     // Give back this product's reference; the file stays while another product counts on it.
-    if (SharedCountAdjust(shared, -1, 1) > 0)
+    int count = SharedCountAdjust(shared, -1, 1);
+    if (count > 0)
         return 0;
+    // A count that could not be read or lowered still speaks for other products: the file
+    // goes only when it has no count or its count has really reached 0.
+    if (count != 0 && count != SHARED_COUNT_NONE)
+        return WARN_FILE;
     return RestartDeleteOrSchedule(session, shared) == 0 ? 0 : WARN_FILE;
 }
 
@@ -54,7 +59,9 @@ int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const 
                            DWORD, StringList *)
 {
     if (mode == PHASE_STEP) {
-        if (state->first)
+        // Made on the first record this handler sees, not on the phase's first: that one may
+        // have been refused before reaching here.
+        if (!state->list)
             state->list = ListCreate(0);
         // Longer names than a path buffer cannot be removed safely; the directory stays.
         if (!FitsPath(text))

@@ -88,7 +88,10 @@ int RemoveProductKeys(PhaseState *state, int mode, Session *session, const char 
                       DWORD value, StringList *list);
 int RemoveAppRegistration(PhaseState *state, int mode, Session *session, const char *text,
                           DWORD value, StringList *list);
-// 0 when keyPath (relative to root) is one of the protected system keys or empty, else 1.
+// 0 when keyPath (relative to root) is empty, names no key of its own, or is one of the
+// protected system keys under any of its names, or a parent of one; else 1 (always 1 for a
+// non-empty path on Win32s). The table lives in engine/protected.cpp.
 int IsKeyRemovable(HKEY root, const char *keyPath);
-// Deletes prefix + each ";"-separated name of names, up to the first empty one. Returns 1.
+// Deletes prefix + each ";"-separated name of names, up to the first empty one. Returns 1, or
+// 0 when a name was refused for being more than one key name (the others still go).
 int DeleteAppPathKeys(HKEY root, const char *prefix, const char *names);

@@ -19,31 +19,16 @@ static const char REG_UNINSTALL_PREFIX[] =
 constexpr int REG_ITEM_SIZE = LOG_BODY_MAX + 1;
 constexpr int REG_KEY_SIZE = 3 * REG_ITEM_SIZE + 64;
 
-static const char *const PROTECTED_MACHINE[] = {
-    "Config", "Enum", "hardware", "Network", "Security", "Software", "Software\\Classes",
-    "Software\\Description", "Software\\Microsoft", "Software\\Microsoft\\Windows",
-    "Software\\Microsoft\\Windows\\Current Version",
-    // The spelling the system really uses; a log naming it is as damaged as one naming the other.
-    "Software\\Microsoft\\Windows\\CurrentVersion", "Software\\ODBC", "System", nullptr};
-static const char *const PROTECTED_USER[] = {
-    "AppEvents", "Control Panel", "Environment", "Keyboard layout", "Network", "Software",
-    "Software\\Microsoft", "Software\\Microsoft\\Windows",
-    "Software\\Microsoft\\Windows\\Current Version",
-    "Software\\Microsoft\\Windows\\CurrentVersion", nullptr};
-static const char *const PROTECTED_CLASSES[] = {"CLSID", nullptr};
-static const char *const PROTECTED_USERS[] = {"Default", nullptr};
-
 struct RootEntry {
     DWORD number;               // the handle's value as the log writes it
     HKEY key;
-    const char *const *protectedKeys;
 };
 
 static const RootEntry ROOTS[] = {
-    {0x80000000u, HKEY_CLASSES_ROOT, PROTECTED_CLASSES},
-    {0x80000001u, HKEY_CURRENT_USER, PROTECTED_USER},
-    {0x80000002u, HKEY_LOCAL_MACHINE, PROTECTED_MACHINE},
-    {0x80000003u, HKEY_USERS, PROTECTED_USERS},
+    {0x80000000u, HKEY_CLASSES_ROOT},
+    {0x80000001u, HKEY_CURRENT_USER},
+    {0x80000002u, HKEY_LOCAL_MACHINE},
+    {0x80000003u, HKEY_USERS},
 };
 
 // Decimal text to a 32-bit value: leading blanks, an optional sign, digits (modulo 2^32).
@@ -58,14 +43,6 @@ static DWORD ParseRootNumber(const char *text)
     for (; *text >= '0' && *text <= '9'; ++text)
         value = value * 10u + static_cast<DWORD>(*text - '0');
     return negative ? 0u - value : value;
-}
-
-static const RootEntry *FindRoot(HKEY root)
-{
-    for (const RootEntry &entry : ROOTS)
-        if (entry.key == root)
-            return &entry;
-    return nullptr;
 }
 
 // A key path with an empty component would resolve to an ancestor in the registry layer
@@ -112,26 +89,6 @@ static int SplitKeyText(const char *text, HKEY *root, char *keyPath, char **trim
     *root = entry->key;
     *trimmed = TrimKeyPath(keyPath);
     return !HasEmptyComponent(*trimmed);
-}
-
-int IsKeyRemovable(HKEY root, const char *keyPath)
-{
-    if (!keyPath || keyPath[0] == '\0')
-        return 0;
-    if (PlatformGet()->isWin32s)
-        return 1;
-    char copy[PATH_SIZE];
-    if (lstrlenA(keyPath) >= PATH_SIZE)
-        return 0;
-    lstrcpyA(copy, keyPath);
-    const char *path = TrimKeyPath(copy);
-    const RootEntry *entry = FindRoot(root);
-    if (!entry)
-        return 1;
-    for (const char *const *name = entry->protectedKeys; *name; ++name)
-        if (lstrcmpiA(path, *name) == 0)
-            return 0;
-    return 1;
 }
 
 static int KeyExists(HKEY root, const char *path)
@@ -202,9 +159,11 @@ static int AppendKey(char *key, const char *text)
 }
 
 // Deletes the key when it has no subkeys left: 1 when it is gone or still needed, else 0.
+// A system key the items happen to name is never ours to remove, empty or not.
 static int DeleteIfNoSubkeys(const char *key)
 {
-    if (RegistryCountSubkeys(HKEY_LOCAL_MACHINE, key) != 0)
+    if (!IsKeyRemovable(HKEY_LOCAL_MACHINE, key) ||
+        RegistryCountSubkeys(HKEY_LOCAL_MACHINE, key) != 0)
         return 1;
     return RegistryDeleteTree(HKEY_LOCAL_MACHINE, key) ? 1 : 0;
 }
@@ -231,7 +190,10 @@ int RemoveProductKeys(PhaseState *state, int mode, Session *, const char *, DWOR
     if (!AppendKey(versionKey, "\\") || !AppendKey(versionKey, version))
         return WARN_REGISTRY;
 
-    if (!RegistryDeleteTree(HKEY_LOCAL_MACHINE, versionKey))
+    // Items that compose a system key are not the product's: nothing of it goes, and the
+    // removal is reported incomplete like any other unusable item.
+    if (!IsKeyRemovable(HKEY_LOCAL_MACHINE, versionKey) ||
+        !RegistryDeleteTree(HKEY_LOCAL_MACHINE, versionKey))
         return WARN_REGISTRY;
     if (!DeleteIfNoSubkeys(productKey))
         return WARN_REGISTRY;
@@ -239,17 +201,32 @@ int RemoveProductKeys(PhaseState *state, int mode, Session *, const char *, DWOR
     return DeleteIfNoSubkeys(companyKey) ? 0 : WARN_REGISTRY;
 }
 
+// One key name and nothing more: a name with a backslash would reach beside or below the
+// product's own entry (another product's key, or the whole list).
+static int IsOneKeyName(const char *name)
+{
+    if (*name == '\0')
+        return 0;
+    for (const char *p = name; *p; p = StrNextChar(p))
+        if (*p == '\\')
+            return 0;
+    return 1;
+}
+
 int DeleteAppPathKeys(HKEY root, const char *prefix, const char *names)
 {
+    int result = 1;
     char name[PATH_SIZE];
     char key[PATH_SIZE];
     for (const char *p = PathField(names, name, ';'); p && name[0] != '\0';
          p = PathField(p, name, ';')) {
-        if (HasEmptyComponent(name) || !PathJoin(key, prefix, name))
+        if (!IsOneKeyName(name) || !PathJoin(key, prefix, name)) {
+            result = 0;
             continue;
+        }
         RegistryDeleteTree(root, key);
     }
-    return 1;
+    return result;
 }
 
 // Whether text holds a ";" (as a character of its own, not a trail byte).
@@ -272,18 +249,22 @@ int RemoveAppRegistration(PhaseState *state, int mode, Session *, const char *, 
     LogGetItem(state->log, ITEM_APP_PATH, appPath, REG_ITEM_SIZE);
     if (appPath[0] == '\0')
         return WARN_REGISTRY;
+    // Whether an App Paths key went is not looked at; a name that is not ours is refused.
+    int appPathsTaken = 1;
     if (HasSeparator(appPath)) {
-        DeleteAppPathKeys(HKEY_LOCAL_MACHINE, REG_APP_PATHS_PREFIX, appPath);
-    } else if (!HasEmptyComponent(appPath)) {
+        appPathsTaken = DeleteAppPathKeys(HKEY_LOCAL_MACHINE, REG_APP_PATHS_PREFIX, appPath);
+    } else if (IsOneKeyName(appPath)) {
         lstrcpyA(key, REG_APP_PATHS_PREFIX);
         if (AppendKey(key, appPath))
             RegistryDeleteTree(HKEY_LOCAL_MACHINE, key);
+    } else {
+        appPathsTaken = 0;
     }
     // The list of uninstallable programs is never touched without a key name of our own.
-    if (HasEmptyComponent(uninstall))
+    if (!IsOneKeyName(uninstall))
         return WARN_REGISTRY;
     lstrcpyA(key, REG_UNINSTALL_PREFIX);
-    if (!AppendKey(key, uninstall))
+    if (!AppendKey(key, uninstall) || !RegistryDeleteTree(HKEY_LOCAL_MACHINE, key))
         return WARN_REGISTRY;
-    return RegistryDeleteTree(HKEY_LOCAL_MACHINE, key) ? 0 : WARN_REGISTRY;
+    return appPathsTaken ? 0 : WARN_REGISTRY;
 }

@@ -120,8 +120,13 @@ static void ReadDisplayName(Session *session, const char *uninstallName)
     if (uninstallName[0] == '\0' || !UninstallKey(uninstallName, key))
         return;
     if (!RegistryQueryValue(HKEY_LOCAL_MACHINE, key, VALUE_DISPLAY_NAME, nullptr, nullptr, value,
-                            REGISTRY_TEXT_SIZE))
+                            REGISTRY_TEXT_SIZE)) {
+        // A name that is there but cannot be read (too long for the registry layer) is still
+        // the product's name: a failed run must not write an empty one over it.
+        if (RegistryHasValue(HKEY_LOCAL_MACHINE, key, VALUE_DISPLAY_NAME))
+            session->displayNameDropped = 1;
         return;
+    }
     // A cut name written back on a failed run would spoil the entry: a name that does not fit
     // is ignored here and left alone in the registry.
     if (lstrlenA(value) >= SESSION_NAME_SIZE) {
@@ -301,7 +306,8 @@ static void ShowCompletion(Session *session)
 {
     char text[ENGINE_COMPLETION_SIZE];
     // What waits for the restart is not removed yet.
-    UINT id = session->incomplete || session->scheduled ? ENGINE_TEXT_INCOMPLETE : ENGINE_TEXT_DONE;
+    UINT id =
+        session->incomplete || session->scheduled ? ENGINE_TEXT_INCOMPLETE : ENGINE_TEXT_DONE;
     if (LoadStringA(GetModuleHandleA(nullptr), id, text, ENGINE_COMPLETION_SIZE) <= 0)
         text[0] = '\0';
     ProgressDialogFinish(session->dialog);

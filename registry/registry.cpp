@@ -223,6 +223,24 @@ int RegistryQueryValue(HKEY key, const char *path, const char *name, DWORD *type
     return DataToText(readType, data, readSize, text, textSize);
 }
 
+// Whether the value is known to be absent: 1 when it is missing, 0 when it is there or the
+// registry would not say (no access).
+static int ValueIsMissing(HKEY key, const char *name)
+{
+    LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr);
+    return rc == ERROR_FILE_NOT_FOUND ? 1 : 0;
+}
+
+int RegistryHasValue(HKEY key, const char *path, const char *name)
+{
+    HKEY opened = RegistryOpenPath(key, path);
+    if (!opened)
+        return 0;
+    int missing = ValueIsMissing(opened, name);
+    RegCloseKey(opened);
+    return missing ? 0 : 1;
+}
+
 int RegistryDeleteValue(HKEY key, const char *path, const char *name)
 {
     HKEY opened = RegistryOpenPath(key, path);
@@ -264,20 +282,73 @@ static HKEY OpenSharedParent()
     return parent;
 }
 
+// A stored count as a number: a 4-byte REG_DWORD, or a text of blanks, a sign and digits.
+// Anything else is somebody's data that only looks like a count; it is never rewritten.
+static int CountFromValue(DWORD type, DWORD size, const char *text, LONG *count)
+{
+    if (type == REG_DWORD) {
+        if (size != sizeof(DWORD))
+            return 0;
+        *count = ParseNumber(text);
+        return 1;
+    }
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        return 0;
+    const char *p = text;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    if (*p == '-' || *p == '+')
+        p++;
+    if (*p < '0' || *p > '9')
+        return 0;
+    while (*p >= '0' && *p <= '9')
+        p++;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    if (*p)
+        return 0;
+    *count = ParseNumber(text);
+    return 1;
+}
+
+// Reads the count of file in "SharedDLLs" below parent: 1 read, SHARED_COUNT_NONE when the
+// file has none, SHARED_COUNT_FAILED when one is there but unreadable.
+static int ReadCount(HKEY parent, const char *file, LONG *count)
+{
+    HKEY shared = nullptr;
+    LONG rc = RegOpenKeyA(parent, SHARED_KEY, &shared);
+    if (rc == ERROR_FILE_NOT_FOUND)
+        return SHARED_COUNT_NONE;
+    if (rc != ERROR_SUCCESS)
+        return SHARED_COUNT_FAILED;
+    int missing = ValueIsMissing(shared, file);
+    RegCloseKey(shared);
+    if (missing)
+        return SHARED_COUNT_NONE;
+    char text[REGISTRY_TEXT_SIZE];
+    DWORD type = REG_NONE, size = 0;
+    if (!RegistryQueryValue(parent, SHARED_KEY, file, &type, &size, text, sizeof text) ||
+        !CountFromValue(type, size, text, count))
+        return SHARED_COUNT_FAILED;
+    return 1;
+}
+
 int SharedCountAdjust(const char *file, int delta, int flag)
 {
+    // Without the manager nobody can tell whether a count is there.
     if (!sharedCounts || !file || !*file)
-        return -1;
+        return SHARED_COUNT_FAILED;
     HKEY parent = OpenSharedParent();
     if (!parent)
-        return -1;
-    char text[REGISTRY_TEXT_SIZE];
+        return SHARED_COUNT_FAILED;
+    LONG stored = 0;
+    int read = ReadCount(parent, file, &stored);
     long long count;
-    if (RegistryQueryValue(parent, SHARED_KEY, file, nullptr, nullptr, text, sizeof text)) {
-        count = static_cast<long long>(ParseNumber(text)) + delta;
-    } else if (delta < 0) {
+    if (read == 1) {
+        count = static_cast<long long>(stored) + delta;
+    } else if (read == SHARED_COUNT_FAILED || delta < 0) {
         RegCloseKey(parent);
-        return -1;
+        return read;
     } else {
         count = static_cast<long long>(delta) + (flag == 0 ? 1 : 0);
     }
@@ -285,6 +356,7 @@ int SharedCountAdjust(const char *file, int delta, int flag)
         count = 0;
     if (count > 0x7FFFFFFF)
         count = 0x7FFFFFFF;
+    char text[16];
     int ok;
     if (count > 0) {
         wsprintfA(text, "%ld", static_cast<long>(count));
@@ -293,5 +365,5 @@ int SharedCountAdjust(const char *file, int delta, int flag)
         ok = RegistryDeleteValue(parent, SHARED_KEY, file);
     }
     RegCloseKey(parent);
-    return ok ? static_cast<int>(count) : -1;
+    return ok ? static_cast<int>(count) : SHARED_COUNT_FAILED;
 }

@@ -33,6 +33,9 @@ int RegistrySetValue(HKEY key, const char *path, const char *name, DWORD type, i
 // value is missing, the data is longer than REGISTRY_VALUE_MAX, or the text would not fit.
 int RegistryQueryValue(HKEY key, const char *path, const char *name, DWORD *type, DWORD *size,
                        char *text, int textSize);
+// 1 when the key holds the value, whatever its type or size, or will not say whether it does;
+// 0 when the key or the value is missing.
+int RegistryHasValue(HKEY key, const char *path, const char *name);
 // Deletes one value. 1 on success, else 0.
 int RegistryDeleteValue(HKEY key, const char *path, const char *name);
 
@@ -40,7 +43,14 @@ int RegistryDeleteValue(HKEY key, const char *path, const char *name);
 int SharedCountInit(int pool);
 // Forgets the manager (its pool owner frees the memory); SharedCountAdjust refuses work again.
 void SharedCountShutdown();
+// Results of SharedCountAdjust besides the new count.
+constexpr int SHARED_COUNT_NONE = -1;     // the file has no count: nothing to give back
+constexpr int SHARED_COUNT_FAILED = -2;   // a count is (or may be) there but could not be read
+                                          // as a number or changed; nothing was changed
+
 // Adds delta to the count of file. A file without a count gets delta, plus 1 when flag is 0;
-// asking one to give back (delta < 0) fails and touches nothing. Counts below 0 become 0, and a
-// count of 0 removes the value. Returns the new count, or -1.
+// asking one to give back (delta < 0) gives SHARED_COUNT_NONE and touches nothing. Counts below
+// 0 become 0, and a count of 0 removes the value. A count is a REG_DWORD or a decimal text.
+// Returns the new count (once it is stored), SHARED_COUNT_NONE or SHARED_COUNT_FAILED (also
+// without the manager, or when "SharedDLLs" cannot be opened).
 int SharedCountAdjust(const char *file, int delta, int flag);

@@ -10,6 +10,7 @@
 #include "engine/engine.h"
 #include "engine/restart.h"
 #include "engine_fixture.h"
+#include "locked_key.h"
 #include "pending_restart.h"
 
 using namespace enginetest;
@@ -164,6 +165,41 @@ TEST_F(FileRecords, SharedFileEdgeCases)
 
     std::string tooLong = dir / std::string(PATH_MAX_BYTES, 'y');
     EXPECT_EQ(Shared(tooLong, tooLong), WARN_FILE);
+}
+
+// A count that cannot be read as a number, or cannot be lowered, still speaks for other
+// products: the file stays with a warning and the count is left as it was.
+TEST_F(FileRecords, SharedFileWhoseCountCannotBeUpdatedStays)
+{
+    const DWORD three = 3, one = 1;
+    struct Case {
+        const char *name;
+        DWORD type;
+        const void *data;
+        DWORD size;
+        bool locked;
+    } cases[] = {
+        {"locked", REG_DWORD, &three, 4, true},
+        {"locked last", REG_DWORD, &one, 4, true},
+        {"binary", REG_BINARY, &one, 4, false},
+        {"text", REG_SZ, "tres", 5, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string shared = dir / (std::string(c.name) + ".dll");
+        ASSERT_TRUE(testfs::WriteBytes(shared, "dll"));
+        counted.push_back(shared);
+        ASSERT_TRUE(SetRaw(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared, c.type, c.data, c.size));
+        std::string before = GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared);
+        testreg::LockedKey lock(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY);
+        if (c.locked) {
+            ASSERT_TRUE(lock.Lock());
+        }
+        EXPECT_EQ(Shared(shared, shared), WARN_FILE);
+        lock.Unlock();
+        EXPECT_TRUE(testfs::IsFile(shared));
+        EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared), before);
+    }
 }
 
 TEST_F(FileRecords, LongestPathFirstEarlierAmongEquals)

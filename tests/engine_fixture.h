@@ -88,30 +88,27 @@ inline bool WriteLog(const std::string &path, const std::map<int, std::string> &
 
 // ---- Registry, straight through the Win32 functions.
 
-inline bool SetString(HKEY root, const std::string &path, const std::string &name,
-                      const std::string &value)
+inline bool SetRaw(HKEY root, const std::string &path, const std::string &name, DWORD type,
+                   const void *data, DWORD size)
 {
     HKEY key;
     if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
         return false;
-    LONG rc = RegSetValueExA(key, name.c_str(), 0, REG_SZ,
-                             reinterpret_cast<const BYTE *>(value.c_str()),
-                             DWORD(value.size() + 1));
+    LONG rc = RegSetValueExA(key, name.c_str(), 0, type, static_cast<const BYTE *>(data), size);
     RegCloseKey(key);
     return rc == ERROR_SUCCESS;
 }
 
+inline bool SetString(HKEY root, const std::string &path, const std::string &name,
+                      const std::string &value)
+{
+    return SetRaw(root, path, name, REG_SZ, value.c_str(), DWORD(value.size() + 1));
+}
+
 inline bool SetDword(HKEY root, const std::string &path, const std::string &name, DWORD value)
 {
-    HKEY key;
-    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return false;
-    LONG rc = RegSetValueExA(key, name.c_str(), 0, REG_DWORD,
-                             reinterpret_cast<const BYTE *>(&value), sizeof value);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
+    return SetRaw(root, path, name, REG_DWORD, &value, sizeof value);
 }
 
 inline bool MakeKey(HKEY root, const std::string &path)

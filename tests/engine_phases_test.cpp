@@ -74,7 +74,7 @@ protected:
         std::vector<int> results;
         for (int i = 0; i < limit; ++i) {
             session.status = 0;
-            int r = RunPhase(&state, PHASE_STEP, wantList, &session, log, Recorder, kind.c_str());
+            int r = RunPhase(&state, PHASE_STEP, wantList, &session, log, handler, kind.c_str());
             results.push_back(r);
             if (r != 0)
                 break;
@@ -87,6 +87,7 @@ protected:
     LogDatabase *log = nullptr;
     PhaseState *state = nullptr;
     std::string kind = "CF";
+    RecordHandler handler = Recorder;
 };
 
 TEST_F(PhaseDriver, KindWithoutRecordsEndsOnFirstStepWithoutHandler)
@@ -220,6 +221,22 @@ TEST_F(PhaseDriver, TextTooLongForTheRecordBuffer)
         ASSERT_FALSE(calls.empty());
         EXPECT_EQ(calls.back().text, fits);
     }
+}
+
+// The directory handler itself: a refused first record must not cost the others their removal.
+TEST_F(PhaseDriver, OverlongFirstDirectoryLeavesTheOthersToGo)
+{
+    kind = "CDR";
+    handler = CollectDirectoryRecord;
+    const std::string a = dir / "A", b = a + "\\B";
+    ASSERT_TRUE(CreateDirectoryA(a.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(b.c_str(), nullptr));
+    Open({Text("CDR", std::string(PHASE_TEXT_SIZE, 'L')), Text("CDR", a), Text("CDR", b)});
+    EXPECT_EQ(Drive(0, 1), (std::vector<int>{0}));
+    EXPECT_EQ(session.status, WARN_DIRECTORY);
+    EXPECT_EQ(Drive(0), (std::vector<int>{0, 0, 1}));
+    EXPECT_EQ(session.status, 0) << "the end found directories it could not remove";
+    EXPECT_FALSE(testfs::IsDir(a));
 }
 
 TEST_F(PhaseDriver, DamagedRecordFailsTheStep)

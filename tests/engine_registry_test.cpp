@@ -17,6 +17,8 @@ using namespace enginetest;
 namespace {
 
 const std::string TEST_KEY = "Software\\EngTestReg";
+// A protected key the test prefix does not have, so a regression deletes nothing of the system.
+const std::string BLANK_KEY = "Software\\Microsoft\\Windows\\Current Version";
 
 class RegistryRecords : public ::testing::Test {
 protected:
@@ -34,6 +36,7 @@ protected:
         for (const char *name : {"engtest-a.exe", "engtest-b.exe", "engtest-c.exe"})
             DeleteTree(HKEY_LOCAL_MACHINE, std::string(APP_PATHS_KEY) + name);
         DeleteTree(HKEY_LOCAL_MACHINE, std::string(UNINSTALL_KEY) + "EngTestRegEntry");
+        DeleteTree(HKEY_LOCAL_MACHINE, BLANK_KEY);
         EngineShutdown();
         UsePlatform(Os::Other);
     }
@@ -79,45 +82,89 @@ protected:
     PhaseState state{};
 };
 
+// The keys that hold the system's settings or every product's data, under each of their names,
+// with their parents; a key of one's own right below any of them stays removable.
 TEST_F(RegistryRecords, ProtectedKeys)
 {
+    const HKEY LM = HKEY_LOCAL_MACHINE, CU = HKEY_CURRENT_USER, CR = HKEY_CLASSES_ROOT,
+               US = HKEY_USERS;
+    const std::string cv = "Software\\Microsoft\\Windows\\CurrentVersion\\";
     struct Case {
         HKEY root;
-        const char *path;
+        std::string path;
         int removable;
     } cases[] = {
-        {HKEY_LOCAL_MACHINE, "Software", 0},
-        {HKEY_LOCAL_MACHINE, "\\SOFTWARE\\", 0},
-        {HKEY_LOCAL_MACHINE, "software\\microsoft\\windows\\current version", 0},
-        {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0},
-        {HKEY_LOCAL_MACHINE, "Software\\Classes", 0},
-        {HKEY_LOCAL_MACHINE, "Software\\Description", 0},
-        {HKEY_LOCAL_MACHINE, "Software\\ODBC", 0},
-        {HKEY_LOCAL_MACHINE, "hardware", 0},
-        {HKEY_LOCAL_MACHINE, "Config", 0},
-        {HKEY_LOCAL_MACHINE, "Enum", 0},
-        {HKEY_LOCAL_MACHINE, "Network", 0},
-        {HKEY_LOCAL_MACHINE, "Security", 0},
-        {HKEY_LOCAL_MACHINE, "System", 0},
-        {HKEY_LOCAL_MACHINE, "Software\\EngTestReg", 1},
-        {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 1},
-        {HKEY_LOCAL_MACHINE, "Control Panel", 1},
-        {HKEY_CURRENT_USER, "Control Panel", 0},
-        {HKEY_CURRENT_USER, "AppEvents", 0},
-        {HKEY_CURRENT_USER, "Environment", 0},
-        {HKEY_CURRENT_USER, "Keyboard Layout", 0},
-        {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows", 0},
-        {HKEY_CURRENT_USER, "System", 1},
-        {HKEY_CLASSES_ROOT, "CLSID", 0},
-        {HKEY_CLASSES_ROOT, ".txt", 1},
-        {HKEY_USERS, "Default", 0},
-        {HKEY_USERS, "Software", 1},
+        {LM, "Software", 0},
+        {LM, "\\SOFTWARE\\", 0},
+        {LM, "software\\microsoft\\windows\\current version", 0},
+        {LM, "Software\\Microsoft\\Windows\\CurrentVersion", 0},
+        {LM, "Software\\Classes", 0},
+        {LM, "Software\\Description", 0},
+        {LM, "Software\\ODBC", 0},
+        {LM, "hardware", 0},
+        {LM, "Config", 0},
+        {LM, "Enum", 0},
+        {LM, "Network", 0},
+        {LM, "SECURITY", 0},
+        {LM, "SAM", 0},
+        {LM, "System", 0},
+        {LM, cv + "Uninstall", 0},
+        {LM, cv + "App Paths", 0},
+        {LM, cv + "SharedDLLs", 0},
+        {LM, cv + "Run", 0},
+        {LM, cv + "RunOnce", 0},
+        {LM, cv + "Explorer", 0},
+        {LM, cv + "Explorer\\Shell Folders", 0},
+        {LM, "Software\\Microsoft\\Windows NT", 0},
+        {LM, "Software\\Microsoft\\Windows NT\\CurrentVersion", 0},
+        {LM, "System\\CurrentControlSet", 0},
+        {LM, "System\\CurrentControlSet\\Services", 0},
+        {LM, "System\\CurrentControlSet\\Control", 0},
+        {LM, "System\\ControlSet001\\Services", 0},
+        {LM, "Software\\Classes\\CLSID", 0},
+        {LM, "Software\\Wow6432Node\\Classes\\CLSID", 0},
+        {LM, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run", 0},
+        {LM, "Software\\EngTestReg", 1},
+        {LM, "Software\\Wow6432Node\\EngTestReg", 1},
+        {LM, "Software\\Classes\\CLSID\\{EngTestReg}", 1},
+        {LM, cv + "Uninstall\\EngTestReg", 1},
+        {LM, cv + "Run\\EngTestReg", 1},
+        {LM, "System\\CurrentControlSet\\Services\\EngTestReg", 1},
+        {LM, "Software\\\\Microsoft", 0},                 // names no key of its own
+        {LM, "Control Panel", 1},
+        {CU, "Control Panel", 0},
+        {CU, "AppEvents", 0},
+        {CU, "Environment", 0},
+        {CU, "Keyboard Layout", 0},
+        {CU, "Software\\Microsoft\\Windows", 0},
+        {CU, "Software\\Classes", 0},
+        {CU, "Software\\Classes\\CLSID", 0},
+        {CU, cv + "Run", 0},
+        {CU, "Software\\Classes\\EngTestReg.Doc", 1},
+        {CU, "System", 1},
+        {CR, "CLSID", 0},
+        {CR, "*", 0},
+        {CR, "Directory", 0},
+        {CR, "Folder", 0},
+        {CR, "Interface", 0},
+        {CR, "TypeLib", 0},
+        {CR, "AppID", 0},
+        {CR, "Wow6432Node\\CLSID", 0},
+        {CR, "CLSID\\{EngTestReg}", 1},
+        {CR, ".txt", 1},
+        {US, ".DEFAULT", 0},
+        {US, "Default", 0},
+        {US, "S-1-5-21-1-2-3-1000", 0},
+        {US, ".DEFAULT\\Software\\Microsoft", 0},
+        {US, "S-1-5-21-1-2-3-1000_Classes\\CLSID", 0},
+        {US, ".DEFAULT\\Software\\EngTestReg", 1},
+        {US, "S-1-5-21-1-2-3-1000_Classes\\EngTestReg.Doc", 1},
         {HKEY_CURRENT_CONFIG, "Software", 1},
-        {HKEY_LOCAL_MACHINE, "", 0},
-        {HKEY_CURRENT_USER, "", 0},
+        {LM, "", 0},
+        {CU, "", 0},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(IsKeyRemovable(c.root, c.path), c.removable) << c.path;
+        EXPECT_EQ(IsKeyRemovable(c.root, c.path.c_str()), c.removable) << c.path;
     }
     UsePlatform(Os::Win32s);
     EXPECT_EQ(IsKeyRemovable(HKEY_LOCAL_MACHINE, "Software"), 1) << "no check on Win32s";
@@ -253,6 +300,49 @@ TEST_F(RegistryRecords, ProductKeyAndItsEmptyParents)
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, company + "\\Parlo\\1.0")) << "left alone";
 }
 
+// Header items that compose a system key, or that are more than one key name, delete nothing
+// there: the product key is refused with a warning, a system parent simply stays.
+TEST_F(RegistryRecords, ItemsNamingKeysNotTheProductsDeleteNothingThere)
+{
+    const std::string own = BLANK_KEY + "\\EngTestReg";
+    struct ProductCase {
+        const char *product, *version;
+        int result;
+        bool ownGone;
+    } products[] = {
+        {"Windows", "Current Version", WARN_REGISTRY, false},
+        {"Windows\\Current Version", "EngTestReg", 0, true},
+    };
+    for (const ProductCase &c : products) {
+        SCOPED_TRACE(c.version);
+        ASSERT_TRUE(MakeKey(HKEY_LOCAL_MACHINE, own));
+        OpenLog({{ITEM_COMPANY_KEY, "Microsoft"}, {ITEM_PRODUCT_KEY, c.product},
+                 {ITEM_VERSION_KEY, c.version}});
+        EXPECT_EQ(ProductKeys(), c.result);
+        EXPECT_EQ(!KeyExists(HKEY_LOCAL_MACHINE, own), c.ownGone);
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, BLANK_KEY));
+    }
+
+    const std::string inner = std::string(APP_PATHS_KEY) + "engtest-a.exe\\Inner";
+    const std::string entryInner = std::string(UNINSTALL_KEY) + "EngTestRegEntry\\Inner";
+    struct RegistrationCase {
+        const char *appPath, *uninstall;
+        bool entryGone;
+    } registrations[] = {
+        {"engtest-b.exe;engtest-a.exe\\Inner", "EngTestRegEntry\\Inner", false},
+        {"engtest-a.exe\\Inner", "EngTestRegEntry", true},
+    };
+    for (const RegistrationCase &c : registrations) {
+        SCOPED_TRACE(c.appPath);
+        ASSERT_TRUE(MakeKey(HKEY_LOCAL_MACHINE, inner));
+        ASSERT_TRUE(MakeKey(HKEY_LOCAL_MACHINE, entryInner));
+        OpenLog({{ITEM_APP_PATH, c.appPath}, {ITEM_UNINSTALL_KEY, c.uninstall}});
+        EXPECT_EQ(Registration(), WARN_REGISTRY);
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, inner));
+        EXPECT_EQ(!KeyExists(HKEY_LOCAL_MACHINE, entryInner), c.entryGone);
+    }
+}
+
 TEST_F(RegistryRecords, AppRegistration)
 {
     const std::string entry = std::string(UNINSTALL_KEY) + "EngTestRegEntry";
@@ -271,7 +361,7 @@ TEST_F(RegistryRecords, AppRegistration)
         {"", "EngTestRegEntry", WARN_REGISTRY, {false, false, false}, false},
         {"engtest-c.exe", "EngTestRegEntry\\", WARN_REGISTRY, {false, false, true}, false},
         {"engtest-c.exe", "\\", WARN_REGISTRY, {false, false, true}, false},
-        {"\\", "EngTestRegEntry", 0, {false, false, false}, true},
+        {"\\", "EngTestRegEntry", WARN_REGISTRY, {false, false, false}, true},
     };
     const char *names[] = {"engtest-a.exe", "engtest-b.exe", "engtest-c.exe"};
     for (const Case &c : cases) {

@@ -8,6 +8,7 @@
 
 #include "engine/engine.h"
 #include "engine_fixture.h"
+#include "registry/registry.h"
 #include "ui/progress.h"
 
 using namespace enginetest;
@@ -341,15 +342,16 @@ TEST_F(SessionTest, FailedRunWithoutUninstallNameKeepsTheWorkingCopy)
     EXPECT_EQ(testfs::ReadBytes(TempLogName(1)), logBytes);
 }
 
-// A display name that does not fit the session's 101 bytes is not shown, and a failed run does
-// not write a cut copy over it.
+// A display name that does not fit the session's 101 bytes, or that the registry layer cannot
+// read at all, is not shown, and a failed run writes neither a cut nor an empty copy over it.
 TEST_F(SessionTest, LongDisplayNameIsLeftAlone)
 {
     World w("LongName");
     ASSERT_TRUE(CreateDirectoryA(w.app.c_str(), nullptr));
     const std::string fits(SESSION_NAME_SIZE - 1, 'a');
     const std::string tooLong(SESSION_NAME_SIZE, 'b');
-    for (const std::string &name : {fits, tooLong}) {
+    const std::string unreadable(REGISTRY_VALUE_MAX + 1, 'c');
+    for (const std::string &name : {fits, tooLong, unreadable}) {
         ASSERT_TRUE(WriteLog(w.logPath, {{ITEM_UNINSTALL_KEY, w.uninstallName}}, {}));
         ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, w.UninstallEntry(), "DisplayName", name));
         ASSERT_NE(Open(w.logPath), nullptr);

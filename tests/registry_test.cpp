@@ -379,7 +379,7 @@ TEST_F(SharedCount, RefusesWorkWithoutManager)
 {
     const char file[] = "C:\\RemoverTest\\unmanaged.dll";
     SharedCountShutdown();
-    EXPECT_EQ(-1, SharedCountAdjust(file, 1, 0));
+    EXPECT_EQ(SHARED_COUNT_FAILED, SharedCountAdjust(file, 1, 0));
     DWORD type;
     std::vector<BYTE> data;
     EXPECT_FALSE(GetRaw(HKEY_LOCAL_MACHINE, SHARED_PATH, file, &type, &data));
