@@ -591,9 +591,10 @@ TEST_F(RemoverPlatform, StartMenuShortcutsGoOnEveryWindowsSince2000)
         r.name = versions[i] ? versions[i] : "default";
         r.group = programs + "\\Parlo " + r.name;
         r.log = programs + "\\" + r.name + ".log";
-        r.program = std::make_unique<ProgramCopy>("remover-" + r.name + ".exe");
+        std::string exe = "remover-" + r.name + ".exe";
+        r.program = std::make_unique<ProgramCopy>(exe);
         if (versions[i])
-            r.version = std::make_unique<VersionEmulation>(versions[i], "remover-" + r.name + ".exe");
+            r.version = std::make_unique<VersionEmulation>(versions[i], exe);
         ASSERT_TRUE(r.program->ok);
         ASSERT_TRUE(CreateDirectoryA(r.group.c_str(), nullptr));
         ASSERT_TRUE(testfs::WriteBytes(r.group + "\\Parlomatic.lnk", "lnk"));
