@@ -17,6 +17,7 @@
 
 #include "../engine_fixture.h"
 #include "../locked_key.h"
+#include "../pending_restart.h"
 #include "remover_harness.h"
 
 using e2e::Exists;
@@ -255,6 +256,7 @@ TEST_F(RobustKill, KilledDuringTheFirstPhaseTheWorkingCopyCompletesTheRemoval)
 // dialog shows the completion text for an incomplete removal, and only the obstacles stay.
 TEST_F(RobustKill, ObstaclesStayAndTheRunFinishesIncomplete)
 {
+    restarttest::PendingScope pending;  // the file held open is left for the restart
     e2e::VersionEmulation version("nt40");
     Product p("Traba", 4);
     ASSERT_TRUE(p.Build());
