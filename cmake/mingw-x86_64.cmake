@@ -1,4 +1,4 @@
-# 64-bit Windows build: runs the tests under wine64.
+# 64-bit Windows build: the same sources, its tests also read pixels off the screen.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)

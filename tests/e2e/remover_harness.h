@@ -182,21 +182,22 @@ inline std::wstring ClassName(HWND window)
 // Top-level windows of process pid (every one, or only the visible ones).
 inline std::vector<HWND> ProcessWindows(DWORD pid, bool visibleOnly)
 {
+    // A named CALLBACK, not a lambda: on x86 the callback must be stdcall.
     struct Search {
         DWORD pid;
         bool visibleOnly;
         std::vector<HWND> found;
-    } search{pid, visibleOnly, {}};
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
+        static BOOL CALLBACK Each(HWND w, LPARAM p)
+        {
             Search *s = reinterpret_cast<Search *>(p);
             DWORD owner = 0;
             GetWindowThreadProcessId(w, &owner);
             if (owner == s->pid && (!s->visibleOnly || IsWindowVisible(w)))
                 s->found.push_back(w);
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{pid, visibleOnly, {}};
+    EnumWindows(Search::Each, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
