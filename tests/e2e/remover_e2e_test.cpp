@@ -767,6 +767,15 @@ struct InUseProduct {
     bool ok = false;
 };
 
+// Wine's restart program. A 32-bit test reaches the 64-bit one through "sysnative": the
+// 32-bit copy in syswow64 carries out nothing.
+std::string WinebootCommand()
+{
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return wow64 ? WindowsDir() + "sysnative\\wineboot.exe" : "wineboot.exe";
+}
+
 // What is in use when the removal meets it goes at the next restart: on the NT family (Wine's
 // own version) with the folder it alone kept, on Windows 95 through WININIT.INI (folders stay
 // there), and -d's file once its last try has failed. The three run side by side, and one
@@ -812,8 +821,9 @@ TEST_F(RemoverRestart, WhatIsInUseGoesAtTheNextRestart)
     w95.held->Release();
     lone.Release();
     Remover boot;
-    ASSERT_TRUE(boot.Start("", "wineboot.exe -r"));
+    ASSERT_TRUE(boot.Start("", WinebootCommand() + " -r"));
     ASSERT_TRUE(boot.WaitForExit(30000));
+    EXPECT_EQ(0u, boot.exitCode);
     EXPECT_FALSE(Exists(nt.held->path));
     EXPECT_FALSE(Exists(nt.data)) << "the folder the file alone kept";
     EXPECT_FALSE(Exists(w95.held->path));
