@@ -20,11 +20,13 @@ int RemoveFileRecord(PhaseState *, int mode, Session *session, const char *text,
 {
     if (mode != PHASE_STEP)
         return 0;
-    if (!FitsPath(text))
+    if (!FitsPath(text) || !IsFileRemovable(text))
         return WARN_FILE;
-    // No existence test: a file already gone is reported like one that could not go. One in
-    // use goes at the next restart.
-    return RestartDeleteOrSchedule(session, text) == 0 ? 0 : WARN_FILE;
+    // No existence test: a file already gone is reported like one that could not go, unless an
+    // interrupted run of this log may have removed it. One in use goes at the next restart.
+    if (RestartDeleteOrSchedule(session, text) == 0)
+        return 0;
+    return SessionIsResumedPhase(session) && !FsExists(text) ? 0 : WARN_FILE;
 }
 
 int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char *, DWORD,
@@ -40,10 +42,14 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char 
         return WARN_FILE;
 
     if (lstrcmpiA(first, shared) != 0 && FsExists(first))
-        return RestartDeleteOrSchedule(session, first) == 0 ? 0 : WARN_FILE;
+        return IsFileRemovable(first) && RestartDeleteOrSchedule(session, first) == 0 ? 0
+                                                                                    : WARN_FILE;
 
     if (!FsExists(shared))
         return 0;
+    // A system file keeps its count too: the record is refused as a whole.
+    if (!IsFileRemovable(shared))
+        return WARN_FILE;
     // Give back this product's reference; the file stays while another product counts on it.
     int count = SharedCountAdjust(shared, -1, 1);
     if (count > 0)
@@ -63,8 +69,9 @@ int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const 
         // have been refused before reaching here.
         if (!state->list)
             state->list = ListCreate(0);
-        // Longer names than a path buffer cannot be removed safely; the directory stays.
-        if (!FitsPath(text))
+        // Longer names than a path buffer cannot be removed safely, and the system's and the
+        // user's own folders never go: the directory stays.
+        if (!FitsPath(text) || !IsDirectoryRemovable(text))
             return WARN_DIRECTORY;
         if (!ListAdd(state->list, text))
             return WARN_DIRECTORY;
@@ -85,8 +92,12 @@ int RemoveDirectories(Session *session, PhaseState *state)
 {
     int result = 0;
     char path[PHASE_TEXT_SIZE];
+    // An interrupted run of this log may have removed some of them already.
+    int goneIsDone = SessionIsResumedPhase(session);
     while (ListCount(state->list) > 0) {
         TakeLongestPath(state->list, path);
+        if (goneIsDone && !FsExists(path))
+            continue;
         if (FsIsDirectory(path) && FsIsDirEmpty(path) && FsRemoveDir(path))
             continue;
         // Deepest first: what it holds was scheduled before it, so it goes after them.
