@@ -696,7 +696,7 @@ int main(int argc, char **argv)
     CreateDirectoryA(opt.dir.c_str(), nullptr);
     // An allocator error would otherwise wait on a message box.
     PoolSetOption(POOLOPT_REPORT, 0);
-    Platform platform = {1, 0, 0, 0};   // Windows 4: Start Menu shortcuts, no DDE
+    Platform platform = {1, 0, 0, 0, 1};   // Windows 4: Start Menu shortcuts, no DDE
     PlatformSet(&platform);
 
     g_opt = opt;

@@ -12,6 +12,7 @@
 struct LogDatabase;
 struct ProgressDialog;
 struct Session;
+struct StringList;
 
 // Record handler warnings: the run goes on, its completion text says it is incomplete.
 constexpr int WARN_FILE = -21;
@@ -48,6 +49,8 @@ struct Session {
     int status;                     // last handler result other than 0 and 1 in this step
     int started;                    // set by SessionStart; steps do nothing before
     int incomplete;                 // some handler gave a warning
+    int scheduled;                  // files and directories left for the next restart
+    StringList *scheduledPaths;     // their full paths (engine/restart.h)
     ErrorCallback errorCallback;
     LogDatabase *log;               // the opened working copy
     ProgressDialog *dialog;

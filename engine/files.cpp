@@ -5,6 +5,7 @@
 #include "base/fs.h"
 #include "base/path.h"
 #include "base/strlist.h"
+#include "engine/restart.h"
 #include "registry/registry.h"
 
 // A path that does not fit a path buffer is never handed to the file system: the system
@@ -22,13 +23,13 @@ int RemoveFileRecord(PhaseState *, int mode, Session *session, const char *text,
     if (!FitsPath(text) || !IsFileRemovable(text))
         return WARN_FILE;
     // No existence test: a file already gone is reported like one that could not go, unless an
-    // interrupted run of this log may have removed it.
-    if (FsDelete(text) == 0)
+    // interrupted run of this log may have removed it. One in use goes at the next restart.
+    if (RestartDeleteOrSchedule(session, text) == 0)
         return 0;
     return SessionIsResumedPhase(session) && !FsExists(text) ? 0 : WARN_FILE;
 }
 
-int RemoveSharedFileRecord(PhaseState *, int mode, Session *, const char *, DWORD,
+int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char *, DWORD,
                            StringList *list)
 {
     if (mode != PHASE_STEP)
@@ -41,7 +42,8 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *, const char *, DWOR
         return WARN_FILE;
 
     if (lstrcmpiA(first, shared) != 0 && FsExists(first))
-        return IsFileRemovable(first) && FsDelete(first) == 0 ? 0 : WARN_FILE;
+        return IsFileRemovable(first) && RestartDeleteOrSchedule(session, first) == 0 ? 0
+                                                                                    : WARN_FILE;
 
     if (!FsExists(shared))
         return 0;
@@ -56,7 +58,7 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *, const char *, DWOR
     // goes only when it has no count or its count has really reached 0.
     if (count != 0 && count != SHARED_COUNT_NONE)
         return WARN_FILE;
-    return FsDelete(shared) == 0 ? 0 : WARN_FILE;
+    return RestartDeleteOrSchedule(session, shared) == 0 ? 0 : WARN_FILE;
 }
 
 int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const char *text,
@@ -96,7 +98,10 @@ int RemoveDirectories(Session *session, PhaseState *state)
         TakeLongestPath(state->list, path);
         if (goneIsDone && !FsExists(path))
             continue;
-        if (!FsIsDirectory(path) || !FsIsDirEmpty(path) || !FsRemoveDir(path))
+        if (FsIsDirectory(path) && FsIsDirEmpty(path) && FsRemoveDir(path))
+            continue;
+        // Deepest first: what it holds was scheduled before it, so it goes after them.
+        if (!RestartScheduleDirectory(session, path))
             result = WARN_DIRECTORY;
     }
     return result;

@@ -11,6 +11,7 @@
 #include "base/pool.h"
 #include "base/str.h"
 #include "dde/progman.h"
+#include "engine/restart.h"
 #include "logdb/logdb.h"
 #include "registry/registry.h"
 #include "ui/progress.h"
@@ -463,7 +464,9 @@ static void MarkPhaseDone(Session *session, int phase)
 static void ShowCompletion(Session *session)
 {
     char text[ENGINE_COMPLETION_SIZE];
-    UINT id = session->incomplete ? ENGINE_TEXT_INCOMPLETE : ENGINE_TEXT_DONE;
+    // What waits for the restart is not removed yet.
+    UINT id =
+        session->incomplete || session->scheduled ? ENGINE_TEXT_INCOMPLETE : ENGINE_TEXT_DONE;
     if (LoadStringA(GetModuleHandleA(nullptr), id, text, ENGINE_COMPLETION_SIZE) <= 0)
         text[0] = '\0';
     ProgressDialogFinish(session->dialog);
@@ -539,6 +542,7 @@ int SessionClose(Session *session)
         SettleJournal(session, RestoreLog(session, uninstallName));
     }
     DestroyPhases(session);
+    RestartForget(session);
     if (session->dialogWindow)
         ProgressDialogDestroy(session->dialog);
     if (engineDialogWindow == session->dialogWindow)

@@ -4,10 +4,11 @@
 #pragma once
 
 struct Platform {
-    int isWindows4;     // Windows major version 4 (Windows 95, NT 4.0)
+    int isWindows4;     // a Start Menu shell: major version 4 and above (95, NT 4.0, 2000 ...)
     int isWin32s;       // major version 3 with the Win32s files present
     int isNt3;          // major version 3 without Win32s
     int ctl3dLoaded;    // "CTL3D32.DLL" loaded and registered by the shell
+    int isNtFamily;     // the NT kernel (GetVersion's top bit clear), not Windows 95 or Win32s
 };
 
 // The current flags; never null.

@@ -5,6 +5,7 @@
 #include "base/fs.h"
 #include "base/path.h"
 #include "engine/engine.h"
+#include "engine/restart.h"
 #include "shell/cmdline.h"
 #include "shell/platform.h"
 #include "shell/remover_res.h"
@@ -20,6 +21,7 @@ struct ShellState {
     Ctl3dFunction ctl3dAutoSubclass;
     Ctl3dFunction ctl3dUnregister;
     int tickCount;
+    int deleteScheduled;                // -d left its file for the next restart
     Session *session;
     HWND dialogWindow;                  // the session's progress dialog
 };
@@ -63,8 +65,11 @@ static int DetectWin32s(void)
 static void DetectPlatform(void)
 {
     Platform platform{};
-    BYTE major = LOBYTE(LOWORD(GetVersion()));
-    if (major == 4) {
+    DWORD version = GetVersion();
+    BYTE major = LOBYTE(LOWORD(version));
+    platform.isNtFamily = (version & 0x80000000u) == 0;
+    // Every shell since Windows 95 and NT 4.0 keeps its programs in the Start Menu.
+    if (major >= 4) {
         platform.isWindows4 = 1;
     } else if (major == 3) {
         if (DetectWin32s())
@@ -158,8 +163,13 @@ static void OnTimer(HWND window)
     int tick = ++shell.tickCount;
     if (tick >= SHELL_FIRST_WORK_TICK && tick <= SHELL_LAST_WORK_TICK) {
         if (shell.options.deleteMode) {
-            // A failed deletion is tried again on the next tick.
-            if (FsDelete(shell.options.logPath) == 0) {
+            // A failed deletion is tried again on the next tick; a file still in use at the last
+            // try goes at the next restart instead.
+            int done = FsDelete(shell.options.logPath) == 0;
+            if (!done && tick == SHELL_LAST_WORK_TICK && RestartIsInUse(GetLastError()) &&
+                RestartDeleteFile(shell.options.logPath))
+                done = shell.deleteScheduled = 1;
+            if (done) {
                 PostQuitMessage(0);
                 KillTimer(window, SHELL_TIMER_ID);
             }

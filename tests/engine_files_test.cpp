@@ -2,13 +2,16 @@
 // the phase driver calls them, against real files and shared counts in the test prefix.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/strlist.h"
 #include "engine/engine.h"
+#include "engine/restart.h"
 #include "engine_fixture.h"
 #include "locked_key.h"
+#include "pending_restart.h"
 
 using namespace enginetest;
 
@@ -26,7 +29,14 @@ protected:
         for (const std::string &f : counted)
             DeleteValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, f);
         ListDestroy(state.list);
+        RestartForget(session.get());
         EngineShutdown();
+        UsePlatform(Os::Other);
+    }
+
+    int File(const std::string &path)
+    {
+        return RemoveFileRecord(&state, PHASE_STEP, session.get(), path.c_str(), 0, nullptr);
     }
 
     int Shared(const std::string &first, const std::string &shared)
@@ -34,20 +44,21 @@ protected:
         StringList *list = ListCreate(0);
         ListAdd(list, first.c_str());
         ListAdd(list, shared.c_str());
-        int r = RemoveSharedFileRecord(&state, PHASE_STEP, nullptr, "", 0, list);
+        int r = RemoveSharedFileRecord(&state, PHASE_STEP, session.get(), "", 0, list);
         ListDestroy(list);
         return r;
     }
 
     int Directory(int mode, const std::string &path)
     {
-        int r = CollectDirectoryRecord(&state, mode, nullptr, path.c_str(), 0, nullptr);
+        int r = CollectDirectoryRecord(&state, mode, session.get(), path.c_str(), 0, nullptr);
         state.first = 0;
         return r;
     }
 
     testfs::TempDir dir;
     PhaseState state{};
+    std::unique_ptr<Session> session = std::make_unique<Session>();
     std::vector<std::string> counted;
 };
 
@@ -241,6 +252,87 @@ TEST_F(FileRecords, DirectoryWarnings)
     EXPECT_TRUE(testfs::IsDir(a));
     EXPECT_FALSE(testfs::IsDir(other));
     EXPECT_EQ(Directory(PHASE_END, ""), 0);
+}
+
+// ---- In use: left for the next restart ----
+
+// NT family: a file in use (plain or shared, named twice) and the directory it alone keeps go
+// at the restart, in that order; a file refused for another reason, a directory that also holds
+// the user's file, and anything on Win32s warn as before.
+TEST_F(FileRecords, FilesInUseAndTheirDirectoryGoAtTheNextRestart)
+{
+    restarttest::PendingScope pending;
+    UsePlatform(Os::Windows4);
+    std::string a = dir / "A", mixed = dir / "B", readOnly = dir / "ro.txt";
+    ASSERT_TRUE(CreateDirectoryA(a.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(mixed.c_str(), nullptr));
+    restarttest::HeldFile program(a + "\\uso.exe"), library(a + "\\uso.dll"),
+        text(mixed + "\\uso.txt");
+    ASSERT_TRUE(program.Held() && library.Held() && text.Held());
+    ASSERT_TRUE(testfs::WriteBytes(mixed + "\\mio.txt", "del usuario"));
+    ASSERT_TRUE(testfs::WriteBytes(readOnly, "r"));
+    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    counted.push_back(library.path);
+    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, library.path, 1));
+
+    EXPECT_EQ(File(program.path), 0);
+    EXPECT_EQ(File(program.path), 0) << "named twice, scheduled once";
+    EXPECT_EQ(Shared(library.path, library.path), 0);
+    EXPECT_EQ(File(text.path), 0);
+    EXPECT_EQ(File(readOnly), WARN_FILE) << "refused, not in use";
+    EXPECT_EQ(Directory(PHASE_STEP, mixed), 0);
+    EXPECT_EQ(Directory(PHASE_STEP, a), 0);
+    EXPECT_EQ(Directory(PHASE_END, ""), WARN_DIRECTORY) << "the user's file keeps B";
+    EXPECT_EQ(restarttest::PendingDeletions(),
+              (std::vector<std::string>{program.path, library.path, text.path, a}));
+    EXPECT_EQ(session->scheduled, 4);
+    EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, library.path), "<missing>");
+
+    restarttest::ClearPending();
+    UsePlatform(Os::Win32s);
+    restarttest::HeldFile other(dir / "otro.txt");
+    EXPECT_EQ(File(other.path), WARN_FILE) << "Win32s has no restart list";
+    EXPECT_EQ(restarttest::PendingDeletions(), std::vector<std::string>{});
+    EXPECT_FALSE(testfs::IsFile(restarttest::WininitPath()));
+}
+
+// Windows 95: a "NUL=" line with the short path joins the [rename] section of WININIT.INI,
+// whatever else the file holds; a file too big to rewrite is left alone and the record warns.
+TEST_F(FileRecords, Windows95ListsFilesInUseInWininit)
+{
+    restarttest::PendingScope pending;
+    UsePlatform(Os::Windows95);
+    restarttest::HeldFile held(dir / "en uso largo.dll");
+    ASSERT_TRUE(held.Held());
+    char shortPath[MAX_PATH];
+    ASSERT_NE(GetShortPathNameA(held.path.c_str(), shortPath, MAX_PATH), 0u);
+    const std::string line = "NUL=" + std::string(shortPath) + "\r\n";
+    const std::string old = "NUL=C:\\VIEJO.TXT";
+    const std::string tooBig(RESTART_WININIT_MAX_BYTES, ';');
+    struct Case {
+        const char *name;
+        const char *before;  // null: no file
+        std::string after;
+        int result;
+    } cases[] = {
+        {"no file", nullptr, "[rename]\r\n" + line, 0},
+        {"section before another", "[rename]\r\nNUL=C:\\VIEJO.TXT\r\n[otra]\r\nx=1\r\n",
+         "[rename]\r\n" + old + "\r\n" + line + "[otra]\r\nx=1\r\n", 0},
+        {"no section, unended line", "[otra]\r\nx=1", "[otra]\r\nx=1\r\n[rename]\r\n" + line, 0},
+        {"last section, any case", "[otra]\n  [Rename]\n" "NUL=C:\\VIEJO.TXT\n",
+         "[otra]\n  [Rename]\n" + old + "\n" + line, 0},
+        {"too big", tooBig.c_str(), tooBig, WARN_FILE},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        restarttest::ClearPending();
+        if (c.before) {
+            ASSERT_TRUE(testfs::WriteBytes(restarttest::WininitPath(), c.before));
+        }
+        RestartForget(session.get());
+        EXPECT_EQ(File(held.path), c.result);
+        EXPECT_EQ(restarttest::ReadText(restarttest::WininitPath()), c.after);
+    }
 }
 
 // ---- What no log may delete -----------------------------------------------------------------

@@ -178,14 +178,16 @@ constexpr char SHELL_FOLDERS_KEY[] =
 
 // ---- Platform.
 
-enum class Os { Windows4, Nt3, Win32s, Other };
+// Windows4 is a Start Menu shell of the NT family (NT 4.0 to today's), Windows95 its other kin.
+enum class Os { Windows4, Windows95, Nt3, Win32s, Other };
 
 inline void UsePlatform(Os os)
 {
     Platform p{};
-    p.isWindows4 = os == Os::Windows4;
+    p.isWindows4 = os == Os::Windows4 || os == Os::Windows95;
     p.isNt3 = os == Os::Nt3;
     p.isWin32s = os == Os::Win32s;
+    p.isNtFamily = os == Os::Windows4 || os == Os::Nt3;
     PlatformSet(&p);
 }
 

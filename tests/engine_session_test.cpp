@@ -8,6 +8,7 @@
 
 #include "engine/engine.h"
 #include "engine_fixture.h"
+#include "pending_restart.h"
 #include "registry/registry.h"
 #include "ui/progress.h"
 
@@ -141,6 +142,7 @@ TEST_F(SessionTest, EmptyLogTakesTenSteps)
 // completion text is the one for an incomplete removal.
 TEST_F(SessionTest, WarningsLeaveTheUsersThingsAndNothingElse)
 {
+    restarttest::PendingScope pending;  // the file held open is left for the restart
     World w("Warn");
     ASSERT_TRUE(w.Build());
     std::string locked = w.app + "\\abierto.dat";
@@ -163,6 +165,7 @@ TEST_F(SessionTest, WarningsLeaveTheUsersThingsAndNothingElse)
     EXPECT_EQ(steps.back(), 1);
     EXPECT_TRUE(Reports().empty());
     EXPECT_EQ(session->incomplete, 1);
+    EXPECT_EQ(session->scheduled, 1);
     EXPECT_EQ(DialogMessage(session), LoadText(ENGINE_TEXT_INCOMPLETE));
 
     EXPECT_TRUE(testfs::IsFile(locked));

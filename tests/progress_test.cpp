@@ -171,7 +171,7 @@ protected:
     void SetUp() override
     {
         PoolSetOption(POOLOPT_REPORT, 0);
-        Platform win95 = {1, 0, 0, 0};
+        Platform win95 = {1, 0, 0, 0, 0};
         PlatformSet(&win95);
     }
     void TearDown() override
@@ -892,8 +892,8 @@ struct RuleCase { Platform platform; int height; };
 TEST_F(DialogTest, RuleIsEtchedOnWindows4AndWith3dControls)
 {
     const RuleCase cases[] = {
-        {{1, 0, 0, 0}, 2}, {{0, 0, 1, 1}, 2}, {{0, 0, 1, 0}, 1}, {{0, 1, 0, 0}, 1},
-        {{0, 0, 0, 0}, 1},
+        {{1, 0, 0, 0, 0}, 2}, {{0, 0, 1, 1, 1}, 2}, {{0, 0, 1, 0, 1}, 1}, {{0, 1, 0, 0, 0}, 1},
+        {{0, 0, 0, 0, 0}, 1},
     };
     for (const RuleCase &c : cases) {
         SCOPED_TRACE("windows4 " + std::to_string(c.platform.isWindows4) + " ctl3d " +

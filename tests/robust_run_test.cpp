@@ -1,5 +1,5 @@
-// Removals that meet what they cannot remove: a file another program holds open, a read-only
-// file, a key and the product key without delete access, a value its key will not give up. Each run goes on to the end, says that
+// Removals that meet what they cannot remove: a file another program holds open (left for the
+// next restart, with the folders it alone keeps), a read-only file, a key and the product key without delete access, a value its key will not give up. Each run goes on to the end, says that
 // the removal is incomplete, and removes everything else the log names.
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine_fixture.h"
 #include "locked_key.h"
+#include "pending_restart.h"
 
 using namespace enginetest;
 
@@ -136,6 +137,7 @@ TEST_F(RobustRun, WhatCannotBeRemovedStaysAndTheRestGoes)
     int n = 0;
     for (const Case &c : CASES) {
         SCOPED_TRACE(c.what);
+        restarttest::PendingScope pending;
         World w("Obst" + std::to_string(++n));
         ASSERT_TRUE(w.Build());
         ASSERT_TRUE(w.WriteTheLog(w.Records()));
@@ -149,7 +151,7 @@ TEST_F(RobustRun, WhatCannotBeRemovedStaysAndTheRestGoes)
         ASSERT_FALSE(steps.empty());
         EXPECT_EQ(1, steps.back()) << "the run did not go on to the end";
         EXPECT_TRUE(Reports().empty()) << "an obstacle is no error: " << Reports()[0].code;
-        EXPECT_EQ(1, session->incomplete);
+        EXPECT_TRUE(session->incomplete || session->scheduled) << "the removal is incomplete";
         EXPECT_EQ(LoadText(ENGINE_TEXT_INCOMPLETE), DialogMessage(session));
         ASSERT_EQ(0, SessionClose(session));
 

@@ -2,10 +2,12 @@
 // installation built in the test prefix, answered and watched from outside like a user would.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine_fixture.h"
+#include "pending_restart.h"
 #include "progman/server_control.h"
 #include "remover_harness.h"
 
@@ -20,6 +22,8 @@ using enginetest::Rec;
 using enginetest::SetDword;
 using enginetest::SetString;
 using enginetest::Text;
+using restarttest::HeldFile;
+using restarttest::PendingDeletions;
 
 namespace {
 
@@ -53,6 +57,41 @@ std::string ShotPath(const std::string &name)
 {
     return std::string(REMOVER_SCREENSHOT_DIR) + "/" + name;
 }
+
+// remover.exe under another name, so that Wine can report another Windows version to it while
+// the real one runs beside it.
+class ProgramCopy {
+public:
+    explicit ProgramCopy(const std::string &name) : path(DIR + ("\\" + name))
+    {
+        CreateDirectoryA(DIR, nullptr);
+        ok = CopyFileA(RemoverExe().c_str(), path.c_str(), FALSE);
+    }
+    ~ProgramCopy()
+    {
+        DeleteFileA(path.c_str());
+        RemoveDirectoryA(DIR);  // once the last copy is gone
+    }
+    ProgramCopy(const ProgramCopy &) = delete;
+    ProgramCopy &operator=(const ProgramCopy &) = delete;
+
+    static constexpr const char *DIR = "C:\\parloe2e-copias";
+    std::string path;
+    bool ok;
+};
+
+// Where item is in list, letter case aside; list.size() when it is not.
+size_t IndexOf(const std::vector<std::string> &list, const std::string &item)
+{
+    for (size_t i = 0; i < list.size(); ++i)
+        if (lstrcmpiA(list[i].c_str(), item.c_str()) == 0)
+            return i;
+    return list.size();
+}
+
+// Several removals started side by side: a little apart, since each takes the first free name
+// for its working copy of the log.
+constexpr DWORD START_APART_MS = 300;
 
 enum class Items { StartMenu, Progman, None };
 
@@ -323,6 +362,7 @@ using RemoverAutomatic = RemoverTest;
 using RemoverDelete = RemoverTest;
 using RemoverPlatform = RemoverTest;
 using RemoverFailure = RemoverTest;
+using RemoverRestart = RemoverTest;
 
 // ---- Interactive runs ----------------------------------------------------------------------
 
@@ -510,15 +550,14 @@ TEST_F(RemoverDelete, DeletesTheFileOnTheThirdTick)
     EXPECT_EQ(std::vector<std::wstring>{}, r.Shown());
 }
 
-// A file that cannot be deleted is tried on ticks 3, 4 and 5, and the program ends on the
-// eighth. An overlong -d path is refused, never cut (the cut path would name another file), and
-// so also deletes nothing. Both programs run side by side.
+// A file that cannot be deleted (read-only here; one in use goes at the restart, below) is
+// tried on ticks 3, 4 and 5, and the program ends on the eighth. An overlong -d path is refused,
+// never cut (the cut path would name another file), and so also deletes nothing. Both programs
+// run side by side.
 TEST_F(RemoverDelete, FailedDeletionsEndTheProgramOnTheEighthTick)
 {
-    DeleteTarget locked("C:\\parloe2e-bloqueado.tmp");
-    HANDLE lock = CreateFileA(locked.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    DeleteTarget locked("C:\\parloe2e-solo-lectura.tmp");
+    ASSERT_TRUE(SetFileAttributesA(locked.path.c_str(), FILE_ATTRIBUTE_READONLY));
     std::string dir = "C:\\parloe2e-largo";
     CreateDirectoryA(dir.c_str(), nullptr);
     // The first 260 characters of the overlong argument name this file.
@@ -531,7 +570,9 @@ TEST_F(RemoverDelete, FailedDeletionsEndTheProgramOnTheEighthTick)
     ASSERT_TRUE(r2.Start(RemoverExe(), "-d" + victim.path + "x"));
     bool ended1 = r1.WaitForExit(EIGHTH_TICK_MS + 5000);
     bool ended2 = r2.WaitForExit(5000);
-    CloseHandle(lock);
+    std::vector<std::string> due = PendingDeletions();
+    EXPECT_EQ(due.size(), IndexOf(due, locked.path)) << "a read-only file is not in use";
+    SetFileAttributesA(locked.path.c_str(), FILE_ATTRIBUTE_NORMAL);
     ASSERT_TRUE(ended1 && ended2);
     for (Remover *r : {&r1, &r2}) {
         EXPECT_GE(r->runTime, EIGHTH_TICK_MS);
@@ -579,6 +620,53 @@ TEST_F(RemoverPlatform, Nt351RemovesProgramManagerItemsAndGroup)
         EXPECT_EQ(std::string::npos, line.find(Installation::GROUP)) << line;
     EXPECT_FALSE(server.JournalOf("EXECUTE [DeleteGroup(").empty())
         << "no DeleteGroup command reached the Program Manager";
+}
+
+// Every Windows since 2000 is a Start Menu shell like 95 and NT 4.0: Wine's own version and
+// four that Wine can report, each given to a copy of remover.exe of its own, side by side.
+TEST_F(RemoverPlatform, StartMenuShortcutsGoOnEveryWindowsSince2000)
+{
+    const std::string programs = "C:\\parloe2e-versiones";
+    std::string saved = GetValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
+    CreateDirectoryA(programs.c_str(), nullptr);
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", programs));
+    struct Run {
+        std::string name, group, log;
+        std::unique_ptr<ProgramCopy> program;
+        std::unique_ptr<VersionEmulation> version;
+        Remover remover;
+    } runs[5];
+    const char *versions[] = {nullptr, "win2k", "winxp", "win7", "win10"};  // null: Wine's own
+    for (int i = 0; i < 5; ++i) {
+        Run &r = runs[i];
+        r.name = versions[i] ? versions[i] : "default";
+        r.group = programs + "\\Parlo " + r.name;
+        r.log = programs + "\\" + r.name + ".log";
+        std::string exe = "remover-" + r.name + ".exe";
+        r.program = std::make_unique<ProgramCopy>(exe);
+        if (versions[i])
+            r.version = std::make_unique<VersionEmulation>(versions[i], exe);
+        ASSERT_TRUE(r.program->ok);
+        ASSERT_TRUE(CreateDirectoryA(r.group.c_str(), nullptr));
+        ASSERT_TRUE(testfs::WriteBytes(r.group + "\\Parlomatic.lnk", "lnk"));
+        ASSERT_TRUE(enginetest::WriteLog(r.log, {}, {List("API", {r.group, "Parlomatic"}),
+                                                     Text("CPG", r.group)}));
+        ASSERT_TRUE(r.remover.Start(r.program->path, "-a -f\"" + r.log + "\""));
+        Sleep(START_APART_MS);
+    }
+    for (Run &r : runs) {
+        SCOPED_TRACE(r.name);
+        EXPECT_TRUE(r.remover.WaitForExit(60000));
+        EXPECT_FALSE(Exists(r.group)) << "the shortcut or its folder stayed";
+        DeleteFileA((r.group + "\\Parlomatic.lnk").c_str());
+        RemoveDirectoryA(r.group.c_str());
+        DeleteFileA(r.log.c_str());
+    }
+    RemoveDirectoryA(programs.c_str());
+    if (saved == "<missing>")
+        DeleteValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
+    else
+        SetString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", saved);
 }
 
 // A Win32s system (version 3 with WIN32S.INI and a loadable W32SYS.DLL in the system directory):
@@ -685,6 +773,109 @@ TEST_F(RemoverPlatform, Ctl3dIsHookedExceptOnWindows4)
     DeleteFileA((dir + "\\CTL3D32.DLL").c_str());
     DeleteFileA(exe.c_str());
     RemoveDirectoryA(dir.c_str());
+}
+
+// ---- The next restart ----------------------------------------------------------------------
+
+// A product the user still has open: its data folder holds a file in use and one that is not,
+// and the user's own folder lies beside it. The log names both files and both folders.
+struct InUseProduct {
+    explicit InUseProduct(const std::string &name)
+        : dir("C:\\" + name), data(dir + "\\datos"), log(dir + "\\install.log"),
+          loose(data + "\\suelto.dat"), mine(dir + "\\usuario\\mio.txt")
+    {
+        Clean();
+        CreateDirectoryA(dir.c_str(), nullptr);
+        CreateDirectoryA(data.c_str(), nullptr);
+        CreateDirectoryA((dir + "\\usuario").c_str(), nullptr);
+        held = std::make_unique<HeldFile>(data + "\\bloqueado.dat");
+        ok = held->Held() && testfs::WriteBytes(loose, "x") && testfs::WriteBytes(mine, "mío") &&
+             enginetest::WriteLog(log, {}, {Text("CF", held->path), Text("CF", loose),
+                                            Text("CDR", dir), Text("CDR", data)});
+    }
+    ~InUseProduct()
+    {
+        held.reset();
+        Clean();
+    }
+    void Clean() const
+    {
+        for (const std::string &f : {data + "\\bloqueado.dat", loose, mine, log})
+            DeleteFileA(f.c_str());
+        for (const std::string &d : {data, dir + "\\usuario", dir})
+            RemoveDirectoryA(d.c_str());
+    }
+
+    std::string dir, data, log, loose, mine;
+    std::unique_ptr<HeldFile> held;
+    bool ok = false;
+};
+
+// Wine's restart program. A 32-bit test reaches the 64-bit one through "sysnative": the
+// 32-bit copy in syswow64 carries out nothing.
+std::string WinebootCommand()
+{
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return wow64 ? WindowsDir() + "sysnative\\wineboot.exe" : "wineboot.exe";
+}
+
+// What is in use when the removal meets it goes at the next restart: on the NT family (Wine's
+// own version) with the folder it alone kept, on Windows 95 through WININIT.INI (folders stay
+// there), and -d's file once its last try has failed. The three run side by side, and one
+// restart of the prefix then carries out both kinds of pending deletion. The prefix is left
+// with nothing pending, as it was found.
+TEST_F(RemoverRestart, WhatIsInUseGoesAtTheNextRestart)
+{
+    restarttest::PendingScope pending;
+    InUseProduct nt("ParloE2E Reinicio NT"), w95("ParloE2E Reinicio 95");
+    ASSERT_TRUE(nt.ok && w95.ok);
+    HeldFile lone("C:\\parloe2e-reinicio-d.tmp");
+    ASSERT_TRUE(lone.Held());
+    ProgramCopy remover95("remover95.exe");
+    ASSERT_TRUE(remover95.ok);
+    VersionEmulation version("win95", "remover95.exe");
+
+    Remover rD, rNt, r95;
+    ASSERT_TRUE(rD.Start(RemoverExe(), "-d" + lone.path));
+    ASSERT_TRUE(rNt.Start(RemoverExe(), "-a -f\"" + nt.log + "\""));
+    Sleep(START_APART_MS);
+    ASSERT_TRUE(r95.Start(remover95.path, "-a -f\"" + w95.log + "\""));
+    for (Remover *r : {&rD, &rNt, &r95}) {
+        ASSERT_TRUE(r->WaitForExit(60000));
+        EXPECT_EQ(0u, r->exitCode);
+    }
+    EXPECT_LT(rD.runTime, EIGHTH_TICK_MS) << "-d ends once its file is scheduled";
+    std::vector<std::string> due = PendingDeletions();
+    EXPECT_LT(IndexOf(due, nt.held->path), IndexOf(due, nt.data)) << "the file, then its folder";
+    EXPECT_LT(IndexOf(due, nt.data), due.size());
+    EXPECT_LT(IndexOf(due, lone.path), due.size());
+    EXPECT_EQ(3u, due.size()) << "only what the log and -d name";
+    char shortPath[MAX_PATH] = "";
+    GetShortPathNameA(w95.held->path.c_str(), shortPath, MAX_PATH);
+    EXPECT_EQ("[rename]\r\nNUL=" + std::string(shortPath) + "\r\n",
+              restarttest::ReadText(restarttest::WininitPath()));
+    for (InUseProduct *p : {&nt, &w95}) {
+        EXPECT_FALSE(Exists(p->loose)) << p->dir;
+        EXPECT_TRUE(Exists(p->held->path)) << p->dir;
+    }
+
+    // The restart: every program has ended, so nothing holds the files any more.
+    nt.held->Release();
+    w95.held->Release();
+    lone.Release();
+    Remover boot;
+    ASSERT_TRUE(boot.Start("", WinebootCommand() + " -r"));
+    ASSERT_TRUE(boot.WaitForExit(30000));
+    EXPECT_EQ(0u, boot.exitCode);
+    EXPECT_FALSE(Exists(nt.held->path));
+    EXPECT_FALSE(Exists(nt.data)) << "the folder the file alone kept";
+    EXPECT_FALSE(Exists(w95.held->path));
+    EXPECT_TRUE(Exists(w95.data)) << "Windows 95 deletes files only";
+    EXPECT_FALSE(Exists(lone.path));
+    for (InUseProduct *p : {&nt, &w95})
+        EXPECT_TRUE(Exists(p->mine)) << "the user's file beside it";
+    EXPECT_EQ(std::vector<std::string>{}, PendingDeletions());
 }
 
 // ---- Failures and repeating a removal ------------------------------------------------------

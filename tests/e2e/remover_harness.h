@@ -96,15 +96,16 @@ inline ::testing::AssertionResult Screenshot(const std::string &unixPath)
     return WaitForScreenshot(unixPath);
 }
 
-// The Windows version remover.exe sees (Wine's per-program emulation); removed again on
-// destruction.
+// The Windows version a program (remover.exe unless named) sees through Wine's per-program
+// emulation; removed again on destruction.
 class VersionEmulation {
 public:
-    explicit VersionEmulation(const char *version)
+    explicit VersionEmulation(const char *version, const std::string &program = "remover.exe")
+        : key_(std::string(APP_DEFAULTS) + program)
     {
         HKEY key;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr) == ERROR_SUCCESS) {
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr) == ERROR_SUCCESS) {
             RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(version),
                            DWORD(lstrlenA(version) + 1));
             RegCloseKey(key);
@@ -113,16 +114,21 @@ public:
     ~VersionEmulation()
     {
         HKEY key;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, KEY_PATH, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, KEY_ALL_ACCESS, &key) ==
+            ERROR_SUCCESS) {
             RegDeleteValueA(key, "Version");
             RegCloseKey(key);
         }
-        RegDeleteKeyA(HKEY_CURRENT_USER, KEY_PATH);  // only when nothing else is set below it
+        RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());  // only when nothing else is set below it
     }
     VersionEmulation(const VersionEmulation &) = delete;
     VersionEmulation &operator=(const VersionEmulation &) = delete;
 
+    static constexpr const char *APP_DEFAULTS = "Software\\Wine\\AppDefaults\\";
     static constexpr const char *KEY_PATH = "Software\\Wine\\AppDefaults\\remover.exe";
+
+private:
+    std::string key_;
 };
 
 // Makes remover.exe load the native library of that name (found beside the program) instead of

@@ -16,6 +16,7 @@
 
 #include "engine_fixture.h"
 #include "locked_key.h"
+#include "pending_restart.h"
 #include "engine/journal.h"
 #include "remover_harness.h"
 
@@ -517,6 +518,7 @@ TEST_F(RobustKill, DelayedDeletionWithALogPutsTheLogBack)
 // dialog shows the completion text for an incomplete removal, and only the obstacles stay.
 TEST_F(RobustKill, ObstaclesStayAndTheRunFinishesIncomplete)
 {
+    restarttest::PendingScope pending;  // the file held open is left for the restart
     e2e::VersionEmulation version("nt40");
     Product p("Traba", {4});
     ASSERT_TRUE(p.Build());

@@ -425,8 +425,9 @@ bool Install(const Product &p, const std::string &logPath)
     ok = SetString(HKEY_LOCAL_MACHINE, UninstallKey(p), "DisplayName", p.items[1]) &&
          SetString(HKEY_LOCAL_MACHINE, UninstallKey(p), "UninstallString",
                    "C:\\windows\\remover.exe -f\"" + logPath + "\"") && ok;
-    // remover takes the Start Menu path on Windows 4 only; Wine reports 6.1 unless told.
-    ok = SetString(HKEY_CURRENT_USER, WINE_APP_DEFAULTS, "Version", "win95") && ok;
+    // remover runs under Wine's own Windows version; a demo prefix made by an earlier demo may
+    // still tell Wine to report Windows 95 to it.
+    DeleteValue(HKEY_CURRENT_USER, WINE_APP_DEFAULTS, "Version");
     return ok;
 }
 

@@ -1,0 +1,31 @@
+// Deletions left for the next start of Windows: what the log names but another program holds
+// open now goes when the system restarts, as the completion text promises. The NT family
+// keeps them with MoveFileExA (they run in the order given); Windows 95 reads "NUL=" lines of
+// the [rename] section of WININIT.INI; Win32s has neither, and nothing is scheduled there.
+#pragma once
+
+#include <windows.h>
+
+struct Session;
+
+// Longest WININIT.INI that is rewritten; a bigger one is left alone and nothing is scheduled.
+constexpr DWORD RESTART_WININIT_MAX_BYTES = 65536;
+
+// 1 when a failed deletion's error means the file is in use (sharing or lock violation).
+int RestartIsInUse(DWORD error);
+
+// Schedules the existing file for deletion at the next start, as the platform allows.
+// 1 scheduled, 0 not (Win32s, no right to write the pending operations, a path that does not
+// fit a WININIT.INI line).
+int RestartDeleteFile(const char *path);
+
+// Deletes the file now; when it is in use, schedules it instead and notes it in the session.
+// 0 deleted or scheduled, -1 neither. Without a session nothing is scheduled.
+int RestartDeleteOrSchedule(Session *session, const char *path);
+
+// The directory holds nothing but what this session scheduled (files, or directories below it
+// scheduled already): schedule it after them, on the NT family only. 1 scheduled, else 0.
+int RestartScheduleDirectory(Session *session, const char *path);
+
+// Forgets the session's scheduled paths (the count stays).
+void RestartForget(Session *session);
