@@ -22,7 +22,7 @@ static const char FALLBACK_TEXT[] = "Error handler not displayed";
 static const char FALLBACK_CAPTION[] = "Uninstall";
 
 constexpr int ENGINE_POOL_BLOCK = 16384;
-constexpr int ENGINE_POOL_FLAGS = 0x1003;
+constexpr int ENGINE_POOL_FLAGS = POOL_DEFAULT | POOL_GROW | POOL_ZERO;
 constexpr int ENGINE_LOG_OPEN_FLAGS = 0x5;
 constexpr int ENGINE_ITEM_SIZE = LOG_BODY_MAX + 1;
 constexpr int ENGINE_KEY_SIZE = sizeof(UNINSTALL_PREFIX) + ENGINE_ITEM_SIZE;
@@ -249,8 +249,8 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
     session->dialogWindow = ProgressDialogGetWindow(session->dialog);
     engineDialogWindow = session->dialogWindow;
     ProgmanSetDialogWindow(session->dialogWindow);
-    ProgressDialogSet(session->dialog, PD_MESSAGE, reinterpret_cast<INT_PTR>(""));
-    ProgressDialogSet(session->dialog, PD_TOTAL, LogGetItem(log, ITEM_RECORD_COUNT, nullptr, 0));
+    ProgressDialogSetMessage(session->dialog, "");
+    ProgressDialogSetTotal(session->dialog, LogGetItem(log, ITEM_RECORD_COUNT, nullptr, 0));
     return session;
 }
 
@@ -298,7 +298,7 @@ static void MarkPhaseDone(Session *session)
         return;
     int mark = PHASE_MARKS[session->phaseIndex];
     if (mark >= 0)
-        ProgressDialogSet(session->dialog, PD_MARK, mark);
+        ProgressDialogSetMark(session->dialog, mark);
 }
 
 static void ShowCompletion(Session *session)
@@ -308,7 +308,7 @@ static void ShowCompletion(Session *session)
     if (LoadStringA(GetModuleHandleA(nullptr), id, text, ENGINE_COMPLETION_SIZE) <= 0)
         text[0] = '\0';
     ProgressDialogFinish(session->dialog);
-    ProgressDialogSet(session->dialog, PD_MESSAGE, reinterpret_cast<INT_PTR>(text));
+    ProgressDialogSetMessage(session->dialog, text);
 }
 
 static void RestoreOpenLog(Session *session)

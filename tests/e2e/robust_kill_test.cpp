@@ -18,6 +18,7 @@
 #include "../engine_fixture.h"
 #include "../locked_key.h"
 #include "remover_harness.h"
+#include "ui/progress_res.h"
 
 using e2e::Exists;
 using enginetest::DeleteTree;
@@ -30,8 +31,6 @@ using enginetest::SetString;
 namespace {
 
 constexpr DWORD THIRD_TICK_MS = 4500;
-constexpr int IDC_MESSAGE = 701;
-constexpr int IDC_BAR = 711;
 constexpr int FILE_COUNT = 2500;   // phase 0 lasts most of a second: time to watch it
 constexpr int KILL_AFTER = 100;
 const char APP_PATHS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\parlorob.exe";
