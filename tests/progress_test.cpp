@@ -551,13 +551,13 @@ TEST(Draw, SeparatorReplacedOnlyWhenItIsAThinBlackFrame)
 {
     struct Case { const char *cls; int id; DWORD style; int h; bool replaced; };
     const Case cases[] = {
-        {"static", 1300, SS_BLACKFRAME, 1, true},
-        {"STATIC", 1300, SS_BLACKFRAME, 35, true},
-        {"static", 1300, SS_BLACKFRAME, 36, false},
-        {"static", 1300, SS_GRAYFRAME, 1, false},
-        {"static", 1300, SS_BLACKRECT, 1, false},
-        {"static", 1301, SS_BLACKFRAME, 1, false},
-        {"button", 1300, BS_GROUPBOX, 10, false},   // low bits 7 too, but not a static
+        {"static", IDC_SEPARATOR, SS_BLACKFRAME, 1, true},
+        {"STATIC", IDC_SEPARATOR, SS_BLACKFRAME, 35, true},
+        {"static", IDC_SEPARATOR, SS_BLACKFRAME, 36, false},
+        {"static", IDC_SEPARATOR, SS_GRAYFRAME, 1, false},
+        {"static", IDC_SEPARATOR, SS_BLACKRECT, 1, false},
+        {"static", IDC_SEPARATOR + 1, SS_BLACKFRAME, 1, false},
+        {"button", IDC_SEPARATOR, BS_GROUPBOX, 10, false},   // low bits 7 too, but not a static
     };
     for (int style3d : {1, 0})
         for (const Case &c : cases) {
