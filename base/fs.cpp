@@ -124,6 +124,11 @@ int32_t FsWrite(int handle, const void *buf, uint32_t *count)
     return int32_t(r);
 }
 
+int FsFlush(int handle)
+{
+    return FlushFileBuffers(OsHandle(handle)) ? 0 : -1;
+}
+
 int FsDelete(const char *path)
 {
     if (!path)

@@ -33,6 +33,8 @@ int32_t FsRead(int handle, void *buf, uint32_t *count);
 // Writes *count bytes. Returns the bytes written and sets *count to it; -1 (count unchanged)
 // on failure. A count of 0 writes nothing and returns 0 (it never truncates the file).
 int32_t FsWrite(int handle, const void *buf, uint32_t *count);
+// Hands what was written to the disk (FlushFileBuffers). 0, or -1.
+int FsFlush(int handle);
 
 // DeleteFileA: 0, or -1 (also for a read-only file: attributes are not touched).
 int FsDelete(const char *path);

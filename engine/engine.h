@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "engine/journal.h"
 #include "engine/phases.h"
 
 struct LogDatabase;
@@ -25,6 +26,7 @@ constexpr int ERR_BAD_LOG = -3;       // text: the log's path
 constexpr int ERR_NO_MEMORY = -4;     // text: none
 constexpr int ERR_NO_LOG = -5;        // text: the log's path
 constexpr int ERR_INTERNAL = -6;      // text: none
+constexpr int ERR_BUSY = -7;          // another run works on the same log; text: the log's path
 constexpr int ERR_NO_WINDOW = -200;   // raised by the shell only
 
 // String table ids of the completion texts.
@@ -55,6 +57,12 @@ struct Session {
     char displayName[SESSION_NAME_SIZE];
     int displayNameDropped;         // the registry holds a name that displayName could not take
                                     // (too long, unreadable): it is never rewritten
+    HANDLE runLock;                 // held while the session is open: one run per log at a time
+    Journal journal;                // how far this run (and the ones before it) got
+    int resumed;                    // an earlier run of the same log was interrupted
+    int resumePhase;                // the phase it was in
+    int resumeCount;                // records of that phase it had handled
+    int skipped;                    // of those, passed over so far
     PhaseEntry phases[PHASE_TABLE_SIZE];
 };
 
@@ -66,6 +74,9 @@ int EngineShutdown(void);
 
 // Opens a session on the log at logPath. Every failure is reported through callback (or a
 // fallback message box when there is none) and gives null. The session is not started.
+// When an earlier run of the same log was interrupted, the session goes on where it stopped:
+// from the log put back at logPath, or from the working copy a killed run left behind.
+// While another run works on the same log, it reports ERR_BUSY and touches nothing.
 Session *SessionCreate(const char *logPath, ErrorCallback callback);
 // Starts the session; show != 0 shows its dialog. 0; -1 without a session.
 int SessionStart(Session *session, int show);
@@ -75,7 +86,8 @@ int SessionIsRunning(const Session *session);
 // through the callback, log put back) or nothing to step.
 int SessionStep(Session *session);
 // Ends the session in any state: a finished run deletes the log for good, any other puts it
-// back and registers the uninstall command again; the dialog goes. 0; -1 without a session.
+// back and registers the uninstall command again, keeping its journal when it got anywhere so
+// that the next run goes on from there; the dialog goes. 0; -1 without a session.
 int SessionClose(Session *session);
 
 // The dialog window of the open session, or null: the shell hands it to IsDialogMessageA.
@@ -86,3 +98,11 @@ HWND SessionGetDialogWindow(const Session *session);
 int SessionGetPool(const Session *session);
 ProgressDialog *SessionGetDialog(const Session *session);
 int SessionSetStatus(Session *session, int value);
+// 1 when the next record of the current phase was handled by an earlier run and is to be passed
+// over (it is counted as passed over), else 0.
+int SessionSkipRecord(Session *session);
+// One more record of the current phase handled; durable hands the progress to the disk at once.
+void SessionRecordHandled(Session *session, int durable);
+// 1 in the phase an earlier run was interrupted in: what it removed is gone, and that is no
+// reason to call the removal incomplete.
+int SessionIsResumedPhase(const Session *session);

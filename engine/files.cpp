@@ -14,14 +14,18 @@ static int FitsPath(const char *path)
     return lstrlenA(path) <= PATH_MAX_BYTES;
 }
 
-int RemoveFileRecord(PhaseState *, int mode, Session *, const char *text, DWORD, StringList *)
+int RemoveFileRecord(PhaseState *, int mode, Session *session, const char *text, DWORD,
+                     StringList *)
 {
     if (mode != PHASE_STEP)
         return 0;
-    if (!FitsPath(text))
+    if (!FitsPath(text) || !IsFileRemovable(text))
         return WARN_FILE;
-    // No existence test: a file already gone is reported like one that could not go.
-    return FsDelete(text) == 0 ? 0 : WARN_FILE;
+    // No existence test: a file already gone is reported like one that could not go, unless an
+    // interrupted run of this log may have removed it.
+    if (FsDelete(text) == 0)
+        return 0;
+    return SessionIsResumedPhase(session) && !FsExists(text) ? 0 : WARN_FILE;
 }
 
 int RemoveSharedFileRecord(PhaseState *, int mode, Session *, const char *, DWORD,
@@ -37,10 +41,13 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *, const char *, DWOR
         return WARN_FILE;
 
     if (lstrcmpiA(first, shared) != 0 && FsExists(first))
-        return FsDelete(first) == 0 ? 0 : WARN_FILE;
+        return IsFileRemovable(first) && FsDelete(first) == 0 ? 0 : WARN_FILE;
 
     if (!FsExists(shared))
         return 0;
+    // A system file keeps its count too: the record is refused as a whole.
+    if (!IsFileRemovable(shared))
+        return WARN_FILE;
     // Give back this product's reference; the file stays while another product counts on it.
     int count = SharedCountAdjust(shared, -1, 1);
     if (count > 0)
@@ -60,8 +67,9 @@ int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const 
         // have been refused before reaching here.
         if (!state->list)
             state->list = ListCreate(0);
-        // Longer names than a path buffer cannot be removed safely; the directory stays.
-        if (!FitsPath(text))
+        // Longer names than a path buffer cannot be removed safely, and the system's and the
+        // user's own folders never go: the directory stays.
+        if (!FitsPath(text) || !IsDirectoryRemovable(text))
             return WARN_DIRECTORY;
         if (!ListAdd(state->list, text))
             return WARN_DIRECTORY;
@@ -78,12 +86,16 @@ int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const 
     return 0;
 }
 
-int RemoveDirectories(Session *, PhaseState *state)
+int RemoveDirectories(Session *session, PhaseState *state)
 {
     int result = 0;
     char path[PHASE_TEXT_SIZE];
+    // An interrupted run of this log may have removed some of them already.
+    int goneIsDone = SessionIsResumedPhase(session);
     while (ListCount(state->list) > 0) {
         TakeLongestPath(state->list, path);
+        if (goneIsDone && !FsExists(path))
+            continue;
         if (!FsIsDirectory(path) || !FsIsDirEmpty(path) || !FsRemoveDir(path))
             result = WARN_DIRECTORY;
     }

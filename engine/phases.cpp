@@ -11,29 +11,52 @@
 // its record buffer instead of handing a cut one on.
 constexpr int PHASE_READ_SIZE = LOG_BODY_MAX + 1;
 
+// When a handled record is entered in the journal. Most kinds after the record: a run killed in
+// between handles it once more, which finds it done. A shared file's reference must never be
+// given back twice, so "CSF" enters it first and on the disk (a kill in between leaves the
+// reference held: the file stays). "CDR" only collects until its end removes every directory,
+// so a run killed inside it collects all of them again.
+constexpr int PROGRESS_AFTER = 0;
+constexpr int PROGRESS_BEFORE = 1;
+constexpr int PROGRESS_NONE = 2;
+
 // What a record gets when its text does not fit PHASE_TEXT_SIZE: the kind's own warning, a
 // failure for "CRK" (whose malformed records count as a damaged log), or, for kinds that do not
 // look at their text, the record handled with an empty text.
 struct KindRule {
     const char *kind;
     int overlongResult;
+    int progress;
 };
 
 constexpr int PHASE_TEXT_UNUSED = 0;
 
 static const KindRule KIND_RULES[] = {
-    {"CF", WARN_FILE},         {"CSF", PHASE_TEXT_UNUSED}, {"API", PHASE_TEXT_UNUSED},
-    {"RPI", PHASE_TEXT_UNUSED}, {"CPG", WARN_GROUP},       {"CDR", WARN_DIRECTORY},
-    {"CRK", -1},               {"SRK", PHASE_TEXT_UNUSED}, {"URK", PHASE_TEXT_UNUSED},
-    {"MRK", PHASE_TEXT_UNUSED},
+    {"CF", WARN_FILE, PROGRESS_AFTER},          {"CSF", PHASE_TEXT_UNUSED, PROGRESS_BEFORE},
+    {"API", PHASE_TEXT_UNUSED, PROGRESS_AFTER}, {"RPI", PHASE_TEXT_UNUSED, PROGRESS_AFTER},
+    {"CPG", WARN_GROUP, PROGRESS_AFTER},        {"CDR", WARN_DIRECTORY, PROGRESS_NONE},
+    {"CRK", -1, PROGRESS_AFTER},                {"SRK", PHASE_TEXT_UNUSED, PROGRESS_AFTER},
+    {"URK", PHASE_TEXT_UNUSED, PROGRESS_AFTER}, {"MRK", PHASE_TEXT_UNUSED, PROGRESS_AFTER},
 };
 
-static int OverlongTextResult(const char *kind)
+static const KindRule *FindKindRule(const char *kind)
 {
     for (const KindRule &rule : KIND_RULES)
         if (lstrcmpA(rule.kind, kind) == 0)
-            return rule.overlongResult;
-    return -1;
+            return &rule;
+    return nullptr;
+}
+
+static int OverlongTextResult(const char *kind)
+{
+    const KindRule *rule = FindKindRule(kind);
+    return rule ? rule->overlongResult : -1;
+}
+
+static int ProgressRule(const char *kind)
+{
+    const KindRule *rule = FindKindRule(kind);
+    return rule ? rule->progress : PROGRESS_AFTER;
 }
 
 static PhaseState *CreatePhaseState(Session *session, LogDatabase *log)
@@ -58,6 +81,12 @@ static int HandOver(PhaseState *state, int mode, Session *session, const char *k
 {
     char text[PHASE_TEXT_SIZE];
     int result;
+    int progress = mode == PHASE_STEP ? ProgressRule(kind) : PROGRESS_NONE;
+    // An earlier run of this log handled it already.
+    if (mode == PHASE_STEP && SessionSkipRecord(session))
+        return 0;
+    if (progress == PROGRESS_BEFORE)
+        SessionRecordHandled(session, 1);
     if (lstrlenA(readText) < PHASE_TEXT_SIZE) {
         lstrcpyA(text, readText);
         result = handler(state, mode, session, text, value, list);
@@ -68,7 +97,11 @@ static int HandOver(PhaseState *state, int mode, Session *session, const char *k
     }
     if (result != 0 && result != 1)
         SessionSetStatus(session, result);
-    return result == -1 ? -1 : 0;
+    if (result == -1)
+        return -1;
+    if (progress == PROGRESS_AFTER)
+        SessionRecordHandled(session, 0);
+    return 0;
 }
 
 // One record of the kind: 1 the kind is done, 0 more to come, -1 failure.

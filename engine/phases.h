@@ -92,6 +92,15 @@ int RemoveAppRegistration(PhaseState *state, int mode, Session *session, const c
 // protected system keys under any of its names, or a parent of one; else 1 (always 1 for a
 // non-empty path on Win32s). The table lives in engine/protected.cpp.
 int IsKeyRemovable(HKEY root, const char *keyPath);
+// What no log may delete on disk (engine/protected_files.cpp), on every platform. 0 when path is
+// one of the system's own files under any spelling the system resolves, or a name that cannot be
+// resolved within a path buffer (or that no plain file name has: wildcards, streams, devices);
+// else 1. The "CF" and "CSF" handlers refuse such a record with WARN_FILE.
+int IsFileRemovable(const char *path);
+// The same for folders: the Windows and system directories, a drive's root, Program Files, the
+// profile and every Shell Folder of the user or of all users. "CDR" refuses them, even empty,
+// with WARN_DIRECTORY.
+int IsDirectoryRemovable(const char *path);
 // Deletes prefix + each ";"-separated name of names, up to the first empty one. Returns 1, or
 // 0 when a name was refused for being more than one key name (the others still go).
 int DeleteAppPathKeys(HKEY root, const char *prefix, const char *names);

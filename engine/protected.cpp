@@ -2,7 +2,8 @@
 // every installed product. A damaged or hostile log must never take them, whichever of their
 // names it uses. Matching is by whole path, so a key of one's own below a protected one (a
 // company key below "Software") stays removable; every parent of a protected key is protected
-// with it, since deleting the parent would take the key along.
+// with it, since deleting the parent would take the key along. The twin for files and folders
+// is protected_files.cpp.
 #include "engine/engine.h"
 
 #include "base/path.h"

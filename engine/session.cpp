@@ -2,7 +2,9 @@
 // table, the completion text, and putting the log back when a run does not finish.
 #include "engine/engine.h"
 
+#include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "base/fs.h"
 #include "base/path.h"
@@ -20,6 +22,7 @@ static const char VALUE_UNINSTALL_STRING[] = "UninstallString";
 static const char REMOVER_PROGRAM[] = "remover.exe";
 static const char FALLBACK_TEXT[] = "Error handler not displayed";
 static const char FALLBACK_CAPTION[] = "Uninstall";
+static const char RUN_LOCK_PREFIX[] = "DeKv21Remover.";
 
 constexpr int ENGINE_POOL_BLOCK = 16384;
 constexpr int ENGINE_POOL_FLAGS = POOL_DEFAULT | POOL_GROW | POOL_ZERO;
@@ -161,22 +164,170 @@ static int BuildUninstallCommand(const Session *session, char *command)
 }
 
 // Puts the log back at its path and registers the uninstall command again, so the removal can
-// be repeated. Without an uninstall key name nothing is put back.
-static void RestoreLog(Session *session, const char *uninstallName)
+// be repeated. Without an uninstall key name nothing is put back. 1 when the log is back.
+static int RestoreLog(Session *session, const char *uninstallName)
 {
     if (uninstallName[0] == '\0')
-        return;
+        return 0;
     RestoreLogFile(session);
+    int back = FsExists(session->logPath);
     char key[ENGINE_KEY_SIZE];
     char command[ENGINE_COMMAND_SIZE];
     if (!UninstallKey(uninstallName, key))
-        return;
+        return back;
     if (BuildUninstallCommand(session, command))
         RegistrySetValue(HKEY_LOCAL_MACHINE, key, VALUE_UNINSTALL_STRING, REG_SZ,
                          REGISTRY_SIZE_TEXT, command);
     if (!session->displayNameDropped)
         RegistrySetValue(HKEY_LOCAL_MACHINE, key, VALUE_DISPLAY_NAME, REG_SZ, REGISTRY_SIZE_TEXT,
                          session->displayName);
+    return back;
+}
+
+// One lock per log, however its path is written: named after a hash of the full path in upper
+// case. 0 when another run holds it. Where named mutexes do not exist the run goes on without.
+static int TakeRunLock(Session *session, const char *fullPath)
+{
+    char upper[SESSION_PATH_SIZE];
+    lstrcpyA(upper, fullPath);
+    CharUpperA(upper);
+    uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(upper); *p; ++p)
+        hash = (hash ^ *p) * 1099511628211ull;
+    char name[64];
+    snprintf(name, sizeof name, "%s%016llx", RUN_LOCK_PREFIX, static_cast<unsigned long long>(hash));
+    HANDLE lock = CreateMutexA(nullptr, FALSE, name);
+    if (!lock)
+        return 1;
+    // A run that was killed leaves the lock abandoned: it is free again.
+    DWORD wait = WaitForSingleObject(lock, 0);
+    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+        CloseHandle(lock);
+        return 0;
+    }
+    session->runLock = lock;
+    return 1;
+}
+
+static void ReleaseRunLock(Session *session)
+{
+    if (!session->runLock)
+        return;
+    ReleaseMutex(session->runLock);
+    CloseHandle(session->runLock);
+    session->runLock = nullptr;
+}
+
+// A run that did nothing leaves nothing behind; one that got anywhere, or whose log could not
+// be put back, keeps its journal so that the next run goes on from there.
+static void SettleJournal(Session *session, int logBack)
+{
+    const JournalRecord &r = session->journal.record;
+    if (logBack && !session->resumed && r.phase == 0 && r.handled == 0 && r.flags == 0)
+        JournalDelete(&session->journal);
+    else
+        JournalClose(&session->journal);
+}
+
+// 1 when the journal's working copy is there and holds the log the journal describes: a
+// "_detmp.N" of another run that took the same name later is never touched.
+static int IsOwnWorkingCopy(const JournalRecord *r)
+{
+    uint32_t size = 0, checksum = 0;
+    return JournalReadIdentity(r->workPath, &size, &checksum) && size == r->logSize &&
+           checksum == r->logChecksum;
+}
+
+static void TakeOverProgress(Session *session)
+{
+    const JournalRecord &r = session->journal.record;
+    session->resumed = 1;
+    session->resumePhase = r.phase < PHASE_COUNT ? r.phase : PHASE_COUNT;
+    session->resumeCount = r.handled;
+    session->incomplete = (r.flags & JOURNAL_INCOMPLETE) ? 1 : 0;
+}
+
+// The log is gone from its path: a run killed after it had moved the log aside left its
+// working copy and journal behind. Go on from there.
+static int OpenFromWorkingCopy(Session *session, int found)
+{
+    Journal *journal = &session->journal;
+    JournalRecord *r = &journal->record;
+    if (!found || !IsOwnWorkingCopy(r)) {
+        // Neither the log nor its working copy: nothing is left to finish.
+        if (found && !FsExists(r->workPath))
+            JournalDelete(journal);
+        Report(session->errorCallback, ERR_NO_LOG, session->logPath, session);
+        return 0;
+    }
+    LogDatabase *log = LogOpen(r->workPath, ENGINE_LOG_OPEN_FLAGS);
+    if (!log) {
+        Report(session->errorCallback, ERR_BAD_LOG, session->logPath, session);
+        return 0;
+    }
+    if (!JournalRewrite(journal)) {
+        LogClose(log);
+        Report(session->errorCallback, ERR_COPY_LOG, journal->path, session);
+        return 0;
+    }
+    lstrcpyA(session->tempLogPath, r->workPath);
+    session->log = log;
+    TakeOverProgress(session);
+    return 1;
+}
+
+// The log is at its path: work on a fresh copy of it, and go on from the journal when the
+// journal describes this very log (a run that failed or was closed early put it back).
+static int OpenFromLog(Session *session, const char *fullPath, int found)
+{
+    Journal *journal = &session->journal;
+    JournalRecord *r = &journal->record;
+    char tempPath[SESSION_PATH_SIZE];
+    if (!MakeTempLogName(tempPath) || FsCopyFile(session->logPath, tempPath) != 0) {
+        Report(session->errorCallback, ERR_COPY_LOG, tempPath, session);
+        return 0;
+    }
+    LogDatabase *log = LogOpen(tempPath, ENGINE_LOG_OPEN_FLAGS);
+    if (!log) {
+        FsDelete(tempPath);
+        // Killed while it put the log back, a run leaves a cut log beside a sound working copy.
+        if (found && IsOwnWorkingCopy(r))
+            return OpenFromWorkingCopy(session, found);
+        Report(session->errorCallback, ERR_BAD_LOG, session->logPath, session);
+        return 0;
+    }
+    uint32_t size = 0, checksum = 0;
+    JournalReadIdentity(tempPath, &size, &checksum);
+    if (found && size == r->logSize && checksum == r->logChecksum) {
+        // A copy left by a run killed before it moved the log aside is no longer needed.
+        if (lstrcmpiA(r->workPath, tempPath) != 0 && IsOwnWorkingCopy(r))
+            FsDelete(r->workPath);
+        TakeOverProgress(session);
+    } else {
+        // The journal describes a log that is no longer there (installed again since).
+        if (found) {
+            if (IsOwnWorkingCopy(r))
+                FsDelete(r->workPath);
+            JournalDelete(journal);
+            found = 0;
+        }
+        memset(r, 0, sizeof *r);
+        r->logSize = size;
+        r->logChecksum = checksum;
+        lstrcpyA(r->logPath, fullPath);
+    }
+    lstrcpyA(r->workPath, tempPath);
+    if (!(found ? JournalRewrite(journal) : JournalCreate(journal))) {
+        LogClose(log);
+        FsDelete(tempPath);
+        Report(session->errorCallback, ERR_COPY_LOG, tempPath, session);
+        return 0;
+    }
+    lstrcpyA(session->tempLogPath, tempPath);
+    session->log = log;
+    // From here until the session is closed the log exists only as the working copy.
+    FsDelete(session->logPath);
+    return 1;
 }
 
 static void DestroyPhases(Session *session)
@@ -191,10 +342,13 @@ static void AbandonSession(Session *session, const char *uninstallName)
 {
     LogClose(session->log);
     session->log = nullptr;
-    RestoreLog(session, uninstallName);
+    SettleJournal(session, RestoreLog(session, uninstallName));
     DestroyPhases(session);
+    ReleaseRunLock(session);
     PoolFree(enginePool, session);
 }
+
+static void MarkPhaseDone(Session *session, int phase);
 
 Session *SessionCreate(const char *logPath, ErrorCallback callback)
 {
@@ -204,34 +358,33 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
         return nullptr;
     }
     session->errorCallback = callback;
-    if (!logPath || lstrlenA(logPath) >= SESSION_PATH_SIZE || !FsExists(logPath)) {
+    char fullPath[SESSION_PATH_SIZE];
+    if (!logPath || lstrlenA(logPath) >= SESSION_PATH_SIZE ||
+        !JournalNormalisePath(logPath, fullPath)) {
         Report(callback, ERR_NO_LOG, logPath ? logPath : "", session);
         PoolFree(enginePool, session);
         return nullptr;
     }
-    char tempPath[SESSION_PATH_SIZE];
-    if (!MakeTempLogName(tempPath) || FsCopyFile(logPath, tempPath) != 0) {
-        Report(callback, ERR_COPY_LOG, tempPath, session);
-        PoolFree(enginePool, session);
-        return nullptr;
-    }
-    lstrcpyA(session->tempLogPath, tempPath);
     lstrcpyA(session->logPath, logPath);
-
-    LogDatabase *log = LogOpen(session->tempLogPath, ENGINE_LOG_OPEN_FLAGS);
-    if (!log) {
-        Report(callback, ERR_BAD_LOG, session->logPath, session);
-        FsDelete(session->tempLogPath);
+    if (!TakeRunLock(session, fullPath)) {
+        Report(callback, ERR_BUSY, logPath, session);
         PoolFree(enginePool, session);
         return nullptr;
     }
-    // From here until the session is closed the log exists only as the working copy.
-    FsDelete(session->logPath);
+    int found = JournalFind(fullPath, &session->journal);
+    int opened = FsExists(logPath) ? OpenFromLog(session, fullPath, found)
+                                   : OpenFromWorkingCopy(session, found);
+    if (!opened) {
+        JournalClose(&session->journal);
+        ReleaseRunLock(session);
+        PoolFree(enginePool, session);
+        return nullptr;
+    }
+    LogDatabase *log = session->log;
 
     char uninstallName[ENGINE_ITEM_SIZE];
     LogGetItem(log, ITEM_UNINSTALL_KEY, uninstallName, ENGINE_ITEM_SIZE);
     ReadDisplayName(session, uninstallName);
-    session->log = log;
 
     // Without its phases or its dialog the run cannot go on; the log goes back at once rather
     // than stay hidden in the working copy.
@@ -251,6 +404,12 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
     ProgmanSetDialogWindow(session->dialogWindow);
     ProgressDialogSetMessage(session->dialog, "");
     ProgressDialogSetTotal(session->dialog, LogGetItem(log, ITEM_RECORD_COUNT, nullptr, 0));
+    if (session->resumed) {
+        // The phases an earlier run completed are not run again.
+        for (int i = 0; i < session->resumePhase; ++i)
+            MarkPhaseDone(session, i);
+        session->phaseIndex = session->resumePhase;
+    }
     return session;
 }
 
@@ -292,11 +451,11 @@ static int ClassifyStepResult(Session *session, int result)
     return -1;
 }
 
-static void MarkPhaseDone(Session *session)
+static void MarkPhaseDone(Session *session, int phase)
 {
     if (!session->dialog)
         return;
-    int mark = PHASE_MARKS[session->phaseIndex];
+    int mark = PHASE_MARKS[phase];
     if (mark >= 0)
         ProgressDialogSetMark(session->dialog, mark);
 }
@@ -326,6 +485,12 @@ int SessionStep(Session *session)
         return 0;
     if (session->finished)
         return -1;
+    // A run killed after its last phase left nothing to do but to say so.
+    if (session->resumed && session->phaseIndex == session->phaseCount) {
+        session->finished = 1;
+        ShowCompletion(session);
+        return 1;
+    }
     if (session->phaseIndex < 0 || session->phaseIndex >= session->phaseCount)
         return -1;
     PhaseEntry &entry = session->phases[session->phaseIndex];
@@ -338,11 +503,15 @@ int SessionStep(Session *session)
     if (c == 0)
         return 0;
     if (c == -1) {
+        JournalWriteProgress(&session->journal, 1);
         RestoreOpenLog(session);
         return -1;
     }
-    MarkPhaseDone(session);
+    MarkPhaseDone(session, session->phaseIndex);
     ++session->phaseIndex;
+    session->journal.record.phase = session->phaseIndex;
+    session->journal.record.handled = 0;
+    JournalWriteProgress(&session->journal, 1);
     if (session->phaseIndex < session->phaseCount) {
         Sleep(SESSION_PHASE_PAUSE_MS);
         return 0;
@@ -365,14 +534,16 @@ int SessionClose(Session *session)
     if (session->finished) {
         FsDelete(session->tempLogPath);
         FsDelete(session->logPath);
+        JournalDelete(&session->journal);
     } else {
-        RestoreLog(session, uninstallName);
+        SettleJournal(session, RestoreLog(session, uninstallName));
     }
     DestroyPhases(session);
     if (session->dialogWindow)
         ProgressDialogDestroy(session->dialog);
     if (engineDialogWindow == session->dialogWindow)
         engineDialogWindow = nullptr;
+    ReleaseRunLock(session);
     PoolFree(enginePool, session);
     return 0;
 }
@@ -394,7 +565,36 @@ ProgressDialog *SessionGetDialog(const Session *session)
 
 int SessionSetStatus(Session *session, int value)
 {
-    if (session)
-        session->status = value;
+    if (!session)
+        return 0;
+    session->status = value;
+    // The next run must still call the removal incomplete, even if it passes over this record.
+    JournalRecord &r = session->journal.record;
+    if (value >= WARN_GROUP && value <= WARN_FILE && !(r.flags & JOURNAL_INCOMPLETE)) {
+        r.flags |= JOURNAL_INCOMPLETE;
+        JournalWriteProgress(&session->journal, 0);
+    }
     return 0;
+}
+
+int SessionSkipRecord(Session *session)
+{
+    if (!session || !session->resumed || session->phaseIndex != session->resumePhase ||
+        session->skipped >= session->resumeCount)
+        return 0;
+    ++session->skipped;
+    return 1;
+}
+
+void SessionRecordHandled(Session *session, int durable)
+{
+    if (!session)
+        return;
+    ++session->journal.record.handled;
+    JournalWriteProgress(&session->journal, durable);
+}
+
+int SessionIsResumedPhase(const Session *session)
+{
+    return session && session->resumed && session->phaseIndex == session->resumePhase;
 }

@@ -296,6 +296,7 @@ static const ErrorText errorTexts[] = {
     {ERR_NO_LOG, IDS_ERR_NO_LOG, 1, 0},
     {ERR_INTERNAL, IDS_ERR_INTERNAL, 0, 1},
     {ERR_NO_WINDOW, IDS_ERR_NO_WINDOW, 0, 1},
+    {ERR_BUSY, IDS_BUSY, 0, 0},
 };
 
 // The message for code; a code of no one's is shown as an internal error with its number.

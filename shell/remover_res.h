@@ -11,6 +11,7 @@
 #define IDS_DONE_INCOMPLETE 503     /* closing text after warnings */
 #define IDS_CONFIRM         504
 #define IDS_TITLE           505
+#define IDS_BUSY            506     /* another run is removing the same product */
 
 #define IDS_ERR_COPY_LOG    1001
 #define IDS_ERR_NO_MEMORY   1002

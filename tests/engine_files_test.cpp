@@ -243,4 +243,144 @@ TEST_F(FileRecords, DirectoryWarnings)
     EXPECT_EQ(Directory(PHASE_END, ""), 0);
 }
 
+// ---- What no log may delete -----------------------------------------------------------------
+
+std::string SystemDir()
+{
+    char dir[MAX_PATH] = "";
+    GetSystemDirectoryA(dir, sizeof dir);
+    return dir;
+}
+
+std::string ShortName(const std::string &path)
+{
+    char out[MAX_PATH] = "";
+    GetShortPathNameA(path.c_str(), out, sizeof out);
+    return out;
+}
+
+std::string Respelled(std::string path, char from, char to)
+{
+    for (char &c : path)
+        c = c == from ? to : char(toupper(static_cast<unsigned char>(c)));
+    return path;
+}
+
+// Every real system file a test hands to a handler is held open without delete sharing: even a
+// broken guard cannot delete it, and only its untouched shared count tells the refusal apart.
+class HeldOpen {
+public:
+    explicit HeldOpen(const std::string &path)
+        : h_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr))
+    {
+    }
+    ~HeldOpen() { CloseHandle(h_); }
+    bool Holds() const { return h_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE h_;
+};
+
+TEST_F(FileRecords, SystemFilesStayUnderEverySpellingOnEveryPlatform)
+{
+    std::string win = WindowsDir(), sys = SystemDir(), kernel = sys + "\\kernel32.dll";
+    HeldOpen heldIni(win + "win.ini");
+    ASSERT_TRUE(heldIni.Holds());
+    std::string shortBase = ShortName(sys + "\\kernelbase.dll");
+    ASSERT_NE("", shortBase);
+    std::string sysName = sys.substr(sys.rfind('\\') + 1);
+    struct Case {
+        std::string path;
+        bool removable;
+    } cases[] = {
+        {kernel, false},
+        {Respelled(kernel, '\\', '/'), false},
+        {sys + "\\..\\" + sysName + "\\.\\kernel32.dll", false},
+        {kernel + ".", false},
+        {kernel + " . ", false},
+        {shortBase, false},
+        {win + "system32\\user32.dll", false},
+        {win + "SysWOW64\\gdi32.dll", false},
+        {win + "sysnative\\kernel32.dll", false},
+        {win + "system\\user.exe", false},
+        {Respelled(win, '\\', '\\') + "WIN.INI", false},
+        {win + "explorer.exe", false},
+        {win + "regedit.exe", false},
+        {sys + "\\config\\SOFTWARE", false},
+        {sys + "\\drivers\\ntfs.sys", false},
+        {"C:/Autoexec.bat", false},
+        {kernel + "::$DATA", false},
+        {sys + "\\kernel3?.dll", false},
+        {std::string(PATH_MAX_BYTES - 1, 'x'), false},   // its full path no longer fits
+        {sys + "\\parloprot.dll", true},                 // a product's own, beside the system's
+        {dir / "kernel32.dll", true},                    // the name alone protects nothing
+        {dir / "win.ini", true},
+    };
+    for (Os os : {Os::Other, Os::Windows4, Os::Nt3, Os::Win32s}) {
+        UsePlatform(os);
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.path + " on platform " + std::to_string(int(os)));
+            EXPECT_EQ(IsFileRemovable(c.path.c_str()), c.removable ? 1 : 0);
+            if (c.removable) {
+                ASSERT_TRUE(testfs::WriteBytes(c.path, "dll"));
+            }
+            HeldOpen held(c.removable ? std::string() : c.path);
+            if (!testfs::IsFile(c.path) || (!c.removable && !held.Holds()))
+                continue;
+            counted.push_back(c.path);
+            ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, c.path, 1));
+            EXPECT_EQ(Shared(c.path, c.path), c.removable ? 0 : WARN_FILE);
+            EXPECT_EQ(testfs::IsFile(c.path), !c.removable);
+            EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, c.path),
+                      c.removable ? "<missing>" : "1");
+        }
+    }
+    UsePlatform(Os::Other);
+    EXPECT_EQ(Shared(dir / "parlo.dll", win + "win.ini"), WARN_FILE)
+        << "a missing first path hands over to the shared path, which is refused";
+}
+
+TEST_F(FileRecords, SystemAndUserFoldersStayEvenEmpty)
+{
+    World world("Carpetas");   // puts the user's "Programs" setting back afterwards
+    std::string programFiles = dir / "Archivos de programa", programs = dir / "Programas";
+    std::string own = programFiles + "\\Parlomatic";
+    for (const std::string &d : {programFiles, programs, own}) {
+        ASSERT_TRUE(CreateDirectoryA(d.c_str(), nullptr));
+    }
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", programs));
+    char saved[MAX_PATH] = "";
+    DWORD had = GetEnvironmentVariableA("ProgramFiles", saved, sizeof saved);
+    SetEnvironmentVariableA("ProgramFiles", programFiles.c_str());
+    std::string win = WindowsDir();
+    struct Case {
+        std::string path;
+        bool removable;
+    } cases[] = {
+        {programFiles, false},
+        {programFiles + "\\", false},
+        {ShortName(programFiles), false},
+        {Respelled(own, '\\', '/') + "/..", false},
+        {programs + ". ", false},
+        {win, false},
+        {win + "sysnative", false},
+        {SystemDir(), false},
+        {win + "Fonts", false},
+        {"C:\\", false},
+        {"D:/", false},
+        {own, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(IsDirectoryRemovable(c.path.c_str()), c.removable ? 1 : 0);
+        EXPECT_EQ(Directory(PHASE_STEP, c.path), c.removable ? 0 : WARN_DIRECTORY);
+    }
+    EXPECT_EQ(Directory(PHASE_END, ""), 0);
+    SetEnvironmentVariableA("ProgramFiles", had ? saved : nullptr);
+    EXPECT_FALSE(testfs::IsDir(own));
+    EXPECT_TRUE(testfs::IsDir(programFiles));
+    EXPECT_TRUE(testfs::IsDir(programs));
+}
+
 }  // namespace

@@ -226,10 +226,18 @@ inline std::string TempLogName(int n)
     return WindowsDir() + "_detmp." + std::to_string(n);
 }
 
+inline std::string JournalName(int n)
+{
+    return WindowsDir() + "_dejrn." + std::to_string(n);
+}
+
+// Working copies and progress journals of earlier runs.
 inline void RemoveTempLogs()
 {
-    for (int n = 1; n <= 20; ++n)
+    for (int n = 1; n <= 20; ++n) {
         DeleteFileA(TempLogName(n).c_str());
+        DeleteFileA(JournalName(n).c_str());
+    }
 }
 
 }  // namespace enginetest

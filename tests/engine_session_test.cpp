@@ -261,6 +261,82 @@ TEST_F(SessionTest, FailuresStopTheRunAndPutTheLogBack)
     }
 }
 
+// A log that fails at the same record every time (a protected key) is run again and again: the
+// shared reference the first run gave back is never given back a second time.
+TEST_F(SessionTest, RepeatsAfterAFailureGiveNoReferenceBackTwice)
+{
+    World w("Again");
+    ASSERT_TRUE(w.Build());
+    ASSERT_TRUE(w.WriteTheLog(
+        {List("CSF", {w.sharedKept, w.sharedKept}), Text("CRK", "-2147483646;Software")}));
+    const std::string logBytes = testfs::ReadBytes(w.logPath);
+    for (int run = 1; run <= 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        ASSERT_NE(Open(w.logPath), nullptr);
+        SessionStart(session, 0);
+        EXPECT_EQ(StepToEnd(session).back(), -1);
+        Close();
+        EXPECT_EQ(testfs::ReadBytes(w.logPath), logBytes) << "the log goes back unchanged";
+        EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, w.sharedKept), "1");
+        EXPECT_TRUE(testfs::IsFile(w.sharedKept)) << "the other product still needs it";
+        EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
+    }
+    EXPECT_EQ(Reports().size(), 3u);
+}
+
+// What a kill leaves (the working copy and the journal, the log gone from its path) is rebuilt
+// from the files of a run stopped at that point; the run started afterwards goes on from there.
+// Whatever the killed run had removed beyond its journal is no reason to call the removal
+// incomplete, and nothing is given back twice.
+TEST_F(SessionTest, RunAfterAKillFinishesWithoutFalseWarnings)
+{
+    struct Case {
+        const char *name;
+        int phase, handled;    // where the kill hit
+        int goneFile;          // a file removed after the journal was last written, or -1
+        bool goneDir;          // the deepest directory removed already
+    } cases[] = {
+        {"inside CF", 0, 2, 2, false},
+        {"inside CSF", 1, 1, -1, false},
+        {"inside CDR while removing", 5, 0, -1, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        World w("Kill");
+        ASSERT_TRUE(w.Build());
+        ASSERT_TRUE(w.WriteTheLog(w.Records()));
+        ASSERT_NE(Open(w.logPath), nullptr);
+        SessionStart(session, 0);
+        while (session->phaseIndex < c.phase ||
+               session->journal.record.handled < c.handled)
+            ASSERT_EQ(SessionStep(session), 0);
+        const std::string work = testfs::ReadBytes(TempLogName(1));
+        const std::string journal = testfs::ReadBytes(JournalName(1));
+        Close();
+        ASSERT_TRUE(DeleteFileA(w.logPath.c_str()));
+        ASSERT_TRUE(testfs::WriteBytes(TempLogName(1), work));
+        ASSERT_TRUE(testfs::WriteBytes(JournalName(1), journal));
+        if (c.goneFile >= 0) {
+            ASSERT_TRUE(DeleteFileA(w.Files()[c.goneFile].c_str()));
+        }
+        if (c.goneDir) {
+            ASSERT_TRUE(RemoveDirectoryA(w.audio.c_str()));
+        }
+
+        ASSERT_NE(Open(w.logPath), nullptr) << "the working copy is found again";
+        SessionStart(session, 0);
+        EXPECT_EQ(StepToEnd(session).back(), 1);
+        EXPECT_TRUE(Reports().empty());
+        EXPECT_EQ(session->incomplete, 0);
+        EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, w.sharedKept), "1");
+        EXPECT_FALSE(testfs::IsDir(w.app));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, w.UninstallEntry()));
+        Close();
+        EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
+        EXPECT_FALSE(testfs::IsFile(JournalName(1)));
+    }
+}
+
 TEST_F(SessionTest, ClosingBeforeTheStartPutsEverythingBack)
 {
     World w("Early");
@@ -341,6 +417,21 @@ TEST_F(SessionTest, OpeningFailuresAreReported)
         EXPECT_FALSE(testfs::IsFile(TempLogName(1))) << "no working copy stays behind";
     }
     EXPECT_EQ(testfs::ReadBytes(garbage), "esto no es un registro de instalación");
+
+    // The copy to the working name fails: the log stays as it is and nothing is left behind.
+    ASSERT_TRUE(WriteLog(w.logPath, {{ITEM_UNINSTALL_KEY, w.uninstallName}}, {}));
+    const std::string logBytes = testfs::ReadBytes(w.logPath);
+    HANDLE hold = CreateFileA(w.logPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    Reports().clear();
+    EXPECT_EQ(Open(w.logPath), nullptr);
+    CloseHandle(hold);
+    ASSERT_EQ(Reports().size(), 1u);
+    EXPECT_EQ(Reports()[0].code, ERR_COPY_LOG);
+    EXPECT_EQ(Reports()[0].text, TempLogName(1));
+    EXPECT_EQ(testfs::ReadBytes(w.logPath), logBytes);
+    EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
+    EXPECT_FALSE(testfs::IsFile(JournalName(1)));
 }
 
 // Without an uninstall key name a failed run cannot register itself again: the log is not put

@@ -392,6 +392,47 @@ TEST_F(RemoverInteractive, MissingLogPathIsReportedAndNothingChanges)
     EXPECT_EQ(NOTHING, inst.Missing());
 }
 
+// A log that also names system files: the product goes, the system's files stay (a shared one
+// with its count), and the run ends as incomplete. kernel32.dll is held open so that even a
+// broken guard could not take it; win.ini is put back should it go.
+TEST_F(RemoverInteractive, SystemFilesNamedByTheLogStay)
+{
+    VersionEmulation version("nt40");
+    Installation inst("ParloE2E Sistema", Items::None);
+    std::string winIni = WindowsDir() + "win.ini", kernel = SystemDir() + "\\KERNEL32.DLL";
+    std::string savedIni = testfs::ReadBytes(winIni);
+    ASSERT_NE("<missing>", savedIni);
+    HANDLE held = CreateFileA(kernel.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, kernel, 1));
+    inst.extra = {Text("CF", winIni), List("CSF", {kernel, kernel})};
+    ASSERT_TRUE(inst.Build());
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-f\"" + inst.log + "\""));
+    HWND dialog = ConfirmAndWaitForFinish(r);
+    wchar_t message[512] = L"", expected[512] = L"";
+    if (dialog) {
+        GetDlgItemTextW(dialog, IDC_MESSAGE, message, 512);
+        Press(dialog, IDOK);
+    }
+    EXPECT_TRUE(r.WaitForExit(15000));
+    CloseHandle(held);
+    bool iniKept = Exists(winIni);
+    if (!iniKept)
+        testfs::WriteBytes(winIni, savedIni);
+    std::string count = GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, kernel);
+    DeleteValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, kernel);
+    HMODULE texts = LoadLibraryExA(RemoverExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(texts);
+    LoadStringW(texts, 503, expected, 512);
+    FreeLibrary(texts);
+    EXPECT_EQ(std::wstring(expected), std::wstring(message));
+    EXPECT_EQ(NOTHING, inst.Remaining());
+    EXPECT_TRUE(iniKept);
+    EXPECT_EQ("1", count) << "the system file's shared count was given back";
+}
+
 // ---- Automatic runs: -a with -f ------------------------------------------------------------
 
 TEST_F(RemoverAutomatic, StartsOnTheThirdTickWithoutAnyWindow)
@@ -594,6 +635,9 @@ TEST_F(RemoverPlatform, Win31WithoutWin32sFilesIsNt3)
     ASSERT_TRUE(r.WaitForExit(60000));
     EXPECT_TRUE(Exists(inst.log)) << "the failed run puts the log back";
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, inst.ProductKey()));
+    // Its progress stays beside the log for the repeat, which goes on from there.
+    EXPECT_EQ(std::vector<std::string>{"_dejrn.1"}, LeftoverTempFiles());
+    DeleteFileA((WindowsDir() + "_dejrn.1").c_str());
 }
 
 // The 3-D control library beside the program: registered and auto-subclassed with the
@@ -675,6 +719,9 @@ TEST_F(RemoverFailure, AFailedStepIsReportedAndPutsTheLogBack)
     EXPECT_EQ(Installation::DISPLAY_NAME,
               GetValue(HKEY_LOCAL_MACHINE, inst.UninstallEntry(), "DisplayName"));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software")) << "the protected key survived";
+    // Its progress stays beside the log for the repeat, which goes on from there.
+    EXPECT_EQ(std::vector<std::string>{"_dejrn.1"}, LeftoverTempFiles());
+    DeleteFileA((WindowsDir() + "_dejrn.1").c_str());
 }
 
 // A run that ends before its session finished (here: ended from outside before the third tick)

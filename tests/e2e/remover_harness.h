@@ -56,7 +56,7 @@ inline bool Exists(const std::string &path)
 inline std::vector<std::string> LeftoverTempFiles()
 {
     std::vector<std::string> found;
-    for (const char *pattern : {"_detmp.*", "_bmp23_.bm_"}) {
+    for (const char *pattern : {"_detmp.*", "_dejrn.*", "_bmp23_.bm_"}) {
         WIN32_FIND_DATAA fd;
         HANDLE h = FindFirstFileA((WindowsDir() + pattern).c_str(), &fd);
         if (h == INVALID_HANDLE_VALUE)

@@ -1,15 +1,14 @@
-// remover.exe when things go wrong from outside: the process killed in the middle of deleting
-// files, and a run that meets files and keys it cannot remove. The real program, as a child
-// process under Wine, on an installation built in the test prefix.
+// remover.exe when things go wrong from outside: the process killed at points spread over the
+// phases, two runs of one log at once, a session opened and never started, and a run that meets
+// files and keys it cannot remove. The real program, as a child process under Wine, on an
+// installation built in the test prefix.
 //
-// What a kill during the first phase costs: the log at its own path is already gone (the run
-// moved it into the working copy "_detmp.N" in the Windows directory before the first record),
-// the files deleted before the kill stay deleted, and the registered "UninstallString" still
-// names the log path, so running it again finds no log and ends without doing anything. The
-// working copy holds the whole log, byte for byte; a run started on it ("-f" with the working
-// copy's path) completes the removal and leaves no temporary file behind.
+// A kill is landed by watching the run's progress journal from outside: when it reaches the
+// wanted phase and record, the program's thread is suspended, the journal read once more to know
+// exactly where it stopped, and the process terminated.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -17,6 +16,7 @@
 
 #include "../engine_fixture.h"
 #include "../locked_key.h"
+#include "engine/journal.h"
 #include "remover_harness.h"
 #include "ui/progress_res.h"
 
@@ -26,60 +26,96 @@ using enginetest::DeleteValue;
 using enginetest::GetValue;
 using enginetest::KeyExists;
 using enginetest::Rec;
+using enginetest::SetDword;
 using enginetest::SetString;
 
 namespace {
 
 constexpr DWORD THIRD_TICK_MS = 4500;
-constexpr int FILE_COUNT = 2500;   // phase 0 lasts most of a second: time to watch it
-constexpr int KILL_AFTER = 100;
 const char APP_PATHS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\parlorob.exe";
 const char UNINSTALL[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char COMPANY_KEY[] = "Software\\ParloRobusto Co";
 const char PRODUCT_KEY[] = "Software\\ParloRobusto Co\\Parlomatic\\1.0";
 const char USER_KEY[] = "Software\\ParloRobusto Usuario";
 const char VALUES_KEY[] = "Software\\ParloRobusto Valores";
+const char KEYS_KEY[] = "Software\\ParloRobusto Claves";
 
 std::string RemoverExe()
 {
     return e2e::UnixToWine(REMOVER_EXE);
 }
 
-std::string WorkingCopy(int n)
+std::string Numbered(const std::string &base, const char *format, int i)
 {
-    return e2e::WindowsDir() + "_detmp." + std::to_string(n);
+    char name[32];
+    snprintf(name, sizeof name, format, i);
+    return base + name;
 }
 
-// A product with many files, two directories, its keys, a key and a value of the user's, and
-// the log that names them all.
+// How big a product is: files, shared files (each counted twice, once for another product),
+// subdirectories holding the files, and keys of its own.
+struct Size {
+    int files;
+    int shared = 0;
+    int subdirs = 0;
+    int keys = 0;
+};
+
+// A product with its files, directories, shared files, keys, a key and a value of the user's,
+// and the log that names them all.
 class Product {
 public:
-    Product(const std::string &tag, int files) : files_(files)
+    Product(const std::string &tag, Size size) : size_(size)
     {
         dir = "C:\\ParloRobusto" + tag;
         data = dir + "\\datos";
+        common = "C:\\ParloRobustoComun" + tag;
         log = dir + "\\install.log";
         uninstallEntry = std::string(UNINSTALL) + "ParloRobusto" + tag;
         Clean();
     }
     ~Product() { Clean(); }
 
+    std::vector<std::string> Subdirs() const
+    {
+        std::vector<std::string> d;
+        for (int i = 0; i < size_.subdirs; i++)
+            d.push_back(Numbered(data, "\\d%03d", i));
+        return d;
+    }
+
     std::vector<std::string> Files() const
     {
         std::vector<std::string> f = {dir + "\\parlorob.exe", dir + "\\leeme.txt"};
-        for (int i = 0; i < files_; i++) {
-            char name[32];
-            snprintf(name, sizeof name, "\\l%04d.dat", i);
-            f.push_back(data + name);
-        }
+        std::vector<std::string> subdirs = Subdirs();
+        for (int i = 0; i < size_.files; i++)
+            f.push_back(Numbered(subdirs.empty() ? data : subdirs[i % subdirs.size()],
+                                 "\\l%04d.dat", i));
+        return f;
+    }
+
+    std::vector<std::string> SharedFiles() const
+    {
+        std::vector<std::string> f;
+        for (int i = 0; i < size_.shared; i++)
+            f.push_back(Numbered(common, "\\c%03d.dll", i));
         return f;
     }
 
     ::testing::AssertionResult Build() const
     {
-        bool ok = CreateDirectoryA(dir.c_str(), nullptr) && CreateDirectoryA(data.c_str(), nullptr);
+        bool ok = CreateDirectoryA(dir.c_str(), nullptr) &&
+                  CreateDirectoryA(data.c_str(), nullptr) &&
+                  CreateDirectoryA(common.c_str(), nullptr);
+        for (const std::string &d : Subdirs())
+            ok = ok && CreateDirectoryA(d.c_str(), nullptr);
         for (const std::string &f : Files())
             ok = ok && testfs::WriteBytes(f, "contenido");
+        for (const std::string &f : SharedFiles())
+            ok = ok && testfs::WriteBytes(f, "dll") &&
+                 SetDword(HKEY_LOCAL_MACHINE, enginetest::SHARED_DLLS_KEY, f, 2);
+        for (int i = 0; i < size_.keys; i++)
+            ok = ok && SetString(HKEY_CURRENT_USER, Numbered(KEYS_KEY, "\\k%03d", i), "v", "1");
         ok = ok && SetString(HKEY_LOCAL_MACHINE, PRODUCT_KEY, "Ruta", dir) &&
              SetString(HKEY_LOCAL_MACHINE, APP_PATHS, "", dir + "\\parlorob.exe") &&
              SetString(HKEY_LOCAL_MACHINE, uninstallEntry, "DisplayName", "Parlomatic Robusto") &&
@@ -92,8 +128,15 @@ public:
         std::vector<Rec> records;
         for (const std::string &f : Files())
             records.push_back(enginetest::Text("CF", f));
+        for (const std::string &f : SharedFiles())
+            records.push_back(enginetest::List("CSF", {f, f}));
         records.push_back(enginetest::Text("CDR", dir));
         records.push_back(enginetest::Text("CDR", data));
+        for (const std::string &d : Subdirs())
+            records.push_back(enginetest::Text("CDR", d));
+        for (int i = 0; i < size_.keys; i++)
+            records.push_back(
+                enginetest::Text("CRK", Numbered(std::string("-2147483647;\\") + KEYS_KEY, "\\k%03d\\", i)));
         records.push_back(enginetest::Text("CRK", std::string("-2147483647;\\") + USER_KEY + "\\"));
         records.push_back(
             enginetest::List("SRK", {std::string("-2147483647;") + VALUES_KEY, "Idioma"}));
@@ -116,15 +159,26 @@ public:
         return n;
     }
 
-    // Everything the log names that is still there, files counted rather than listed.
+    // Everything the log names that is still there, files, directories and keys counted when
+    // there are many.
     std::vector<std::string> Remaining() const
     {
         std::vector<std::string> left;
         if (int n = FilesLeft())
             left.push_back(std::to_string(n) + " files");
+        int subdirs = 0;
+        for (const std::string &d : Subdirs())
+            subdirs += testfs::IsDir(d);
+        if (subdirs)
+            left.push_back(std::to_string(subdirs) + " subdirectories");
         for (const std::string &d : {data, dir})
             if (testfs::IsDir(d))
                 left.push_back(d);
+        int keys = 0;
+        for (int i = 0; i < size_.keys; i++)
+            keys += KeyExists(HKEY_CURRENT_USER, Numbered(KEYS_KEY, "\\k%03d", i));
+        if (keys)
+            left.push_back(std::to_string(keys) + " keys");
         for (const std::string &k : {std::string(COMPANY_KEY), std::string(APP_PATHS), uninstallEntry})
             if (KeyExists(HKEY_LOCAL_MACHINE, k))
                 left.push_back("HKLM\\" + k);
@@ -136,29 +190,92 @@ public:
         return left;
     }
 
+    // References still held on the shared files, and how many of the files are there.
+    std::pair<int, int> Shared() const
+    {
+        int references = 0, files = 0;
+        for (const std::string &f : SharedFiles()) {
+            std::string count = GetValue(HKEY_LOCAL_MACHINE, enginetest::SHARED_DLLS_KEY, f);
+            references += count == "<missing>" ? 0 : std::stoi(count);
+            files += testfs::IsFile(f);
+        }
+        return {references, files};
+    }
+
     void Clean() const
     {
         for (const std::string &f : Files()) {
             SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileA(f.c_str());
         }
+        for (const std::string &f : SharedFiles()) {
+            DeleteFileA(f.c_str());
+            DeleteValue(HKEY_LOCAL_MACHINE, enginetest::SHARED_DLLS_KEY, f);
+        }
         DeleteFileA(log.c_str());
-        RemoveDirectoryA(data.c_str());
-        RemoveDirectoryA(dir.c_str());
+        for (const std::string &d : Subdirs())
+            RemoveDirectoryA(d.c_str());
+        for (const std::string &d : {data, dir, common})
+            RemoveDirectoryA(d.c_str());
         DeleteTree(HKEY_LOCAL_MACHINE, COMPANY_KEY);
         DeleteTree(HKEY_LOCAL_MACHINE, APP_PATHS);
         DeleteTree(HKEY_LOCAL_MACHINE, uninstallEntry);
         DeleteTree(HKEY_CURRENT_USER, USER_KEY);
         DeleteTree(HKEY_CURRENT_USER, VALUES_KEY);
+        DeleteTree(HKEY_CURRENT_USER, KEYS_KEY);
         for (const std::string &name : e2e::LeftoverTempFiles())
             DeleteFileA((e2e::WindowsDir() + name).c_str());
     }
 
-    std::string dir, data, log, uninstallEntry;
+    std::string dir, data, common, log, uninstallEntry;
 
 private:
-    int files_;
+    Size size_;
 };
+
+// remover.exe installed in the Windows directory, as the installer registers it; removed again.
+class Installed {
+public:
+    Installed() : path(e2e::WindowsDir() + "remover.exe")
+    {
+        ok = CopyFileA(RemoverExe().c_str(), path.c_str(), FALSE) != 0;
+    }
+    ~Installed() { DeleteFileA(path.c_str()); }
+    std::string path;
+    bool ok;
+};
+
+// The progress of a run as its journal in the Windows directory says, read from outside.
+struct Progress {
+    bool found = false;
+    int phase = 0, handled = 0;
+};
+
+Progress ReadJournal()
+{
+    Progress p;
+    HANDLE h = CreateFileA((e2e::WindowsDir() + "_dejrn.1").c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return p;
+    JournalRecord r = {};
+    DWORD got = 0;
+    p.found = ReadFile(h, &r, JOURNAL_PROGRESS_OFFSET + JOURNAL_PROGRESS_SIZE, &got, nullptr) &&
+              got == JOURNAL_PROGRESS_OFFSET + JOURNAL_PROGRESS_SIZE && r.magic == JOURNAL_MAGIC;
+    CloseHandle(h);
+    p.phase = r.phase;
+    p.handled = r.handled;
+    return p;
+}
+
+HWND FindProgressDialog(DWORD pid)
+{
+    for (HWND w : e2e::ProcessWindows(pid, true))
+        if (e2e::ClassName(w) == L"#32770" && GetDlgItem(w, IDC_BAR))
+            return w;
+    return nullptr;
+}
 
 class RobustKill : public ::testing::Test {
 protected:
@@ -176,78 +293,223 @@ protected:
     }
 };
 
-TEST_F(RobustKill, KilledDuringTheFirstPhaseTheWorkingCopyCompletesTheRemoval)
+// Where a kill lands: the phase, and the records of it handled at least (at most, the phase
+// must not have ended). "inside CDR" waits until directories are being removed; "after MRK"
+// kills an interactive run whose finished dialog waits for OK.
+struct KillPoint {
+    const char *name;
+    int phase;
+    int handled;
+};
+
+const KillPoint KILL_POINTS[] = {
+    {"inside CF", 0, 100},     {"inside CSF", 1, 20},          {"inside CDR", 5, 0},
+    {"inside CRK", 6, 50},     {"after MRK", PHASE_COUNT, 0},
+};
+
+const Size KILL_SIZE = {2500, 300, 600, 500};
+
+// What one run of the installation leaves: the product's things, the shared references and
+// files, the user's own value.
+struct Outcome {
+    std::vector<std::string> remaining;
+    std::pair<int, int> shared;
+    std::string userValue;
+};
+
+Outcome Observe(const Product &p)
+{
+    return {p.Remaining(), p.Shared(), GetValue(HKEY_CURRENT_USER, VALUES_KEY, "Otro")};
+}
+
+::testing::AssertionResult RunToEnd(const std::string &commandLine, DWORD ms)
+{
+    e2e::Remover r;
+    ::testing::AssertionResult started = r.Start("", commandLine);
+    if (!started)
+        return started;
+    if (!r.WaitForExit(ms))
+        return ::testing::AssertionFailure() << commandLine << " did not end";
+    printf("  %s took %lu ms\n", commandLine.c_str(), r.runTime);
+    return ::testing::AssertionSuccess();
+}
+
+class KillTable : public RobustKill, public ::testing::WithParamInterface<KillPoint> {
+protected:
+    // One clean run of the same installation, for every kill point to be compared with.
+    static const Outcome &CleanRun()
+    {
+        static Outcome clean;
+        static bool done = false;
+        if (!done) {
+            Product p("Limpio", KILL_SIZE);
+            Installed installed;
+            EXPECT_TRUE(p.Build() && installed.ok);
+            EXPECT_TRUE(RunToEnd(installed.path + " -a -f" + p.log, 120000));
+            clean = Observe(p);
+            done = true;
+        }
+        return clean;
+    }
+
+    // Suspends the run where the journal says the kill point is reached, then ends it.
+    ::testing::AssertionResult KillAt(e2e::Remover &run, const Product &p, const KillPoint &at,
+                                      Progress *where)
+    {
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, run.ThreadId());
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, run.Pid());
+        if (!thread || !process)
+            return ::testing::AssertionFailure() << "cannot reach the run";
+        std::string firstSubdir = p.Subdirs().front();
+        bool reached = false;
+        for (DWORD begin = GetTickCount(); !reached && GetTickCount() - begin < 60000 && run.Running();) {
+            Progress now = ReadJournal();
+            if (at.phase == PHASE_COUNT)
+                reached = now.found && FindProgressDialog(run.Pid()) &&
+                          IsWindowEnabled(GetDlgItem(FindProgressDialog(run.Pid()), IDOK));
+            else if (at.phase == 5)
+                reached = now.found && now.phase == 5 && !testfs::IsDir(firstSubdir);
+            else
+                reached = now.found && now.phase == at.phase && now.handled >= at.handled;
+            if (reached)
+                SuspendThread(thread);
+        }
+        *where = ReadJournal();
+        bool killed = reached && TerminateProcess(process, 9);
+        WaitForSingleObject(process, 10000);
+        CloseHandle(thread);
+        CloseHandle(process);
+        if (!killed)
+            return ::testing::AssertionFailure() << "the run was not caught " << at.name;
+        if (where->phase != at.phase)
+            return ::testing::AssertionFailure()
+                   << "the kill meant " << at.name << " landed in phase " << where->phase;
+        return ::testing::AssertionSuccess();
+    }
+};
+
+// The registered command run after the kill finishes the removal: the outcome is that of one
+// clean run, shared references exact (a kill inside "CSF" may keep one reference: never one
+// given back twice), and nothing is left in the Windows directory.
+TEST_P(KillTable, TheRegisteredCommandFinishesTheRemoval)
+{
+    const KillPoint &at = GetParam();
+    e2e::VersionEmulation version("nt40");
+    const Outcome clean = CleanRun();
+    ASSERT_EQ(std::vector<std::string>{}, clean.remaining) << "the clean run did not finish";
+
+    Product p("Corte", KILL_SIZE);
+    Installed installed;
+    ASSERT_TRUE(p.Build());
+    ASSERT_TRUE(installed.ok);
+    const std::string registered = installed.path + " -a -f" + p.log;
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, p.uninstallEntry, "UninstallString", registered));
+    const bool interactive = at.phase == PHASE_COUNT;
+
+    e2e::Remover first;
+    ASSERT_TRUE(first.Start(RemoverExe(), (interactive ? "-f" : "-a -f") + p.log));
+    if (interactive) {
+        HWND box = first.WaitForWindow(e2e::FindMessageBox, 20000);
+        ASSERT_TRUE(box) << "no confirmation box";
+        e2e::Press(box, IDYES);
+    }
+    Progress where;
+    ASSERT_TRUE(KillAt(first, p, at, &where));
+    std::vector<std::string> left = p.Remaining();
+    std::string leftText;
+    for (const std::string &s : left)
+        leftText += s + "; ";
+    printf("%s: killed at phase %d, record %d; left: %s\n", at.name, where.phase, where.handled,
+           leftText.c_str());
+    EXPECT_FALSE(Exists(p.log)) << "the log was moved into the working copy";
+    EXPECT_EQ((std::vector<std::string>{"_detmp.1", "_dejrn.1"}), e2e::LeftoverTempFiles());
+
+    // After "MRK" the product's entry is gone with the rest: the same command is run again.
+    std::string again = GetValue(HKEY_LOCAL_MACHINE, p.uninstallEntry, "UninstallString");
+    EXPECT_EQ(interactive ? "<missing>" : registered, again);
+    ASSERT_TRUE(RunToEnd(interactive ? registered : again, 120000));
+
+    Outcome after = Observe(p);
+    EXPECT_EQ(clean.remaining, after.remaining);
+    EXPECT_EQ(clean.userValue, after.userValue);
+    EXPECT_EQ(clean.shared.second, after.shared.second) << "shared files kept";
+    if (at.phase == 1)
+        EXPECT_LE(after.shared.first - clean.shared.first, 1) << "at most one reference kept";
+    else
+        EXPECT_EQ(clean.shared.first, after.shared.first) << "shared references";
+    EXPECT_GE(after.shared.first, clean.shared.first) << "a reference was given back twice";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kills, KillTable, ::testing::ValuesIn(KILL_POINTS),
+                         [](const ::testing::TestParamInfo<KillPoint> &info) {
+                             std::string name;
+                             for (const char *c = info.param.name; *c; ++c)
+                                 if (isalnum(static_cast<unsigned char>(*c)))
+                                     name += *c;
+                             return name;
+                         });
+
+// While one run works on a log, a second run of it touches nothing and ends: with a message in
+// an interactive run, silently in an unattended one. The first run is not disturbed.
+TEST_F(RobustKill, OneRunOfALogAtATime)
 {
     e2e::VersionEmulation version("nt40");
-    Product p("Corte", FILE_COUNT);
+    Product p("Doble", {20});
     ASSERT_TRUE(p.Build());
-    const std::string logBytes = testfs::ReadBytes(p.log);
-    // As the installer registers it, with the program in the Windows directory.
-    std::string installed = e2e::WindowsDir() + "remover.exe";
-    ASSERT_TRUE(CopyFileA(RemoverExe().c_str(), installed.c_str(), FALSE));
-    std::string registered = installed + " -a -f" + p.log;
-    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, p.uninstallEntry, "UninstallString", registered));
-    const int total = p.FilesLeft();
-
-    // Killed once the working copy exists and the first files are gone.
     e2e::Remover first;
     ASSERT_TRUE(first.Start(RemoverExe(), "-a -f" + p.log));
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, first.Pid());
-    ASSERT_TRUE(process);
-    // Well into the phase: the hundredth file is gone.
-    std::string gone = p.Files()[KILL_AFTER];
-    bool caught = false;
-    for (DWORD begin = GetTickCount(); GetTickCount() - begin < 30000 && first.Running(); Sleep(1)) {
-        if (!Exists(gone) && Exists(WorkingCopy(1))) {
-            caught = TerminateProcess(process, 9) != 0;
-            break;
-        }
-    }
-    WaitForSingleObject(process, 10000);
-    CloseHandle(process);
-    ASSERT_TRUE(caught) << "the run was not caught deleting files";
-    ASSERT_TRUE(first.WaitForExit(5000));
-    int left = p.FilesLeft();
-    printf("killed %lu ms after the start, %d of %d files deleted\n", first.Elapsed(),
-           total - left, total);
-    RecordProperty("deleted_before_kill", total - left);
-    ASSERT_GT(left, 0) << "the first phase had already ended: more files are needed";
+    // Its session is open (the log lies in the working copy) until it has finished.
+    for (DWORD begin = GetTickCount(); GetTickCount() - begin < 10000 && !ReadJournal().found;)
+        Sleep(10);
+    ASSERT_TRUE(ReadJournal().found) << "the first run did not open its session";
 
-    // Lost: the log at its path; kept: everything the first phase had not reached.
-    EXPECT_FALSE(Exists(p.log)) << "the log was moved into the working copy before the kill";
-    EXPECT_EQ(registered, GetValue(HKEY_LOCAL_MACHINE, p.uninstallEntry, "UninstallString"))
-        << "nobody registered the working copy";
-    EXPECT_EQ((std::vector<std::string>{std::to_string(left) + " files", p.data, p.dir,
-                                        "HKLM\\" + std::string(COMPANY_KEY),
-                                        "HKLM\\" + std::string(APP_PATHS),
-                                        "HKLM\\" + p.uninstallEntry,
-                                        "HKCU\\" + std::string(USER_KEY) + "\\Prefs",
-                                        "HKCU\\" + std::string(USER_KEY), "value Idioma"}),
-              p.Remaining());
+    e2e::Remover silent;
+    ASSERT_TRUE(silent.Start(RemoverExe(), "-a -f" + p.log));
+    ASSERT_TRUE(silent.WaitForExit(THIRD_TICK_MS)) << "the unattended second run did not end";
+    EXPECT_EQ(std::vector<std::wstring>{}, silent.Shown());
 
-    // The working copy is the whole log and opens as a sound one.
-    EXPECT_EQ(std::vector<std::string>{"_detmp.1"}, e2e::LeftoverTempFiles());
-    EXPECT_TRUE(testfs::ReadBytes(WorkingCopy(1)) == logBytes) << "the working copy differs";
-    LogDatabase *db = LogOpen(WorkingCopy(1).c_str(), LOG_READ);
-    ASSERT_NE(nullptr, db) << "the working copy does not open: " << LogLastError();
-    EXPECT_EQ(int32_t(total + 6), LogGetItem(db, ITEM_RECORD_COUNT, nullptr, 0));
-    LogClose(db);
+    e2e::Remover asking;
+    ASSERT_TRUE(asking.Start(RemoverExe(), "-f" + p.log));
+    HWND box = asking.WaitForWindow(e2e::FindMessageBox, 20000);
+    ASSERT_TRUE(box) << "no confirmation box";
+    e2e::Press(box, IDYES);
+    Sleep(500);  // the confirmation box is gone before the next one is looked for
+    box = asking.WaitForWindow(e2e::FindMessageBox, 20000);
+    ASSERT_TRUE(box) << "no message for the second run";
+    wchar_t expected[512] = L"";
+    HMODULE texts = LoadLibraryExA(RemoverExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(texts);
+    LoadStringW(texts, 506, expected, 512);
+    FreeLibrary(texts);
+    EXPECT_NE(0, expected[0]);
+    EXPECT_EQ(std::wstring(expected), e2e::MessageBoxText(box));
+    e2e::Press(box, IDOK);
+    EXPECT_TRUE(asking.WaitForExit(10000));
+    EXPECT_TRUE(first.Running()) << "the first run ended early";
 
-    // The registered command finds no log and ends at once, changing nothing.
-    e2e::Remover again;
-    ASSERT_TRUE(again.Start("", registered));
-    ASSERT_TRUE(again.WaitForExit(THIRD_TICK_MS)) << "the registered command did not end by itself";
-    EXPECT_EQ(left, p.FilesLeft());
-    EXPECT_EQ(std::vector<std::string>{"_detmp.1"}, e2e::LeftoverTempFiles());
-
-    // A run on the working copy completes the removal and takes the working copy with it.
-    e2e::Remover rest;
-    ASSERT_TRUE(rest.Start(RemoverExe(), "-a -f" + WorkingCopy(1)));
-    ASSERT_TRUE(rest.WaitForExit(90000)) << "the run on the working copy did not end";
-    printf("the run on the working copy took %lu ms\n", rest.runTime);
-    EXPECT_EQ(0u, rest.exitCode);
+    EXPECT_TRUE(first.WaitForExit(60000));
     EXPECT_EQ(std::vector<std::string>{}, p.Remaining());
-    DeleteFileA(installed.c_str());
+}
+
+// -d with -f opens a session that is never started (both options share one path, the later
+// one's): the log goes back to its path byte for byte, the product is registered again, and no
+// working copy or journal stays.
+TEST_F(RobustKill, DelayedDeletionWithALogPutsTheLogBack)
+{
+    Product p("Diferido", {3});
+    ASSERT_TRUE(p.Build());
+    const std::string logBytes = testfs::ReadBytes(p.log);
+    const std::string file = p.dir + "\\borrar.tmp";
+    ASSERT_TRUE(testfs::WriteBytes(file, "x"));
+    e2e::Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-d" + file + " -f" + p.log));
+    ASSERT_TRUE(r.WaitForExit(20000));
+    EXPECT_TRUE(testfs::ReadBytes(p.log) == logBytes) << "the log is not back as it was";
+    EXPECT_EQ(e2e::WindowsDir() + "remover.exe -f" + p.log,
+              GetValue(HKEY_LOCAL_MACHINE, p.uninstallEntry, "UninstallString"));
+    EXPECT_EQ(3 + 2, p.FilesLeft());
+    EXPECT_TRUE(testfs::IsFile(file)) << "-f's path is the one used";
+    DeleteFileA(file.c_str());
 }
 
 // Everything in the way at once, through the real program: the run goes on to the end, the
@@ -255,7 +517,7 @@ TEST_F(RobustKill, KilledDuringTheFirstPhaseTheWorkingCopyCompletesTheRemoval)
 TEST_F(RobustKill, ObstaclesStayAndTheRunFinishesIncomplete)
 {
     e2e::VersionEmulation version("nt40");
-    Product p("Traba", 4);
+    Product p("Traba", {4});
     ASSERT_TRUE(p.Build());
     std::vector<std::string> files = p.Files();
     HANDLE held = CreateFileA(files[2].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

@@ -1,0 +1,153 @@
+// The progress journal of a removal (see journal.h).
+#include "engine/journal.h"
+
+#include <windows.h>
+
+#include <stddef.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "base/fs.h"
+#include "engine/phases.h"
+
+static const char JOURNAL_BASE[] = "_dejrn";
+constexpr uint32_t LOG_CHECKSUM_OFFSET = 6;
+
+static_assert(offsetof(JournalRecord, phase) == JOURNAL_PROGRESS_OFFSET &&
+                  offsetof(JournalRecord, logPath) ==
+                      JOURNAL_PROGRESS_OFFSET + JOURNAL_PROGRESS_SIZE,
+              "the progress block is written in one piece");
+
+static int JournalDir(char *dir)
+{
+    UINT length = GetWindowsDirectoryA(dir, PATH_SIZE);
+    if (length == 0 || length >= static_cast<UINT>(PATH_SIZE))
+        return 0;
+    return PathWithSlash(dir);
+}
+
+int JournalNormalisePath(const char *path, char *full)
+{
+    DWORD length = GetFullPathNameA(path, PATH_SIZE, full, nullptr);
+    return length > 0 && length < static_cast<DWORD>(PATH_SIZE);
+}
+
+int JournalReadIdentity(const char *path, uint32_t *size, uint32_t *checksum)
+{
+    int handle = FsOpen(path, FS_READ);
+    if (handle == FS_NO_FILE)
+        return 0;
+    uint32_t position = LOG_CHECKSUM_OFFSET;
+    uint32_t count = sizeof *checksum;
+    *size = FsSize(handle);
+    int ok = FsSeek(handle, &position) == static_cast<int32_t>(LOG_CHECKSUM_OFFSET) &&
+             FsRead(handle, checksum, &count) == static_cast<int32_t>(sizeof *checksum);
+    FsClose(handle);
+    return ok;
+}
+
+// Reads a journal file; 0 when it is not one of ours or is damaged.
+static int ReadJournal(const char *path, JournalRecord *record)
+{
+    int handle = FsOpen(path, FS_READ);
+    if (handle == FS_NO_FILE)
+        return 0;
+    uint32_t count = sizeof *record;
+    int ok = FsRead(handle, record, &count) == static_cast<int32_t>(sizeof *record);
+    FsClose(handle);
+    return ok && record->magic == JOURNAL_MAGIC && record->phase >= 0 && record->phase <= PHASE_COUNT && record->handled >= 0 &&
+           memchr(record->logPath, '\0', PATH_SIZE) && memchr(record->workPath, '\0', PATH_SIZE);
+}
+
+int JournalFind(const char *fullLogPath, Journal *journal)
+{
+    char dir[PATH_SIZE];
+    char pattern[PATH_SIZE];
+    if (!JournalDir(dir) || snprintf(pattern, PATH_SIZE, "%s%s.*", dir, JOURNAL_BASE) >= PATH_SIZE)
+        return 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int match = 0;
+    do {
+        int length = snprintf(journal->path, PATH_SIZE, "%s%s", dir, found.cFileName);
+        if (length < 0 || length >= PATH_SIZE)
+            continue;
+        match = ReadJournal(journal->path, &journal->record) &&
+                lstrcmpiA(journal->record.logPath, fullLogPath) == 0;
+    } while (!match && FindNextFileA(search, &found));
+    FindClose(search);
+    journal->open = 0;
+    return match;
+}
+
+static int WriteWhole(Journal *journal, int mode)
+{
+    journal->handle = FsOpen(journal->path, mode);
+    if (journal->handle == FS_NO_FILE)
+        return 0;
+    uint32_t position = 0;
+    uint32_t count = sizeof journal->record;
+    if (FsSeek(journal->handle, &position) != 0 ||
+        FsWrite(journal->handle, &journal->record, &count) !=
+            static_cast<int32_t>(sizeof journal->record) ||
+        FsFlush(journal->handle) != 0) {
+        FsClose(journal->handle);
+        return 0;
+    }
+    journal->open = 1;
+    return 1;
+}
+
+int JournalCreate(Journal *journal)
+{
+    char dir[PATH_SIZE];
+    if (!JournalDir(dir))
+        return 0;
+    for (int n = 1; n > 0; ++n) {
+        int length = snprintf(journal->path, PATH_SIZE, "%s%s.%d", dir, JOURNAL_BASE, n);
+        if (length < 0 || length >= PATH_SIZE)
+            return 0;
+        if (FsExists(journal->path))
+            continue;
+        journal->record.magic = JOURNAL_MAGIC;
+        if (WriteWhole(journal, FS_CREATE))
+            return 1;
+        FsDelete(journal->path);
+        return 0;
+    }
+    return 0;
+}
+
+int JournalRewrite(Journal *journal)
+{
+    return WriteWhole(journal, FS_READWRITE);
+}
+
+void JournalWriteProgress(Journal *journal, int durable)
+{
+    if (!journal->open)
+        return;
+    uint32_t position = JOURNAL_PROGRESS_OFFSET;
+    uint32_t count = JOURNAL_PROGRESS_SIZE;
+    FsSeek(journal->handle, &position);
+    FsWrite(journal->handle, &journal->record.phase, &count);
+    if (durable)
+        FsFlush(journal->handle);
+}
+
+void JournalClose(Journal *journal)
+{
+    if (journal->open)
+        FsClose(journal->handle);
+    journal->open = 0;
+}
+
+void JournalDelete(Journal *journal)
+{
+    JournalClose(journal);
+    if (journal->path[0])
+        FsDelete(journal->path);
+    journal->path[0] = '\0';
+}
