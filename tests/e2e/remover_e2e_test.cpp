@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "../engine_fixture.h"
-#include "../progman/server_control.h"
+#include "engine_fixture.h"
+#include "progman/server_control.h"
 #include "remover_harness.h"
 #include "ui/progress_res.h"
 

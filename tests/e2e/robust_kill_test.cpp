@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "../engine_fixture.h"
-#include "../locked_key.h"
+#include "engine_fixture.h"
+#include "locked_key.h"
 #include "engine/journal.h"
 #include "remover_harness.h"
 #include "ui/progress_res.h"
