@@ -7,7 +7,7 @@
 #include <windows.h>
 
 constexpr int FS_COPY_POOL_BLOCK = 16394;
-constexpr int FS_COPY_POOL_FLAGS = 0x0003;
+constexpr int FS_COPY_POOL_FLAGS = POOL_DEFAULT | POOL_GROW;
 constexpr unsigned FS_COPY_BUFFER = FS_COPY_CHUNK + 1;
 
 static HANDLE OsHandle(int handle)

@@ -32,9 +32,9 @@ int PoolDebugErrorText(int code, char *caption, int captionSize, char *text, int
         return 0;
     HINSTANCE module = GetModuleHandleA(nullptr);
     char format[256];
-    if (LoadStringA(module, POOL_IDS_CAPTION, caption, captionSize) <= 0)
+    if (LoadStringA(module, IDS_POOL_CAPTION, caption, captionSize) <= 0)
         lstrcpynA(caption, POOL_TEXT_CAPTION, captionSize);
-    if (LoadStringA(module, POOL_IDS_FORMAT, format, sizeof format) <= 0)
+    if (LoadStringA(module, IDS_POOL_FORMAT, format, sizeof format) <= 0)
         lstrcpynA(format, POOL_TEXT_FORMAT, sizeof format);
     char full[1025];  // wsprintfA writes at most 1024 characters and the terminator
     wsprintfA(full, format, POOLERR_BOX_BASE + code);

@@ -8,12 +8,17 @@
 
 #include <stdint.h>
 
+#include "base/pool_res.h"
+
 constexpr int POOL_COUNT = 40;        // table entries: 0 descriptor pool, 1 reserved, 2..39 user
 constexpr int POOL_FIRST_USER = 2;
 constexpr int POOL_DESCRIPTORS = 0;   // the pool holding every segment's descriptor
 
-// PoolCreate flags (0x0001 and 0x0100 are accepted and have no effect).
+// PoolCreate flags. POOL_DEFAULT and POOL_BUFFERS are kept in the table entry and have no
+// effect of their own.
+constexpr int POOL_DEFAULT = 0x0001;  // given by every owner of the program
 constexpr int POOL_GROW = 0x0002;     // may add segments when no free block fits
+constexpr int POOL_BUFFERS = 0x0100;  // given by the log file buffer layer
 constexpr int POOL_ZERO = 0x1000;     // allocations are zero-filled over the requested size
 
 constexpr int POOL_MAX_BLOCK = 65280; // largest block size: pages fit a byte, links 16 bits
@@ -46,10 +51,9 @@ constexpr int POOLERR_FULL = 12;        // no block fits and no segment may be a
 constexpr int POOLERR_NULL = 14;        // null pointer freed
 constexpr int POOLERR_BOX_BASE = 3000;  // number shown to the user: base + code
 
-// The error box texts: string resources of the program, with these texts as the fallback when
-// a string cannot be loaded (the program's string table carries the same texts).
-constexpr unsigned POOL_IDS_CAPTION = 11115;
-constexpr unsigned POOL_IDS_FORMAT = 11461;        // one integer: 3000 + code
+// The error box texts: string resources of the program (IDS_POOL_CAPTION, IDS_POOL_FORMAT),
+// with these texts as the fallback when a string cannot be loaded (the program's string table
+// carries the same texts).
 constexpr const char *POOL_TEXT_CAPTION = "Memory error";
 constexpr const char *POOL_TEXT_FORMAT = "Memory pool error %d.";
 

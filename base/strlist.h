@@ -4,8 +4,10 @@
 // Every operation accepts a null list and then does nothing and returns 0 or null.
 #pragma once
 
+#include "base/pool.h"
+
 constexpr int LIST_POOL_BLOCK = 65000;   // block size of the shared list pool
-constexpr int LIST_POOL_FLAGS = 0x1003;  // zero-filled, may grow
+constexpr int LIST_POOL_FLAGS = POOL_DEFAULT | POOL_GROW | POOL_ZERO;
 
 struct ListElement {
     void *data;          // the owned copy

@@ -23,8 +23,8 @@
 #include "engine/engine.h"
 #include "logdb/logdb.h"
 #include "shell/platform.h"
-#include "shell/remover_res.h"
-#include "ui/progress.h"
+#include "ui/progress_internal.h"
+#include "ui/progress_res.h"
 
 namespace {
 
@@ -403,7 +403,7 @@ double BarFillMs(HINSTANCE self, int *blocks)
     if (!pd)
         return 0;
     *blocks = pd->blocksAcross;
-    ProgressDialogSet(pd, PD_TOTAL, pd->blocksAcross);
+    ProgressDialogSetTotal(pd, pd->blocksAcross);
     double a = NowMs();
     for (int i = 0; i < pd->blocksAcross; ++i)
         ProgressDialogStep(pd);

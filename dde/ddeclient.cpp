@@ -1,4 +1,5 @@
-#include "dde/ddeclient.h"
+#define DDE_CLIENT_INTERNAL
+#include "dde/ddeclient_internal.h"
 
 #include <dde.h>
 
@@ -16,6 +17,16 @@ static DdeClient client;
 const DdeClient *DdeGetClient(void)
 {
     return &client;
+}
+
+int DdeIsInitialised(void)
+{
+    return client.initialised ? 1 : 0;
+}
+
+int DdeExecuteAccepted(void)
+{
+    return client.executeAccepted ? 1 : 0;
 }
 
 int DdePool(void)
@@ -105,13 +116,12 @@ int DdeTakeData(StringList *target)
     return 1;
 }
 
-int DdeDiscardData(void)
+void DdeDiscardData(void)
 {
     if (client.dataLines) {
         ListDestroy(client.dataLines);
         client.dataLines = nullptr;
     }
-    return 1;
 }
 
 // ---- texts -------------------------------------------------------------------------------------
@@ -290,8 +300,10 @@ int PumpMessages(DWORD limit)
     }
 }
 
-// Services the queue, without sleeping, while *flag1 and *flag2 are set and less than the
-// time-out has passed; returns the time spent.
+// Services the queue while *flag1 and *flag2 are set and less than the time-out has passed;
+// returns the time spent. Between passes the thread sleeps until a message comes (the answer,
+// a timer, a repaint) rather than spinning a core; an answer that comes in only on the pass that
+// ends the wait still counts as too late.
 static DWORD WaitFor(const int *flag1, const int *flag2)
 {
     DWORD start = GetTickCount();
@@ -299,6 +311,8 @@ static DWORD WaitFor(const int *flag1, const int *flag2)
     while (*flag1 == 1 && *flag2 == 1 && elapsed < DDE_TIMEOUT_MS) {
         PumpMessages(DDE_PUMP_ALL);
         elapsed = GetTickCount() - start;
+        if (*flag1 == 1 && *flag2 == 1 && elapsed < DDE_TIMEOUT_MS)
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, DDE_TIMEOUT_MS - elapsed, QS_ALLINPUT);
     }
     return elapsed;
 }
@@ -407,10 +421,9 @@ int DdeExecute(HWND clientWindow, HWND server, const char *command)
     return 1;
 }
 
-int DdeTerminate(HWND clientWindow, HWND server)
+void DdeTerminate(HWND clientWindow, HWND server)
 {
     client.terminatePosted = 1;
     client.terminateAnswerFrom = server;
     PostMessageA(server, WM_DDE_TERMINATE, (WPARAM)clientWindow, 0);
-    return 1;
 }

@@ -134,9 +134,9 @@ static int Open(Conversation *c)
 {
     c->client = c->server = nullptr;
     c->command = nullptr;
-    if (!DdeGetClient()->initialised)
+    if (!DdeIsInitialised())
         DdeInit(dialogWindow);
-    const char *service = DdeLoadText(PROGMAN_IDS_SERVICE);
+    const char *service = DdeLoadText(IDS_PM_SERVICE);
     if (!service)
         return 0;
     c->client = DdeInitiate(service, service);
@@ -165,7 +165,7 @@ static void Close(Conversation *c)
 static int ExecuteAndClose(Conversation *c, int built)
 {
     int result = built ? DdeExecute(c->client, c->server, c->command) : 0;
-    commandAccepted = result && DdeGetClient()->executeAccepted;
+    commandAccepted = result && DdeExecuteAccepted();
     Close(c);
     return result;
 }
@@ -173,7 +173,7 @@ static int ExecuteAndClose(Conversation *c, int built)
 static int AppendShowArgument(char *buf, int show)
 {
     if (show == 1)
-        return AppendText(buf, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_SHOW1);
+        return AppendText(buf, PROGMAN_COMMAND_SIZE, IDS_PM_SHOW1);
     char digits[16];
     wsprintfA(digits, "%d", show);
     return Append(buf, PROGMAN_COMMAND_SIZE, digits);
@@ -188,12 +188,12 @@ int ProgmanShowGroup(const char *group, int show)
     if (!Open(&c))
         return 0;
     char *cmd = NewCommand(&c);
-    int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_SHOWGROUP) &&
+    int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_SHOWGROUP) &&
                 AppendName(cmd, PROGMAN_COMMAND_SIZE, group) &&
-                AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_COMMA) &&
+                AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_COMMA) &&
                 AppendShowArgument(cmd, show) &&
                 AppendCommonFlag(cmd, PROGMAN_COMMAND_SIZE) >= 0 &&
-                AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_CLOSE);
+                AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_CLOSE);
     return ExecuteAndClose(&c, built);
 }
 
@@ -204,10 +204,10 @@ int ProgmanDeleteGroup(const char *group)
     if (!Open(&c))
         return 0;
     char *cmd = NewCommand(&c);
-    int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_DELETEGROUP) &&
+    int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_DELETEGROUP) &&
                 AppendName(cmd, PROGMAN_COMMAND_SIZE, group) &&
                 AppendCommonFlag(cmd, PROGMAN_COMMAND_SIZE) >= 0 &&
-                AppendText(cmd, PROGMAN_COMMAND_SIZE, PROGMAN_IDS_CLOSE);
+                AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_CLOSE);
     return ExecuteAndClose(&c, built);
 }
 

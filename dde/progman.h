@@ -6,13 +6,7 @@
 
 #include <windows.h>
 
-// remover's string table.
-constexpr UINT PROGMAN_IDS_SERVICE = 322;      // "PROGMAN": application and topic
-constexpr UINT PROGMAN_IDS_CLOSE = 324;        // ")]"
-constexpr UINT PROGMAN_IDS_SHOWGROUP = 325;    // "[ShowGroup("
-constexpr UINT PROGMAN_IDS_DELETEGROUP = 326;  // "[DeleteGroup("
-constexpr UINT PROGMAN_IDS_SHOW1 = 328;        // "1"
-constexpr UINT PROGMAN_IDS_COMMA = 329;        // ","
+#include "dde/progman_res.h"   // the texts, from the program's string table
 
 constexpr int PROGMAN_COMMAND_SIZE = 3072;     // command buffer, terminator included
 constexpr int PROGMAN_FORMAT_LIMIT = 1024;     // wsprintfA output, terminator included
@@ -46,6 +40,7 @@ int ProgmanCommandAccepted(void);
 // listed, -1 when the list could not be had (Windows 3.0 has none).
 int ProgmanFindGroup(const char *group);
 
+#ifdef REMOVER_TESTING
 // The steps, for tests.
 
 // Sets *flag when the group list holds "group (Common)" in any letter case. 1 when the list was
@@ -62,3 +57,4 @@ int AppendCommonFlag(char *command, int size);
 // whole character at a time; a field that does not fit leaves dest empty. With the double quote
 // as delimiter the opening quote is skipped first. Returns the delimiter's position, or the end's.
 const char *ScanField(const char *source, char *dest, int size, char delimiter);
+#endif

@@ -32,11 +32,18 @@ static int FitsPath(const char *text)
 
 void PauseWithMessages(DWORD ms)
 {
-    // Elapsed time rather than an end tick, so the wait also holds across the tick wrap.
+    // Messages sent from other threads and programs are taken while the pause lasts (peeking
+    // delivers them); posted ones wait for the main loop. The thread sleeps in between. Elapsed
+    // time rather than an end tick, so the wait also holds across the tick wrap.
     DWORD start = GetTickCount();
     MSG msg;
-    while (GetTickCount() - start < ms)
+    for (;;) {
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms)
+            return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_SENDMESSAGE);
+    }
 }
 
 void ForgetShownGroup(void)

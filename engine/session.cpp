@@ -26,7 +26,7 @@ static const char FALLBACK_CAPTION[] = "Uninstall";
 static const char RUN_LOCK_PREFIX[] = "DeKv21Remover.";
 
 constexpr int ENGINE_POOL_BLOCK = 16384;
-constexpr int ENGINE_POOL_FLAGS = 0x1003;
+constexpr int ENGINE_POOL_FLAGS = POOL_DEFAULT | POOL_GROW | POOL_ZERO;
 constexpr int ENGINE_LOG_OPEN_FLAGS = 0x5;
 constexpr int ENGINE_ITEM_SIZE = LOG_BODY_MAX + 1;
 constexpr int ENGINE_KEY_SIZE = sizeof(UNINSTALL_PREFIX) + ENGINE_ITEM_SIZE;
@@ -403,8 +403,8 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
     session->dialogWindow = ProgressDialogGetWindow(session->dialog);
     engineDialogWindow = session->dialogWindow;
     ProgmanSetDialogWindow(session->dialogWindow);
-    ProgressDialogSet(session->dialog, PD_MESSAGE, reinterpret_cast<INT_PTR>(""));
-    ProgressDialogSet(session->dialog, PD_TOTAL, LogGetItem(log, ITEM_RECORD_COUNT, nullptr, 0));
+    ProgressDialogSetMessage(session->dialog, "");
+    ProgressDialogSetTotal(session->dialog, LogGetItem(log, ITEM_RECORD_COUNT, nullptr, 0));
     if (session->resumed) {
         // The phases an earlier run completed are not run again.
         for (int i = 0; i < session->resumePhase; ++i)
@@ -458,7 +458,7 @@ static void MarkPhaseDone(Session *session, int phase)
         return;
     int mark = PHASE_MARKS[phase];
     if (mark >= 0)
-        ProgressDialogSet(session->dialog, PD_MARK, mark);
+        ProgressDialogSetMark(session->dialog, mark);
 }
 
 static void ShowCompletion(Session *session)
@@ -470,7 +470,7 @@ static void ShowCompletion(Session *session)
     if (LoadStringA(GetModuleHandleA(nullptr), id, text, ENGINE_COMPLETION_SIZE) <= 0)
         text[0] = '\0';
     ProgressDialogFinish(session->dialog);
-    ProgressDialogSet(session->dialog, PD_MESSAGE, reinterpret_cast<INT_PTR>(text));
+    ProgressDialogSetMessage(session->dialog, text);
 }
 
 static void RestoreOpenLog(Session *session)

@@ -6,7 +6,7 @@
 #include <string.h>
 
 constexpr int BF_POOL_BLOCK = BF_BUFFER_SIZE * 7 / 6;   // 4778
-constexpr int BF_POOL_FLAGS = 0x103;
+constexpr int BF_POOL_FLAGS = POOL_DEFAULT | POOL_GROW | POOL_BUFFERS;
 constexpr unsigned BF_BUFFER_ALLOC = BF_BUFFER_SIZE + 10;
 
 struct BufferedFile {

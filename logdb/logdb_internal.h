@@ -1,6 +1,7 @@
 // Shared between the log database's source files (open/items, reading, writing); not an API.
 #pragma once
 
+#include "base/pool.h"
 #include "logdb/hashtable.h"
 #include "logdb/logdb.h"
 
@@ -8,7 +9,7 @@
 
 constexpr int LOG_HASH_BUCKETS = 73;
 constexpr int LOG_POOL_BLOCK = 8192;
-constexpr int LOG_POOL_FLAGS = 0x1003;
+constexpr int LOG_POOL_FLAGS = POOL_DEFAULT | POOL_GROW | POOL_ZERO;
 constexpr int LOG_HEADER_BODY = 30;             // the header record's body, exactly
 constexpr uint32_t LOG_NAME_TABLE_GAP = 32;     // name table record behind the header record
 constexpr uint32_t LOG_RESERVED = 1058;         // header record + name table record

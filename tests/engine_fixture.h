@@ -16,6 +16,7 @@
 #include "engine/engine.h"
 #include "logdb/logdb.h"
 #include "shell/platform.h"
+#include "ui/progress_res.h"
 
 namespace enginetest {
 
@@ -390,7 +391,7 @@ inline std::vector<int> StepToEnd(Session *session, int limit = 200)
 inline std::string DialogMessage(Session *session)
 {
     char text[512] = "";
-    GetDlgItemTextA(SessionGetDialogWindow(session), 701, text, sizeof text);
+    GetDlgItemTextA(SessionGetDialogWindow(session), IDC_MESSAGE, text, sizeof text);
     return text;
 }
 

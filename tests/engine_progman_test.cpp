@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine_fixture.h"
 #include "progman/server_control.h"
+#include "thread_cpu.h"
 
 using namespace enginetest;
 using progman_test::DialogStandIn;
@@ -247,6 +248,44 @@ TEST(ProgramManagerGroups, DeletedOnlyWhenKnownToBeEmpty)
         EXPECT_EQ(Group(c.group), c.result) << c.options[0] << " " << c.group;
         EXPECT_EQ(pm.server.JournalOf("EXECUTE [DeleteGroup").size(), 0u) << c.options[0];
     }
+}
+
+// The pause between Program Manager commands lasts its time and sleeps, yet a message sent from
+// another thread (as a DDE server's SendMessage is) gets through at once, as before.
+TEST(ProgramManagerPause, SleepsButTakesSentMessages)
+{
+    struct Sender {
+        HWND target;
+        DWORD doneAt;
+        static DWORD WINAPI Run(void *p)
+        {
+            auto *s = static_cast<Sender *>(p);
+            Sleep(100);
+            SendMessageA(s->target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("sent"));
+            s->doneAt = GetTickCount();
+            return 0;
+        }
+    };
+    HWND w = CreateWindowExA(0, "static", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(w, nullptr);
+    Sender sender = {w, 0};
+    DWORD start = GetTickCount();
+    ULONGLONG cpu = ThreadCpuMs();
+    HANDLE thread = CreateThread(nullptr, 0, Sender::Run, &sender, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    PauseWithMessages(450);
+    DWORD elapsed = GetTickCount() - start;
+    cpu = ThreadCpuMs() - cpu;
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    char text[16] = "";
+    GetWindowTextA(w, text, sizeof text);
+    DestroyWindow(w);
+    EXPECT_GE(elapsed, 450u);
+    EXPECT_STREQ(text, "sent");
+    EXPECT_NE(sender.doneAt, 0u);
+    EXPECT_LT(sender.doneAt - start, 400u) << "the sent message waited for the pause to end";
+    EXPECT_LT(cpu, 50u) << "the pause spins instead of sleeping";
 }
 
 // DeleteItem acts on the active group: an item goes only from the group it was recorded in.

@@ -10,7 +10,7 @@
 #include "engine_fixture.h"
 #include "pending_restart.h"
 #include "registry/registry.h"
-#include "ui/progress.h"
+#include "ui/progress_internal.h"
 
 using namespace enginetest;
 
@@ -111,6 +111,23 @@ TEST_F(SessionTest, CompleteRemovalOnWindows4)
     EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, w.UninstallEntry())) << "not registered again";
     EXPECT_EQ(EngineGetDialogWindow(), nullptr);
+}
+
+// The end value alone cannot tell: a kind's last step reads its end and is clamped away at the
+// record count, so the first record of each kind must be counted as it is read.
+TEST_F(SessionTest, BarCountsEveryRecordAsItIsRead)
+{
+    World w("Bar");
+    ASSERT_TRUE(w.Build());
+    ASSERT_TRUE(w.WriteTheLog(w.Records()));
+    ASSERT_NE(Open(w.logPath), nullptr);
+    ASSERT_EQ(SessionStart(session, 0), 0);
+    ASSERT_EQ(SessionStep(session), 0);
+    EXPECT_EQ(session->dialog->current, 1) << "after the first record";
+    for (int i = 0; i < 50 && session->phaseIndex == 0; ++i)
+        ASSERT_EQ(SessionStep(session), 0);
+    EXPECT_EQ(session->dialog->current, static_cast<int>(w.Files().size()) + 1)
+        << "after the files: each record and the end of the kind";
 }
 
 TEST_F(SessionTest, EmptyLogTakesTenSteps)

@@ -15,7 +15,7 @@ protected:
     void SetUp() override
     {
         PoolSetOption(POOLOPT_REPORT, 0);
-        pool = PoolCreate(8192, 0x1003);
+        pool = PoolCreate(8192, POOL_DEFAULT | POOL_GROW | POOL_ZERO);
         ASSERT_GE(pool, 2);
     }
     void TearDown() override { PoolDestroy(pool); }
@@ -136,7 +136,8 @@ TEST_F(Hash, NoTableNoPoolNoBuckets)
     EXPECT_EQ(HASH_NO_TABLE, HashInsert(nullptr, "CF", nullptr, 1));
     EXPECT_EQ(0, HashFind(nullptr, "CF", &v));
     EXPECT_EQ(0, HashIterate(nullptr, HASH_FIRST, key, sizeof key, &v));
-    EXPECT_EQ(nullptr, HashCreateInPool(70000 / 8, PoolCreate(256, 0x1003)))
+    int pool = PoolCreate(256, POOL_DEFAULT | POOL_GROW | POOL_ZERO);
+    EXPECT_EQ(nullptr, HashCreateInPool(70000 / 8, pool))
         << "a table larger than its pool's block size";
 }
 
@@ -158,7 +159,7 @@ TEST_F(Hash, KeyLongerThanTheCallersBufferIsNotCopied)
 
 TEST_F(Hash, RunningOutOfMemoryLeavesTheTableAsItWas)
 {
-    int tiny = PoolCreate(256, 0x1000);  // one segment, never grows
+    int tiny = PoolCreate(256, POOL_ZERO);  // one segment, never grows
     HashTable *t = HashCreateInPool(3, tiny);
     ASSERT_NE(nullptr, t);
     int inserted = 0, r;

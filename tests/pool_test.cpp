@@ -15,6 +15,12 @@
 
 namespace {
 
+// The flag sets the program's owners give.
+constexpr int GROW_ZERO = POOL_DEFAULT | POOL_GROW | POOL_ZERO;
+constexpr int GROW_ONLY = POOL_DEFAULT | POOL_GROW;
+constexpr int ZERO_ONLY = POOL_DEFAULT | POOL_ZERO;   // one segment unless it has none
+constexpr int GROW_BUFFERS = POOL_DEFAULT | POOL_GROW | POOL_BUFFERS;
+
 // ---- Reading a segment the way the allocator lays it out: a tag byte and a 16-bit payload
 // size in front of every payload, three 32-bit links at the start of a free payload.
 
@@ -239,13 +245,13 @@ TEST_F(Pool, AFreeBeforeAnyPoolExistsIsError11)
     EXPECT_EQ(0, PoolDestroy(2)) << "destroy before start: 0 without a report";
     EXPECT_EQ(0, PoolFree(2, &dummy));
     EXPECT_EQ(0, PoolGetStatus(&s)) << "still nothing to report before the first create";
-    ASSERT_GE(Create(256, 0x1003), 2);
+    ASSERT_GE(Create(256, GROW_ZERO), 2);
     EXPECT_EQ(1, PoolGetStatus(&s));
 }
 
 TEST_F(Pool, StatusAndOptions)
 {
-    ASSERT_GE(Create(256, 0x0003), 2);
+    ASSERT_GE(Create(256, GROW_ONLY), 2);
     EXPECT_EQ(0, PoolGetStatus(nullptr));
     EXPECT_EQ(1, PoolSetOption(POOLOPT_REPORT, 2)) << "any value but 1 turns it off";
     EXPECT_EQ(0, PoolGetOption(POOLOPT_REPORT));
@@ -272,9 +278,9 @@ TEST_F(Pool, ErrorBoxFallsBackToFixedTexts)
 
 TEST_F(Pool, RefusesBadArgumentsWithTheirCodes)
 {
-    int p = Create(1000, 0x1003);
+    int p = Create(1000, GROW_ZERO);
     ASSERT_GE(p, 2);
-    int q = Create(300, 0x1003);
+    int q = Create(300, GROW_ZERO);
     ASSERT_GE(q, 2);
     Destroy(q);
     const struct {
@@ -305,7 +311,7 @@ TEST_F(Pool, RefusesBadArgumentsWithTheirCodes)
     for (const auto &c : cases) {
         int r = 1;
         switch (c.op) {
-        case POOLOP_CREATE: r = PoolCreate(c.arg, 0x1003); EXPECT_EQ(-1, r) << c.what; break;
+        case POOLOP_CREATE: r = PoolCreate(c.arg, GROW_ZERO); EXPECT_EQ(-1, r) << c.what; break;
         case POOLOP_ALLOC: EXPECT_EQ(nullptr, PoolAlloc(c.arg, c.size)) << c.what; break;
         case POOLOP_DESTROY: EXPECT_EQ(0, PoolDestroy(c.arg)) << c.what; break;
         case POOLOP_FREE: EXPECT_EQ(0, PoolFree(c.arg, c.size ? &local : nullptr)) << c.what; break;
@@ -331,7 +337,7 @@ TEST_F(Pool, SmallRequestsTakeTwelveBytesAndSlackStaysUnsplit)
         {1, 12, 237}, {12, 12, 237}, {13, 13, 236}, {237, 237, 12}, {238, 252, 0}, {252, 252, 0},
     };
     for (const auto &c : cases) {
-        int p = Create(256, 0x0003);
+        int p = Create(256, GROW_ONLY);
         ASSERT_GE(p, 2);
         unsigned char *a = static_cast<unsigned char *>(PoolAlloc(p, c.request));
         ASSERT_NE(nullptr, a) << c.request;
@@ -351,7 +357,7 @@ TEST_F(Pool, SmallRequestsTakeTwelveBytesAndSlackStaysUnsplit)
 
 TEST_F(Pool, ZeroFillCoversTheRequestedBytes)
 {
-    int p = Create(1000, 0x1003);
+    int p = Create(1000, GROW_ZERO);
     unsigned char *a = static_cast<unsigned char *>(PoolAlloc(p, 40));
     unsigned char *keep = static_cast<unsigned char *>(PoolAlloc(p, 12));
     ASSERT_TRUE(a && keep);
@@ -363,7 +369,7 @@ TEST_F(Pool, ZeroFillCoversTheRequestedBytes)
         ASSERT_EQ(0, b[i]) << i;
     EXPECT_EQ(40u, HeaderSize(b)) << "10 bytes of slack are not split off";
 
-    int q = Create(1000, 0x0003);
+    int q = Create(1000, GROW_ONLY);
     unsigned char *c = static_cast<unsigned char *>(PoolAlloc(q, 40));
     memset(c, 0xCD, 40);
     PoolAlloc(q, 12);
@@ -375,7 +381,7 @@ TEST_F(Pool, ZeroFillCoversTheRequestedBytes)
 
 TEST_F(Pool, DoubleForeignAndDamagedFreesAreRefused)
 {
-    int p = Create(1000, 0x1003), q = Create(1000, 0x1003);
+    int p = Create(1000, GROW_ZERO), q = Create(1000, GROW_ZERO);
     unsigned char *a = static_cast<unsigned char *>(PoolAlloc(p, 20));
     unsigned char *b = static_cast<unsigned char *>(PoolAlloc(p, 20));
     unsigned char *c = static_cast<unsigned char *>(PoolAlloc(p, 20));
@@ -407,7 +413,7 @@ TEST_F(Pool, DoubleForeignAndDamagedFreesAreRefused)
 
 TEST_F(Pool, DamagedFreeHeadFailsTheAllocation)
 {
-    int p = Create(1000, 0x1003);
+    int p = Create(1000, GROW_ZERO);
     unsigned char *a = static_cast<unsigned char *>(PoolAlloc(p, 100));
     ASSERT_TRUE(a && PoolAlloc(p, 20));
     ASSERT_EQ(1, PoolFree(p, a));
@@ -422,20 +428,20 @@ TEST_F(Pool, ThirtyNinthCreateFailsWithError1)
 {
     std::vector<int> made;
     for (int i = 0; i < 38; i++) {
-        int p = Create(256, 0x0003);
+        int p = Create(256, GROW_ONLY);
         ASSERT_GE(p, 2) << "user pool " << i;
         made.push_back(p);
     }
     EXPECT_EQ(std::set<int>(made.begin(), made.end()).size(), 38u);
-    EXPECT_EQ(-1, PoolCreate(256, 0x0003));
+    EXPECT_EQ(-1, PoolCreate(256, GROW_ONLY));
     EXPECT_EQ(POOLERR_NO_ENTRY, LastError());
     Destroy(made[5]);
-    EXPECT_EQ(made[5], Create(256, 0x0003)) << "the lowest free number is reused";
+    EXPECT_EQ(made[5], Create(256, GROW_ONLY)) << "the lowest free number is reused";
 }
 
 TEST_F(Pool, LastFreeReleasesTheSegmentAndTheNextAllocationRegrows)
 {
-    int p = Create(2000, 0x1001);  // no POOL_GROW: regrowth from no segment is still allowed
+    int p = Create(2000, ZERO_ONLY);  // no POOL_GROW: regrowth from no segment is still allowed
     void *a = PoolAlloc(p, 100);
     ASSERT_NE(nullptr, a);
     ASSERT_EQ(1, Segments(p));
@@ -449,7 +455,7 @@ TEST_F(Pool, LastFreeReleasesTheSegmentAndTheNextAllocationRegrows)
 
 TEST_F(Pool, CoalescesNeighboursInsteadOfGrowing)
 {
-    int p = Create(1000, 0x1003);
+    int p = Create(1000, GROW_ZERO);
     std::vector<void *> blocks;
     for (int i = 0; i < 19; i++)
         blocks.push_back(PoolAlloc(p, 50));
@@ -468,7 +474,7 @@ TEST_F(Pool, CoalescesNeighboursInsteadOfGrowing)
 TEST_F(Pool, UnreachableFreeBlockIsFoundWithoutGrowing)
 {
     for (bool passFirst : {false, true}) {
-        int p = Create(1000, passFirst ? 0x1001 : 0x1003);  // 6 index slots
+        int p = Create(1000, passFirst ? ZERO_ONLY : GROW_ZERO);  // 6 index slots
         unsigned char *a[27] = {};
         for (int size = 26; size >= 20; size--) {
             ASSERT_NE(nullptr, PoolAlloc(p, 12));  // separators: nothing merges
@@ -502,7 +508,7 @@ TEST_F(Pool, UnreachableFreeBlockIsFoundWithoutGrowing)
 
 TEST_F(Pool, WithoutGrowAFullPoolIsError12)
 {
-    int p = Create(1000, 0x1001);
+    int p = Create(1000, ZERO_ONLY);
     int n = 0;
     while (PoolAlloc(p, 100))
         n++;
@@ -523,7 +529,7 @@ TEST_F(Pool, RequestsAboveTheSegmentPayloadAreError12)
         {1020, 1020, true}, {1025, 1025, true}, {65280, 65276, true}, {65280, 65277, false},
     };
     for (const auto &c : cases) {
-        int p = Create(c.blockSize, 0x1003);
+        int p = Create(c.blockSize, GROW_ZERO);
         ASSERT_GE(p, 2);
         void *a = PoolAlloc(p, c.request);
         EXPECT_EQ(c.fits, a != nullptr) << c.blockSize << "/" << c.request;
@@ -537,7 +543,7 @@ TEST_F(Pool, RequestsAboveTheSegmentPayloadAreError12)
 
 TEST_F(Pool, RunsOutOfDescriptorsWithError2AndRecovers)
 {
-    int p = Create(256, 0x0003);
+    int p = Create(256, GROW_ONLY);
     std::vector<void *> blocks;
     for (;;) {
         void *a = PoolAlloc(p, 252);  // one segment each
@@ -549,7 +555,7 @@ TEST_F(Pool, RunsOutOfDescriptorsWithError2AndRecovers)
     EXPECT_EQ(POOLERR_NO_MEMORY, LastError());
     EXPECT_GT(blocks.size(), 500u) << "the descriptor segment holds hundreds of descriptors";
     EXPECT_EQ(int(blocks.size()), Segments(p));
-    EXPECT_EQ(-1, PoolCreate(256, 0x0003)) << "a new pool needs a descriptor too";
+    EXPECT_EQ(-1, PoolCreate(256, GROW_ONLY)) << "a new pool needs a descriptor too";
     EXPECT_EQ(POOLERR_NO_MEMORY, LastError());
     EXPECT_EQ("", CheckPool(POOL_DESCRIPTORS, nullptr));
     for (void *a : blocks)
@@ -558,7 +564,7 @@ TEST_F(Pool, RunsOutOfDescriptorsWithError2AndRecovers)
     PoolDebugSegment d;
     ASSERT_EQ(1, PoolDebugSegments(POOL_DESCRIPTORS, &d, 1));
     EXPECT_EQ(1u, d.inUse) << "only its own descriptor is left";
-    int q = Create(256, 0x0003);
+    int q = Create(256, GROW_ONLY);
     EXPECT_GE(q, 2);
 }
 
@@ -571,7 +577,7 @@ struct StressPool {
 };
 
 constexpr StressPool STRESS_POOLS[] = {
-    {1000, 0x1003}, {4096, 0x0103}, {16384, 0x1003}, {65000, 0x0003}, {2048, 0x1001},
+    {1000, GROW_ZERO}, {4096, GROW_BUFFERS}, {16384, GROW_ZERO}, {65000, GROW_ONLY}, {2048, ZERO_ONLY},
 };
 
 class PoolStress : public Pool {

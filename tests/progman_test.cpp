@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/strlist.h"
-#include "dde/ddeclient.h"
+#include "dde/ddeclient_internal.h"
 #include "progman/server_control.h"
 #include "dbcs.h"
 
@@ -307,7 +307,7 @@ TEST_F(ProgmanOps, NamesWithSeparatorsAreQuoted)
 
 TEST(ProgmanParse, GroupDescriptionGivesPathAndCount)
 {
-    if (!DdeGetClient()->initialised) {
+    if (!DdeIsInitialised()) {
         ASSERT_EQ(1, DdeInit(DialogStandIn()));
     }
     std::string longPath = "C:\\" + std::string(PROGMAN_PATH_SIZE, 'p');
@@ -379,7 +379,7 @@ TEST(ProgmanParse, ScanFieldStopsAtTheDelimiterOrTheEnd)
 TEST(ProgmanParse, DbcsTrailCommaDoesNotEndAField)
 {
     REQUIRE_DBCS();
-    if (!DdeGetClient()->initialised) {
+    if (!DdeIsInitialised()) {
         ASSERT_EQ(1, DdeInit(DialogStandIn()));
     }
     char field[16];

@@ -2,9 +2,11 @@
 // scripts/ctest-wine). Pixels are read back from the windows and compared with what the picture,
 // tick, frame and bar must produce. The finished dialog is saved as
 // progress-finished.bmp among the build's screenshots (converted to PNG by the next CTest entry).
-#include "ui/progress.h"
+#include "ui/progress_internal.h"
+#include "ui/progress_res.h"
 #include "ui/draw.h"
 #include "base/pool.h"
+#include "dde/progman_res.h"
 #include "shell/platform.h"
 #include "shell/remover_res.h"
 #include "dbcs.h"
@@ -299,20 +301,22 @@ TEST(Resources, StringTableHoldsTheTextsInCodePage1252)
     const char *done = "La desintalación no será completa hasta que vuelva a iniciar Windows.";
     struct Case { int id; const char *text; };
     const Case cases[] = {
-        {320, "Groups"}, {321, "progman.ini"}, {322, "PROGMAN"}, {323, "[CreateGroup("},
-        {324, ")]"}, {325, "[ShowGroup("}, {326, "[DeleteGroup("}, {327, "[AddItem("},
-        {328, "1"}, {329, ","},
-        {501, "Uninstall"}, {502, done}, {503, done},
-        {504, "Desinstalar el programa y todos sus componentes"},
-        {505, "Desinstalación de Parlomatic"},
-        {1001, "Unable to copy the installation log file to temporary location '%s'.  Please "
+        {IDS_PM_GROUPS, "Groups"}, {IDS_PM_INI, "progman.ini"}, {IDS_PM_SERVICE, "PROGMAN"},
+        {IDS_PM_CREATEGROUP, "[CreateGroup("}, {IDS_PM_CLOSE, ")]"},
+        {IDS_PM_SHOWGROUP, "[ShowGroup("}, {IDS_PM_DELETEGROUP, "[DeleteGroup("},
+        {IDS_PM_ADDITEM, "[AddItem("}, {IDS_PM_SHOW1, "1"}, {IDS_PM_COMMA, ","},
+        {IDS_ERROR_CAPTION, "Uninstall"}, {IDS_DONE, done}, {IDS_DONE_INCOMPLETE, done},
+        {IDS_CONFIRM, "Desinstalar el programa y todos sus componentes"},
+        {IDS_TITLE, "Desinstalación de Parlomatic"},
+        {IDS_POOL_CAPTION, POOL_TEXT_CAPTION}, {IDS_POOL_FORMAT, POOL_TEXT_FORMAT},
+        {IDS_ERR_COPY_LOG, "Unable to copy the installation log file to temporary location '%s'.  Please "
                "ensure enough space is available for this file."},
-        {1002, "Not enough memory unable to perform the deinstallation."},
-        {1003, "Unable to locate the installation log file '%s'.  Uninstallation will not "
+        {IDS_ERR_NO_MEMORY, "Not enough memory unable to perform the deinstallation."},
+        {IDS_ERR_NO_LOG, "Unable to locate the installation log file '%s'.  Uninstallation will not "
                "continue."},
-        {1004, "El fichero %s es incorrecto o está dañado."},
-        {1005, "Error interno Nº %ld."},
-        {1006, "Error interno Nº %ld."},
+        {IDS_ERR_BAD_LOG, "El fichero %s es incorrecto o está dañado."},
+        {IDS_ERR_NO_WINDOW, "Error interno Nº %ld."},
+        {IDS_ERR_INTERNAL, "Error interno Nº %ld."},
     };
     for (const Case &c : cases) {
         char text[600] = "";
@@ -523,7 +527,7 @@ TEST(Draw, CenterWindowUsesScreenSizeEvenWhenTooLarge)
         HWND w = CreateWindowExA(0, "static", "", WS_POPUP, 3, 4, c.w, c.h, nullptr, nullptr,
                                  Self(), nullptr);
         ASSERT_NE(nullptr, w);
-        EXPECT_EQ(1, CenterWindow(w));
+        CenterWindow(w);
         RECT r;
         GetWindowRect(w, &r);
         EXPECT_EQ((sw - c.w) / 2, r.left) << c.w << "x" << c.h;
@@ -548,13 +552,13 @@ TEST(Draw, SeparatorReplacedOnlyWhenItIsAThinBlackFrame)
 {
     struct Case { const char *cls; int id; DWORD style; int h; bool replaced; };
     const Case cases[] = {
-        {"static", 1300, SS_BLACKFRAME, 1, true},
-        {"STATIC", 1300, SS_BLACKFRAME, 35, true},
-        {"static", 1300, SS_BLACKFRAME, 36, false},
-        {"static", 1300, SS_GRAYFRAME, 1, false},
-        {"static", 1300, SS_BLACKRECT, 1, false},
-        {"static", 1301, SS_BLACKFRAME, 1, false},
-        {"button", 1300, BS_GROUPBOX, 10, false},   // low bits 7 too, but not a static
+        {"static", IDC_SEPARATOR, SS_BLACKFRAME, 1, true},
+        {"STATIC", IDC_SEPARATOR, SS_BLACKFRAME, 35, true},
+        {"static", IDC_SEPARATOR, SS_BLACKFRAME, 36, false},
+        {"static", IDC_SEPARATOR, SS_GRAYFRAME, 1, false},
+        {"static", IDC_SEPARATOR, SS_BLACKRECT, 1, false},
+        {"static", IDC_SEPARATOR + 1, SS_BLACKFRAME, 1, false},
+        {"button", IDC_SEPARATOR, BS_GROUPBOX, 10, false},   // low bits 7 too, but not a static
     };
     for (int style3d : {1, 0})
         for (const Case &c : cases) {
@@ -603,8 +607,9 @@ TEST(ProgressDialogNull, EveryOperationRefusesANullDialog)
 {
     EXPECT_EQ(-1, ProgressDialogDestroy(nullptr));
     EXPECT_EQ(nullptr, ProgressDialogGetWindow(nullptr));
-    EXPECT_EQ(0, ProgressDialogSet(nullptr, PD_TOTAL, 5));
-    EXPECT_EQ(0, ProgressDialogSet(nullptr, PD_MARK, 1));
+    ProgressDialogSetTotal(nullptr, 5);
+    ProgressDialogSetMessage(nullptr, "nada");
+    ProgressDialogSetMark(nullptr, 1);
     EXPECT_EQ(-1, ProgressDialogStep(nullptr));
     EXPECT_EQ(-1, ProgressDialogRefreshBar(nullptr));
     EXPECT_EQ(-1, ProgressDialogFinish(nullptr));
@@ -623,22 +628,21 @@ TEST_F(DialogTest, CreatedHiddenWithItsOwnPoolAndFreedWithTheWindow)
     EXPECT_STREQ("Parlomatic", pd->productName);
     EXPECT_EQ("Desinstalar el programa y todos sus componentes", Text(IDC_HEADING));
     EXPECT_EQ("Message", Text(IDC_MESSAGE));
-    ProgressDialogSet(pd, PD_MESSAGE, reinterpret_cast<INT_PTR>(""));
+    ProgressDialogSetMessage(pd, "");
     EXPECT_EQ("", Text(IDC_MESSAGE));
-    ProgressDialogSet(pd, PD_MESSAGE, reinterpret_cast<INT_PTR>("Borrando ficheros"));
+    ProgressDialogSetMessage(pd, "Borrando ficheros");
     EXPECT_EQ("Borrando ficheros", Text(IDC_MESSAGE));
-    ProgressDialogSet(pd, PD_TOTAL, 42);
+    ProgressDialogSetTotal(pd, 42);
     EXPECT_EQ(42, pd->total);
-    ProgressDialogSet(pd, 99, 7);   // unknown kind: nothing
-    ProgressDialogSet(pd, PD_MARK, 6);
-    ProgressDialogSet(pd, PD_MARK, -1);
+    ProgressDialogSetMark(pd, 6);
+    ProgressDialogSetMark(pd, -1);
     for (int m : pd->marks)
         EXPECT_EQ(0, m) << "a mark out of range was set";
 
     int pool = pd->pool, blockSize = 0, flags = 0, globalFlags = 0;
     ASSERT_EQ(1, PoolDebugEntry(pool, &blockSize, &flags, &globalFlags));
     EXPECT_EQ(1000, blockSize);
-    EXPECT_EQ(0x1003, flags);
+    EXPECT_EQ(POOL_DEFAULT | POOL_GROW | POOL_ZERO, flags);
     // Centred on the screen.
     RECT r;
     GetWindowRect(window, &r);
@@ -713,7 +717,7 @@ void ExpectBar(const Capture &shot, const RECT &bar, const ProgressDialog *pd, i
 TEST_F(DialogTest, TotalThreeFillsTheBarAndStopsThere)
 {
     Open(Self(), "Parlomatic", true);
-    ProgressDialogSet(pd, PD_TOTAL, 3);
+    ProgressDialogSetTotal(pd, 3);
     ProgressDialogRefreshBar(pd);
     RECT bar = ClientRectOf(window, IDC_BAR);
     COLORREF face = GetSysColor(COLOR_BTNFACE);
@@ -743,7 +747,7 @@ TEST_F(DialogTest, StepDrawsOnlyWhenTheBlockCountChangesAndNeverErases)
 {
     Open(Self(), "Parlomatic", true);
     int total = pd->blocksAcross * 3;   // three steps per block
-    ProgressDialogSet(pd, PD_TOTAL, total);
+    ProgressDialogSetTotal(pd, total);
     RECT bar = ClientRectOf(window, IDC_BAR);
     // Paint the bar area red behind the dialog's back: only a real redraw changes it.
     HDC dc = GetDC(window);
@@ -810,8 +814,8 @@ void ExpectMark(const Capture &shot, HWND window, int i, bool set)
 TEST_F(DialogTest, MarksAppearAtOnceAndSurviveRepaints)
 {
     Open(Self(), "Parlomatic", true);
-    ProgressDialogSet(pd, PD_MARK, 2);
-    ProgressDialogSet(pd, PD_MARK, 5);
+    ProgressDialogSetMark(pd, 2);
+    ProgressDialogSetMark(pd, 5);
     {
         Capture shot(window);
         for (int i = 0; i < PD_MARK_COUNT; i++)
@@ -975,10 +979,10 @@ TEST_F(AltDialogTest, MissingPartsAreHarmless)
     EXPECT_EQ(inner - 1 == 0 ? 5 : inner - 1, pd->blockPitch) << "bar height " << inner + 4;
     EXPECT_EQ(nullptr, pd->check);
     EXPECT_EQ(nullptr, pd->picture);
-    EXPECT_EQ(0, ProgressDialogSet(pd, PD_MESSAGE, reinterpret_cast<INT_PTR>("nada")));
-    EXPECT_EQ(0, ProgressDialogSet(pd, PD_MARK, 0));
+    ProgressDialogSetMessage(pd, "nada");
+    ProgressDialogSetMark(pd, 0);
     EXPECT_EQ(1, pd->marks[0]);
-    ProgressDialogSet(pd, PD_TOTAL, 2);
+    ProgressDialogSetTotal(pd, 2);
     ProgressDialogStep(pd);
     ProgressDialogStep(pd);
     ProgressDialogFinish(pd);
@@ -1032,19 +1036,19 @@ bool SaveWindowBmp(HWND window, const std::string &path)
 TEST_F(DialogTest, FinishedDialogScreenshot)
 {
     Open(Self(), "Parlomatic", true);
-    ProgressDialogSet(pd, PD_MESSAGE, reinterpret_cast<INT_PTR>(""));
-    ProgressDialogSet(pd, PD_TOTAL, 40);
+    ProgressDialogSetMessage(pd, "");
+    ProgressDialogSetTotal(pd, 40);
     ProgressDialogRefreshBar(pd);
     const int markAfter[] = {4, 10, 16, 24, 30, 40};
     for (int step = 1, mark = 0; step <= 40; step++) {
         ProgressDialogStep(pd);
         if (mark < PD_MARK_COUNT && step == markAfter[mark])
-            ProgressDialogSet(pd, PD_MARK, mark++);
+            ProgressDialogSetMark(pd, mark++);
     }
     char done[200];
     LoadStringA(Self(), IDS_DONE, done, sizeof done);
     ProgressDialogFinish(pd);
-    ProgressDialogSet(pd, PD_MESSAGE, reinterpret_cast<INT_PTR>(done));
+    ProgressDialogSetMessage(pd, done);
     Settle(window);
     Capture shot(window);
     RECT bar = ClientRectOf(window, IDC_BAR);

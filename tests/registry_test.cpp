@@ -309,7 +309,7 @@ protected:
     int pool = -1;
     void SetUp() override
     {
-        pool = PoolCreate(16384, 0x1003);
+        pool = PoolCreate(16384, POOL_DEFAULT | POOL_GROW | POOL_ZERO);
         ASSERT_GE(pool, 2);
         ASSERT_EQ(0, SharedCountInit(pool));
     }

@@ -16,7 +16,7 @@ protected:
     void SetUp() override
     {
         PoolSetOption(POOLOPT_REPORT, 0);
-        pool = PoolCreate(4096, 0x1003);
+        pool = PoolCreate(4096, POOL_DEFAULT | POOL_GROW | POOL_ZERO);
         ASSERT_GE(pool, 2);
     }
     void TearDown() override { PoolDestroy(pool); }
@@ -159,7 +159,7 @@ TEST_F(List, StringCopiesAreOwned)
 
 TEST_F(List, DestroyGivesEveryBlockBack)
 {
-    int own = PoolCreate(1000, 0x1003);
+    int own = PoolCreate(1000, POOL_DEFAULT | POOL_GROW | POOL_ZERO);
     ASSERT_GE(own, 2);
     StringList *l = ListCreateInPool(0, own);
     for (int i = 0; i < 200; i++)
@@ -188,7 +188,7 @@ TEST_F(List, RemovingKeepsTheCallersReportingChoice)
 
 TEST_F(List, StringLongerThanTheBlockSizeIsRefused)
 {
-    int small = PoolCreate(256, 0x1003);
+    int small = PoolCreate(256, POOL_DEFAULT | POOL_GROW | POOL_ZERO);
     StringList *l = ListCreateInPool(0, small);
     ASSERT_NE(nullptr, l);
     EXPECT_EQ(0, ListAdd(l, std::string(300, 'x').c_str()));
@@ -210,7 +210,7 @@ TEST_F(List, SharedPoolIsMadeOnceAndKept)
     int block, flags, gflags;
     ASSERT_EQ(1, PoolDebugEntry(shared, &block, &flags, &gflags));
     EXPECT_EQ(65000, block);
-    EXPECT_EQ(0x1003, flags);
+    EXPECT_EQ(POOL_DEFAULT | POOL_GROW | POOL_ZERO, flags);
     ListDestroy(a);
     ListDestroy(b);
     StringList *c = ListCreate(0);
@@ -221,7 +221,7 @@ TEST_F(List, SharedPoolIsMadeOnceAndKept)
 
 TEST_F(List, AddFailsWhenThePoolIsFull)
 {
-    int tiny = PoolCreate(256, 0x1001);  // one segment only
+    int tiny = PoolCreate(256, POOL_DEFAULT | POOL_ZERO);  // one segment only
     StringList *l = ListCreateInPool(0, tiny);
     ASSERT_NE(nullptr, l);
     int added = 0;

@@ -2,11 +2,10 @@
 
 static const char CUT_CLASS[] = "CutClsName";
 static const char CUT_TITLE[] = "CutWinName";
-constexpr int CUT_WINDOW_EXTRA = 4;
+constexpr int CUT_WINDOW_EXTRA = 4;   // the line's style: 1 etched, 0 plain
 constexpr int CUT_LINE_ID = 0xFFFF;
 
 static int cutClassRegistered;
-static int lineStyle3D;     // style of every rule line; the latest replacement decides
 
 void DrawSunkenFrame(HDC dc, const RECT *r)
 {
@@ -176,21 +175,19 @@ HBITMAP ComposePicture(HWND dialog, HBITMAP source, COLORREF fill, COLORREF key,
     return result;
 }
 
-int CenterWindow(HWND window)
+void CenterWindow(HWND window)
 {
     RECT r;
     GetWindowRect(window, &r);
     int x = (GetSystemMetrics(SM_CXSCREEN) + r.left - r.right) / 2;
     int y = (GetSystemMetrics(SM_CYSCREEN) + r.top - r.bottom) / 2;
     SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    return 1;
 }
 
-int ReplaceSeparators(HWND dialog, int style3d)
+void ReplaceSeparators(HWND dialog, int style3d)
 {
     for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
         ReplaceSeparator(child, dialog, style3d);
-    return 1;
 }
 
 static int IsSeparator(HWND child)
@@ -212,7 +209,6 @@ HWND ReplaceSeparator(HWND child, HWND dialog, int style3d)
     RegisterCutClass();
     if (!IsWindow(child) || !IsWindow(dialog) || !IsSeparator(child))
         return nullptr;
-    lineStyle3D = style3d;
     RECT r;
     GetWindowRect(child, &r);
     POINT corner = {r.left, r.top};
@@ -223,6 +219,7 @@ HWND ReplaceSeparator(HWND child, HWND dialog, int style3d)
                                 GetModuleHandleA(nullptr), nullptr);
     if (!line)
         return nullptr;
+    SetWindowLongA(line, 0, style3d ? 1 : 0);
     ShowWindow(child, SW_HIDE);
     EnableWindow(child, FALSE);
     ShowWindow(line, SW_SHOW);
@@ -257,8 +254,9 @@ static void OnCutPaint(HWND window)
     RECT r;
     GetWindowRect(window, &r);
     int w = r.right - r.left;
-    HPEN penA = CreatePen(PS_SOLID, 1, lineStyle3D ? GetSysColor(COLOR_BTNSHADOW) : RGB(0, 0, 0));
-    HPEN penB = lineStyle3D ? CreatePen(PS_SOLID, 1, DRAW_RULE_LIGHT) : nullptr;
+    int style3d = GetWindowLongA(window, 0);
+    HPEN penA = CreatePen(PS_SOLID, 1, style3d ? GetSysColor(COLOR_BTNSHADOW) : RGB(0, 0, 0));
+    HPEN penB = style3d ? CreatePen(PS_SOLID, 1, DRAW_RULE_LIGHT) : nullptr;
     HGDIOBJ old = SelectObject(dc, penA);
     MoveToEx(dc, 0, 0, nullptr);
     LineTo(dc, w, 0);

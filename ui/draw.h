@@ -5,7 +5,9 @@
 #pragma once
 #include <windows.h>
 
-constexpr int DRAW_SEPARATOR_ID = 1300;        // the only control id taken for a rule
+#include "ui/progress_res.h"
+
+constexpr int DRAW_SEPARATOR_ID = IDC_SEPARATOR;   // the only control id taken for a rule
 constexpr int DRAW_SEPARATOR_MAX_HEIGHT = 35;  // taller black frames are real frames
 constexpr COLORREF DRAW_RULE_LIGHT = RGB(255, 251, 255);
 
@@ -21,10 +23,10 @@ HBITMAP MaskBlend(HDC dc, const RECT *r, HBITMAP source, HBITMAP *saved, COLORRE
 // it and its key colour transparent (a larger source is cut evenly on both sides). source is
 // deleted in every case; null when the control is missing or GDI fails.
 HBITMAP ComposePicture(HWND dialog, HBITMAP source, COLORREF fill, COLORREF key, int id);
-// Moves window to the centre of the screen. Returns 1.
-int CenterWindow(HWND window);
-// ReplaceSeparator for every child of dialog. Returns 1.
-int ReplaceSeparators(HWND dialog, int style3d);
+// Moves window to the centre of the screen.
+void CenterWindow(HWND window);
+// ReplaceSeparator for every child of dialog.
+void ReplaceSeparators(HWND dialog, int style3d);
 // Hides and disables child when it is a qualifying rule (id 1300, static, SS_BLACKFRAME, at most
 // 35 pixels high) and puts a drawn line in its place: two pixels etched when style3d is set, one
 // black pixel otherwise. Returns the line window, or null.

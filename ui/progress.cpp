@@ -1,11 +1,10 @@
-#include "ui/progress.h"
-#include "ui/draw.h"
+#define PROGRESS_DIALOG_INTERNAL
+#include "ui/progress_internal.h"
+
 #include "base/pool.h"
 #include "shell/platform.h"
-#include "shell/remover_res.h"
-
-static ProgressDialog *currentDialog;
-static int lastDestroyedPool = -1;   // lets Create tell whether WM_DESTROY already freed its pool
+#include "ui/draw.h"
+#include "ui/progress_res.h"
 
 static ProgressDialog *DialogOf(HWND window)
 {
@@ -139,10 +138,10 @@ static void SetupBarGeometry(ProgressDialog *pd)
         pd->blocksAcross = 0;
 }
 
+// FALSE: the dialog manager sets no focus; OK, the only control that could take it, is disabled.
 static BOOL OnInitDialog(HWND window, ProgressDialog *pd)
 {
     SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(pd));
-    currentDialog = pd;
     pd->window = window;
     ReplaceSeparators(window, PlatformUses3dLook());
     HBITMAP picture = LoadBitmapA(pd->instance, MAKEINTRESOURCEA(IDB_PICTURE));
@@ -181,30 +180,29 @@ static BOOL OnPaint(HWND window, ProgressDialog *pd)
     DrawBar(pd, dc);
     DrawPicture(pd, dc);
     EndPaint(window, &ps);
-    return FALSE;
-}
-
-static BOOL OnCommand(HWND window, WPARAM wParam)
-{
-    // The run cannot be cancelled: only a click on the enabled OK button ends it.
-    if (wParam == IDOK && IsWindowEnabled(GetDlgItem(window, IDOK))) {
-        PostQuitMessage(0);
-        return FALSE;
-    }
     return TRUE;
 }
 
-static BOOL OnDestroy(ProgressDialog *pd)
+// Every command counts as handled: the run cannot be cancelled (Esc and the close box do
+// nothing), and only a click on the enabled OK button ends it.
+static BOOL OnCommand(HWND window, WPARAM wParam)
 {
+    if (wParam == IDOK && IsWindowEnabled(GetDlgItem(window, IDOK)))
+        PostQuitMessage(0);
+    return TRUE;
+}
+
+static BOOL OnDestroy(HWND window, ProgressDialog *pd)
+{
+    SetWindowLongPtrA(window, DWLP_USER, 0);
     if (pd->picture)
         DeleteObject(pd->picture);
     if (pd->check)
         DeleteObject(pd->check);
-    if (currentDialog == pd)
-        currentDialog = nullptr;
-    lastDestroyedPool = pd->pool;
-    PoolDestroy(pd->pool);
-    return FALSE;
+    // A window lost while still being created leaves the pool to ProgressDialogCreate.
+    if (pd->created)
+        PoolDestroy(pd->pool);
+    return TRUE;
 }
 
 static INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam,
@@ -221,8 +219,7 @@ static INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wPa
     case WM_COMMAND:
         return OnCommand(window, wParam);
     case WM_DESTROY:
-        SetWindowLongPtrA(window, DWLP_USER, 0);
-        return OnDestroy(pd);
+        return OnDestroy(window, pd);
     default:
         return FALSE;
     }
@@ -244,16 +241,16 @@ ProgressDialog *ProgressDialogCreate(HINSTANCE instance, const char *productName
     pd->current = 0;
     for (int i = 0; i < PD_MARK_COUNT; i++)
         pd->marks[i] = 0;
+    pd->created = 0;
     CopyText(pd->productName, sizeof pd->productName, productName);
-    lastDestroyedPool = -1;
     HWND window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
                                      ProgressDialogProc, reinterpret_cast<LPARAM>(pd));
     if (!window) {
-        if (lastDestroyedPool != pool)
-            PoolDestroy(pool);
+        PoolDestroy(pool);
         return nullptr;
     }
     pd->window = window;
+    pd->created = 1;
     return pd;
 }
 
@@ -271,36 +268,26 @@ HWND ProgressDialogGetWindow(ProgressDialog *dialog)
     return dialog ? dialog->window : nullptr;
 }
 
-static void SetMark(ProgressDialog *pd, INT_PTR index)
+void ProgressDialogSetTotal(ProgressDialog *dialog, int total)
 {
-    if (index < 0 || index >= PD_MARK_COUNT)
-        return;
-    pd->marks[index] = 1;
-    HDC dc = GetDC(pd->window);
-    DrawMark(pd, dc, static_cast<int>(index));
-    ReleaseDC(pd->window, dc);
+    if (dialog)
+        dialog->total = total;
 }
 
-int ProgressDialogSet(ProgressDialog *dialog, int kind, INT_PTR value)
+void ProgressDialogSetMessage(ProgressDialog *dialog, const char *text)
 {
-    if (!dialog)
-        return 0;
-    switch (kind) {
-    case PD_TOTAL:
-        dialog->total = static_cast<int>(value);
-        break;
-    case PD_MESSAGE:
-        if (GetDlgItem(dialog->window, IDC_MESSAGE))
-            SetDlgItemTextA(dialog->window, IDC_MESSAGE,
-                            value ? reinterpret_cast<const char *>(value) : "");
-        break;
-    case PD_MARK:
-        SetMark(dialog, value);
-        break;
-    default:
-        break;
-    }
-    return 0;
+    if (dialog && GetDlgItem(dialog->window, IDC_MESSAGE))
+        SetDlgItemTextA(dialog->window, IDC_MESSAGE, text ? text : "");
+}
+
+void ProgressDialogSetMark(ProgressDialog *dialog, int index)
+{
+    if (!dialog || index < 0 || index >= PD_MARK_COUNT)
+        return;
+    dialog->marks[index] = 1;
+    HDC dc = GetDC(dialog->window);
+    DrawMark(dialog, dc, index);
+    ReleaseDC(dialog->window, dc);
 }
 
 int ProgressDialogStep(ProgressDialog *dialog)

@@ -10,6 +10,7 @@
 #include "pending_restart.h"
 #include "progman/server_control.h"
 #include "remover_harness.h"
+#include "ui/progress_res.h"
 
 using namespace e2e;
 using enginetest::Bare;
@@ -45,8 +46,6 @@ const char HKLM_ROOT[] = "-2147483646;";
 constexpr DWORD THIRD_TICK_MS = 4500;
 constexpr DWORD EIGHTH_TICK_MS = 12000;
 constexpr DWORD TICK_MS = 1500;
-constexpr int IDC_MESSAGE = 701;
-constexpr int IDC_BAR = 711;
 
 std::string RemoverExe()
 {

@@ -19,6 +19,7 @@
 #include "pending_restart.h"
 #include "engine/journal.h"
 #include "remover_harness.h"
+#include "ui/progress_res.h"
 
 using e2e::Exists;
 using enginetest::DeleteTree;
@@ -32,8 +33,6 @@ using enginetest::SetString;
 namespace {
 
 constexpr DWORD THIRD_TICK_MS = 4500;
-constexpr int IDC_MESSAGE = 701;
-constexpr int IDC_BAR = 711;
 const char APP_PATHS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\parlorob.exe";
 const char UNINSTALL[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char COMPANY_KEY[] = "Software\\ParloRobusto Co";

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tools/logtool/json.h"
+#include "ui/progress_res.h"
 
 namespace {
 
@@ -36,7 +37,6 @@ const char WINE_APP_DEFAULTS[] = "Software\\Wine\\AppDefaults\\remover.exe";
 // remover's own windows, as a user sees them.
 const wchar_t CONFIRM_CAPTION[] = L"Desinstalación de Parlomatic";
 const wchar_t SPLASH_CLASS[] = L"DeKvAbtClsName";
-constexpr int PROGRESS_BAR_ID = 711;  // the control that tells the progress dialog apart
 
 constexpr DWORD UNATTENDED_LIMIT_MS = 120000;
 constexpr DWORD WINDOW_LIMIT_MS = 30000;
@@ -790,7 +790,8 @@ bool AnswerWithScreenshots(const PROCESS_INFORMATION &pi, const std::string &dir
     path = dir + "/splash.png";
     if (Screenshot(splash, path))
         printf("  screenshot  %-42s %s\n", "the splash (at least 2 s)", path.c_str());
-    HWND dialog = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", nullptr, PROGRESS_BAR_ID);
+    // The bar is what tells the progress dialog apart from other dialogs.
+    HWND dialog = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", nullptr, IDC_BAR);
     if (!dialog) {
         printf("  !! no progress dialog\n");
         return false;
