@@ -9,7 +9,7 @@
 
 #include "base/strlist.h"
 #include "progman/server_control.h"
-#include "tests/dbcs.h"
+#include "dbcs.h"
 
 using progman_test::DialogStandIn;
 using progman_test::PumpFor;

@@ -12,7 +12,7 @@
 #include "base/strlist.h"
 #include "dde/ddeclient.h"
 #include "progman/server_control.h"
-#include "tests/dbcs.h"
+#include "dbcs.h"
 
 using progman_test::DialogStandIn;
 using progman_test::ExeDirectory;

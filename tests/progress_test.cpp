@@ -1,13 +1,14 @@
 // The progress dialog, its drawing helpers and remover's resources, on a real display (Xvfb under
 // scripts/ctest-wine). Pixels are read back from the windows and compared with what the picture,
 // tick, frame and bar must produce. The finished dialog is saved as
-// <build>/screenshots/progress-finished.bmp (converted to PNG by the next CTest entry).
+// progress-finished.bmp among the build's screenshots (converted to PNG by the next CTest entry).
 #include "ui/progress.h"
 #include "ui/draw.h"
 #include "base/pool.h"
 #include "shell/platform.h"
 #include "shell/remover_res.h"
 #include "dbcs.h"
+#include "run_host.h"
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
@@ -931,8 +932,8 @@ protected:
     void SetUp() override
     {
         DialogTest::SetUp();
-        alt = LoadLibraryA("progress_alt.dll");
-        ASSERT_NE(nullptr, alt) << "progress_alt.dll beside the test program";
+        alt = LoadLibraryA(UnixToWine(PROGRESS_ALT_DLL).c_str());
+        ASSERT_NE(nullptr, alt) << PROGRESS_ALT_DLL;
     }
     void TearDown() override
     {
@@ -1051,11 +1052,7 @@ TEST_F(DialogTest, FinishedDialogScreenshot)
     for (int i = 0; i < PD_MARK_COUNT; i++)
         ExpectMark(shot, window, i, true);
 
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, sizeof exe);
-    std::string dir(exe);
-    dir = dir.substr(0, dir.rfind('\\'));           // tests
-    dir = dir.substr(0, dir.rfind('\\')) + "\\screenshots";
+    std::string dir = UnixToWine(REMOVER_SCREENSHOT_DIR);
     CreateDirectoryA(dir.c_str(), nullptr);
     EXPECT_TRUE(SaveWindowBmp(window, dir + "\\progress-finished.bmp")) << dir;
 }

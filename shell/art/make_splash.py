@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws remover's splash picture: an 8-bit Windows bitmap with the product's name.
 
-    python3 shell/art/make_splash.py shell/art/splash.bmp
+    python3 shell/art/make_splash.py OUT.bmp     (run by the build)
 
 The scene is drawn at four times the size, box-filtered down (smooth edges) and reduced to 256
 colours by median cut. Letters come from a 5 x 7 grid font drawn as round strokes between

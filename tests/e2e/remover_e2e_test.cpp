@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "../engine_fixture.h"
-#include "../pending_restart.h"
-#include "../progman/server_control.h"
+#include "engine_fixture.h"
+#include "pending_restart.h"
+#include "progman/server_control.h"
 #include "remover_harness.h"
 
 using namespace e2e;

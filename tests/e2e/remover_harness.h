@@ -3,7 +3,7 @@
 // X display, and checking the Windows directory for files it must not leave behind.
 #pragma once
 
-#include "tests/run_host.h"
+#include "run_host.h"
 
 #include <windows.h>
 
@@ -14,15 +14,7 @@
 
 namespace e2e {
 
-// A path of the build machine as Wine sees it (Z: is the Unix root).
-inline std::string UnixToWine(const std::string &unixPath)
-{
-    std::string p = "Z:" + unixPath;
-    for (char &c : p)
-        if (c == '/')
-            c = '\\';
-    return p;
-}
+using ::UnixToWine;
 
 inline bool HaveDisplay()
 {
@@ -256,15 +248,9 @@ public:
     ::testing::AssertionResult Start(const std::string &exe, const std::string &arguments)
     {
         std::string line = exe.empty() ? arguments : "\"" + exe + "\" " + arguments;
-        std::vector<char> cmd(line.begin(), line.end());
-        cmd.push_back('\0');
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        start_ = GetTickCount();
-        if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &si, &pi_))
-            return ::testing::AssertionFailure() << "cannot start " << line << ": "
-                                                 << GetLastError();
+        std::string why;
+        if (!StartProgram(line, 0, &pi_, &why, &start_))
+            return ::testing::AssertionFailure() << why;
         return ::testing::AssertionSuccess();
     }
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "../engine_fixture.h"
-#include "../locked_key.h"
-#include "../pending_restart.h"
+#include "engine_fixture.h"
+#include "locked_key.h"
+#include "pending_restart.h"
 #include "engine/journal.h"
 #include "remover_harness.h"
 

@@ -1,5 +1,5 @@
-// Starts and stops the Program Manager stand-in (progman_server.exe, beside this directory's
-// CMakeLists) for the DDE tests, and reads its journal and state files.
+// Starts and stops the Program Manager stand-in (progman_server.exe, named by the build in
+// PROGMAN_SERVER_EXE) for the DDE tests, and reads its journal and state files.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dde/ddeclient.h"
+#include "run_host.h"
 
 namespace progman_test {
 
@@ -135,19 +136,13 @@ public:
         DeleteFileA(journal_.c_str());
         DeleteFileA(state_.c_str());
         WriteFileText(seed, groups);
-        std::string exe = ExeDirectory() + "\\progman\\progman_server.exe";
-        std::string cmd = "\"" + exe + "\" --title " + title_ + " --journal \"" + journal_ +
+        std::string cmd = "\"" + UnixToWine(PROGMAN_SERVER_EXE) + "\" --title " + title_ + " --journal \"" + journal_ +
                           "\" --state \"" + state_ + "\" --groups \"" + seed + "\"";
         for (const std::string &o : options)
             cmd += " " + o;
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        std::vector<char> line(cmd.begin(), cmd.end());
-        line.push_back('\0');
-        if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                            nullptr, nullptr, &si, &pi_))
-            return ::testing::AssertionFailure() << "cannot start " << exe << ": "
-                                                 << GetLastError();
+        std::string why;
+        if (!StartProgram(cmd, CREATE_NO_WINDOW, &pi_, &why))
+            return ::testing::AssertionFailure() << why;
         DWORD start = GetTickCount();
         while (GetTickCount() - start < 30000) {
             if (ReadFileText(journal_).find("READY") != std::string::npos) {

@@ -1,7 +1,6 @@
 // Draws remover's bitmaps and icon in the standard 16-colour palette and writes them as
-// 4-bit BMP and ICO files. A build-machine program; its output is kept beside it, so the
-// product build does not run it. Regenerate after a change:
-//     g++ -std=c++17 -O2 -o /tmp/drawart ui/res/drawart.cpp && /tmp/drawart ui/res
+// 4-bit BMP and ICO files. A build-machine program, run by the build:
+//     drawart OUT_DIR    (writes picture.bmp, check.bmp and remover.ico there)
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
