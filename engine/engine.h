@@ -35,6 +35,7 @@ constexpr int ENGINE_TEXT_DONE = 502;
 constexpr int ENGINE_TEXT_INCOMPLETE = 503;
 
 constexpr int SESSION_PATH_SIZE = 261;          // 260 bytes and the terminator
+constexpr int SESSION_OUTCOME_NAME_SIZE = 640;  // a key path and a value name, for people
 constexpr int SESSION_NAME_SIZE = 102;          // display name: 101 bytes and the terminator
 constexpr DWORD SESSION_PHASE_PAUSE_MS = 310;   // pause between two phases
 
@@ -66,6 +67,12 @@ struct Session {
     int resumePhase;                // the phase it was in
     int resumeCount;                // records of that phase it had handled
     int skipped;                    // of those, passed over so far
+    int remains;                    // something the log named stays and no restart removes it
+    int scheduledBefore;            // an earlier run of the log left things for the restart
+    int outcome;                    // what the current record's handler says became of it
+    unsigned long outcomeDetail;    // its number (references left, system error code)
+    char outcomeName[SESSION_OUTCOME_NAME_SIZE];  // what the record names, in words, when
+                                                  // the handler says; kept only for a report
     PhaseEntry phases[PHASE_TABLE_SIZE];
 };
 
@@ -106,6 +113,21 @@ int SessionSetStatus(Session *session, int value);
 int SessionSkipRecord(Session *session);
 // One more record of the current phase handled; durable hands the progress to the disk at once.
 void SessionRecordHandled(Session *session, int durable);
+// What became of the current record (engine/report.h), with its number and, when name is not
+// null, what the record names in words. Cheap: the name is kept only while a report is written.
+void SessionSetOutcome(Session *session, int outcome, unsigned long detail, const char *name);
+// A handler's result, handing on what became of its record.
+inline int SessionVerdict(Session *session, int result, int outcome, unsigned long detail = 0,
+                          const char *name = nullptr)
+{
+    SessionSetOutcome(session, outcome, detail, name);
+    return result;
+}
+// Takes note of a record's outcome: whether it leaves something in place, and its report line.
+void SessionNoteOutcome(Session *session, const char *kind, const char *name, int outcome,
+                        unsigned long detail);
+// The exit status of the run (engine/exitcode.h), as the session stands: taken before closing.
+int SessionExitStatus(const Session *session);
 // 1 in the phase an earlier run was interrupted in: what it removed is gone, and that is no
 // reason to call the removal incomplete.
 int SessionIsResumedPhase(const Session *session);

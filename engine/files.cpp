@@ -5,6 +5,7 @@
 #include "base/fs.h"
 #include "base/path.h"
 #include "base/strlist.h"
+#include "engine/report.h"
 #include "engine/restart.h"
 #include "registry/registry.h"
 
@@ -15,18 +16,41 @@ static int FitsPath(const char *path)
     return lstrlenA(path) <= PATH_MAX_BYTES;
 }
 
+// Deletes path now, or at the next restart when it is in use: 0 either way, with *outcome
+// saying which; else WARN_FILE, with *outcome telling a file already gone from one that stays
+// (*error: the system's reason).
+static int DeleteOrSchedule(Session *session, const char *path, int *outcome, DWORD *error)
+{
+    int scheduled = session ? session->scheduled : 0;
+    *error = 0;
+    if (RestartDeleteOrSchedule(session, path) == 0) {
+        *outcome = session && session->scheduled != scheduled ? OUTCOME_SCHEDULED
+                                                              : OUTCOME_REMOVED;
+        return 0;
+    }
+    *error = GetLastError();
+    int gone = *error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND;
+    *outcome = gone ? OUTCOME_GONE : OUTCOME_FAILED;
+    return WARN_FILE;
+}
+
 int RemoveFileRecord(PhaseState *, int mode, Session *session, const char *text, DWORD,
                      StringList *)
 {
     if (mode != PHASE_STEP)
         return 0;
-    if (!FitsPath(text) || !IsFileRemovable(text))
-        return WARN_FILE;
+    if (!FitsPath(text))
+        return SessionVerdict(session, WARN_FILE, OUTCOME_TOO_LONG);
+    if (!IsFileRemovable(text))
+        return SessionVerdict(session, WARN_FILE, OUTCOME_SYSTEM_FILE);
     // No existence test: a file already gone is reported like one that could not go, unless an
     // interrupted run of this log may have removed it. One in use goes at the next restart.
-    if (RestartDeleteOrSchedule(session, text) == 0)
-        return 0;
-    return SessionIsResumedPhase(session) && !FsExists(text) ? 0 : WARN_FILE;
+    int outcome;
+    DWORD error;
+    int result = DeleteOrSchedule(session, text, &outcome, &error);
+    if (result != 0 && SessionIsResumedPhase(session) && !FsExists(text))
+        return SessionVerdict(session, 0, OUTCOME_GONE);
+    return SessionVerdict(session, result, outcome, error);
 }
 
 int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char *, DWORD,
@@ -37,28 +61,34 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char 
     const char *first = static_cast<const char *>(ListFirst(list));
     const char *shared = first ? static_cast<const char *>(ListNext(list)) : nullptr;
     if (!first || !shared)
-        return 0;
+        return SessionVerdict(session, 0, OUTCOME_NOT_NAMED);
     if (!FitsPath(first) || !FitsPath(shared))
-        return WARN_FILE;
+        return SessionVerdict(session, WARN_FILE, OUTCOME_TOO_LONG);
 
-    if (lstrcmpiA(first, shared) != 0 && FsExists(first))
-        return IsFileRemovable(first) && RestartDeleteOrSchedule(session, first) == 0 ? 0
-                                                                                    : WARN_FILE;
+    int outcome;
+    DWORD error;
+    if (lstrcmpiA(first, shared) != 0 && FsExists(first)) {
+        if (!IsFileRemovable(first))
+            return SessionVerdict(session, WARN_FILE, OUTCOME_SYSTEM_FILE, 0, first);
+        int result = DeleteOrSchedule(session, first, &outcome, &error);
+        return SessionVerdict(session, result, outcome, error, first);
+    }
 
     if (!FsExists(shared))
-        return 0;
+        return SessionVerdict(session, 0, OUTCOME_GONE, 0, shared);
     // A system file keeps its count too: the record is refused as a whole.
     if (!IsFileRemovable(shared))
-        return WARN_FILE;
+        return SessionVerdict(session, WARN_FILE, OUTCOME_SYSTEM_FILE, 0, shared);
     // Give back this product's reference; the file stays while another product counts on it.
     int count = SharedCountAdjust(shared, -1, 1);
     if (count > 0)
-        return 0;
+        return SessionVerdict(session, 0, OUTCOME_SHARED, static_cast<unsigned long>(count), shared);
     // A count that could not be read or lowered still speaks for other products: the file
     // goes only when it has no count or its count has really reached 0.
     if (count != 0 && count != SHARED_COUNT_NONE)
-        return WARN_FILE;
-    return RestartDeleteOrSchedule(session, shared) == 0 ? 0 : WARN_FILE;
+        return SessionVerdict(session, WARN_FILE, OUTCOME_FAILED, 0, shared);
+    int result = DeleteOrSchedule(session, shared, &outcome, &error);
+    return SessionVerdict(session, result, outcome, error, shared);
 }
 
 int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const char *text,
@@ -71,11 +101,13 @@ int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const 
             state->list = ListCreate(0);
         // Longer names than a path buffer cannot be removed safely, and the system's and the
         // user's own folders never go: the directory stays.
-        if (!FitsPath(text) || !IsDirectoryRemovable(text))
-            return WARN_DIRECTORY;
+        if (!FitsPath(text))
+            return SessionVerdict(session, WARN_DIRECTORY, OUTCOME_TOO_LONG);
+        if (!IsDirectoryRemovable(text))
+            return SessionVerdict(session, WARN_DIRECTORY, OUTCOME_SYSTEM_FOLDER);
         if (!ListAdd(state->list, text))
-            return WARN_DIRECTORY;
-        return 0;
+            return SessionVerdict(session, WARN_DIRECTORY, OUTCOME_FAILED, ERROR_NOT_ENOUGH_MEMORY);
+        return SessionVerdict(session, 0, OUTCOME_COLLECTED);
     }
     if (mode == PHASE_END) {
         if (!state->list)
@@ -96,13 +128,27 @@ int RemoveDirectories(Session *session, PhaseState *state)
     int goneIsDone = SessionIsResumedPhase(session);
     while (ListCount(state->list) > 0) {
         TakeLongestPath(state->list, path);
-        if (goneIsDone && !FsExists(path))
+        if (goneIsDone && !FsExists(path)) {
+            SessionNoteOutcome(session, "CDR", path, OUTCOME_GONE, 0);
             continue;
-        if (FsIsDirectory(path) && FsIsDirEmpty(path) && FsRemoveDir(path))
+        }
+        int isDir = FsIsDirectory(path);
+        int empty = isDir && FsIsDirEmpty(path);
+        if (empty && FsRemoveDir(path)) {
+            SessionNoteOutcome(session, "CDR", path, OUTCOME_REMOVED, 0);
             continue;
+        }
+        DWORD error = GetLastError();
         // Deepest first: what it holds was scheduled before it, so it goes after them.
-        if (!RestartScheduleDirectory(session, path))
-            result = WARN_DIRECTORY;
+        if (RestartScheduleDirectory(session, path)) {
+            SessionNoteOutcome(session, "CDR", path, OUTCOME_SCHEDULED, 0);
+            continue;
+        }
+        result = WARN_DIRECTORY;
+        int outcome = !FsExists(path)     ? OUTCOME_GONE
+                      : isDir && !empty ? OUTCOME_FOLDER_HOLDS
+                                        : OUTCOME_FAILED;
+        SessionNoteOutcome(session, "CDR", path, outcome, outcome == OUTCOME_FAILED ? error : 0);
     }
     return result;
 }

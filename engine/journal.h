@@ -16,6 +16,8 @@
 
 constexpr uint32_t JOURNAL_MAGIC = 0x314A4544;      // "DEJ1"
 constexpr uint32_t JOURNAL_INCOMPLETE = 0x1;        // some record of the run gave a warning
+constexpr uint32_t JOURNAL_SCHEDULED = 0x2;         // something was left for the next restart
+constexpr uint32_t JOURNAL_REMAINS = 0x4;           // something named stays that no restart removes
 constexpr uint32_t JOURNAL_PROGRESS_OFFSET = 12;    // where phase, handled and flags lie
 constexpr uint32_t JOURNAL_PROGRESS_SIZE = 12;
 
@@ -26,7 +28,7 @@ struct JournalRecord {
     uint32_t logChecksum;              // ... and the checksum in its header
     int32_t phase;                     // phases before this one are done
     int32_t handled;                   // records of that phase already handled
-    uint32_t flags;                    // JOURNAL_INCOMPLETE
+    uint32_t flags;                    // JOURNAL_INCOMPLETE, _SCHEDULED, _REMAINS
     char logPath[PATH_SIZE];           // the log's full path
     char workPath[PATH_SIZE];          // its working copy
 };

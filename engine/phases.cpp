@@ -4,6 +4,7 @@
 
 #include "base/pool.h"
 #include "base/strlist.h"
+#include "engine/report.h"
 #include "logdb/logdb.h"
 #include "ui/progress.h"
 
@@ -75,6 +76,44 @@ static PhaseState *CreatePhaseState(Session *session, LogDatabase *log)
     return state;
 }
 
+// What a handler that stated nothing did, by its result.
+static int OutcomeOfResult(int result)
+{
+    if (result == 0 || result == 1)
+        return OUTCOME_REMOVED;
+    return result == -1 ? OUTCOME_MALFORMED : OUTCOME_FAILED;
+}
+
+// The record's name for the report when its handler gave none: its text, else its strings.
+static void DefaultRecordName(const char *text, StringList *list, char *name)
+{
+    lstrcpynA(name, text, SESSION_OUTCOME_NAME_SIZE);
+    if (name[0] || !list)
+        return;
+    for (const char *p = static_cast<const char *>(ListFirst(list)); p;
+         p = static_cast<const char *>(ListNext(list))) {
+        if (name[0] && lstrlenA(name) + 2 < SESSION_OUTCOME_NAME_SIZE)
+            lstrcatA(name, ", ");
+        int used = lstrlenA(name);
+        lstrcpynA(name + used, p, SESSION_OUTCOME_NAME_SIZE - used);
+    }
+}
+
+// Takes note of what became of a record: what remains, and the report's line.
+static void NoteRecord(Session *session, const char *kind, const char *text, StringList *list,
+                       int outcome)
+{
+    if (outcome == OUTCOME_NONE)
+        return;
+    const char *name = session->outcomeName;
+    char fallback[SESSION_OUTCOME_NAME_SIZE];
+    if (!name[0] && ReportIsOpen()) {
+        DefaultRecordName(text, list, fallback);
+        name = fallback;
+    }
+    SessionNoteOutcome(session, kind, name, outcome, session->outcomeDetail);
+}
+
 // Hands one record (or the end of the kind's records) to the handler and keeps its verdict in
 // the session: 0 go on, -1 failure.
 static int HandOver(PhaseState *state, int mode, Session *session, const char *kind,
@@ -83,9 +122,14 @@ static int HandOver(PhaseState *state, int mode, Session *session, const char *k
     char text[PHASE_TEXT_SIZE];
     int result;
     int progress = mode == PHASE_STEP ? ProgressRule(kind) : PROGRESS_NONE;
+    session->outcome = OUTCOME_NONE;
+    session->outcomeDetail = 0;
+    session->outcomeName[0] = '\0';
     // An earlier run of this log handled it already.
-    if (mode == PHASE_STEP && SessionSkipRecord(session))
+    if (mode == PHASE_STEP && SessionSkipRecord(session)) {
+        NoteRecord(session, kind, readText, list, OUTCOME_EARLIER);
         return 0;
+    }
     if (progress == PROGRESS_BEFORE)
         SessionRecordHandled(session, 1);
     if (lstrlenA(readText) < PHASE_TEXT_SIZE) {
@@ -95,7 +139,12 @@ static int HandOver(PhaseState *state, int mode, Session *session, const char *k
         result = handler(state, mode, session, "", value, list);
     } else {
         result = OverlongTextResult(kind);
+        session->outcome = OUTCOME_TOO_LONG;
     }
+    // The end of a kind has no record of its own: its handler speaks for what it does then.
+    if (mode == PHASE_STEP)
+        NoteRecord(session, kind, readText, list,
+                   session->outcome != OUTCOME_NONE ? session->outcome : OutcomeOfResult(result));
     if (result != 0 && result != 1)
         SessionSetStatus(session, result);
     if (result == -1)

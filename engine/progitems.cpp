@@ -6,6 +6,7 @@
 #include "base/path.h"
 #include "base/strlist.h"
 #include "dde/progman.h"
+#include "engine/report.h"
 #include "registry/registry.h"
 #include "shell/platform.h"
 
@@ -117,7 +118,15 @@ static int QueryItemCount(const char *group, int *described)
     return static_cast<int>(count);
 }
 
-int RemoveProgramItemRecord(PhaseState *, int mode, Session *, const char *, DWORD,
+// "group\item" as the Program Manager shows it, for the report.
+static void ItemName(const char *group, const char *item, char *name)
+{
+    name[0] = '\0';
+    if (lstrlenA(group) + lstrlenA(item) + 1 < SESSION_OUTCOME_NAME_SIZE)
+        wsprintfA(name, "%s\\%s", group, item);
+}
+
+int RemoveProgramItemRecord(PhaseState *, int mode, Session *session, const char *, DWORD,
                             StringList *list)
 {
     if (mode != PHASE_STEP)
@@ -125,49 +134,58 @@ int RemoveProgramItemRecord(PhaseState *, int mode, Session *, const char *, DWO
     const char *group = static_cast<const char *>(ListFirst(list));
     const char *item = group ? static_cast<const char *>(ListNext(list)) : nullptr;
     if (!group || !item)
-        return 0;
+        return SessionVerdict(session, 0, OUTCOME_NOT_NAMED);
     if (!FitsPath(group) || !FitsPath(item))
-        return WARN_ITEM;
+        return SessionVerdict(session, WARN_ITEM, OUTCOME_TOO_LONG);
 
     if (PlatformGet()->isWindows4) {
         char folder[PATH_SIZE], link[PATH_SIZE];
         if (!ShellLinkPath(group, item, folder, link))
-            return WARN_ITEM;
+            return SessionVerdict(session, WARN_ITEM, OUTCOME_TOO_LONG);
         if (!FsExists(link))
-            return 0;
-        return FsDelete(link) == 0 ? 0 : WARN_ITEM;
+            return SessionVerdict(session, 0, OUTCOME_GONE, 0, link);
+        if (FsDelete(link) == 0)
+            return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, link);
+        return SessionVerdict(session, WARN_ITEM, OUTCOME_FAILED, GetLastError(), link);
     }
 
+    char name[SESSION_OUTCOME_NAME_SIZE];
+    ItemName(group, item, name);
     // DeleteItem names no group: unless this group is surely the active one, an item of the
     // same name would go from whichever group the user has active.
     if (!ShowGroupOnce(group))
-        return WARN_ITEM;
+        return SessionVerdict(session, WARN_ITEM, OUTCOME_PROGMAN, 0, name);
     int described = 0;
     if (QueryItemCount(group, &described) <= 0)
-        return WARN_ITEM;
+        return SessionVerdict(session, WARN_ITEM, OUTCOME_GROUP_EMPTY, 0, name);
     ProgmanDeleteItem(item);
     PauseWithMessages(PROGMAN_PAUSE_MS);
-    return 0;
+    return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, name);
 }
 
-int RemoveProgramGroupRecord(PhaseState *, int mode, Session *, const char *text, DWORD,
-                             StringList *)
+int RemoveProgramGroupRecord(PhaseState *, int mode, Session *session, const char *text,
+                             DWORD, StringList *)
 {
     if (mode != PHASE_STEP)
         return 0;
     // A record without a group names no folder: the Programs folder itself must not go.
     if (text[0] == '\0')
-        return 0;
+        return SessionVerdict(session, 0, OUTCOME_NOT_NAMED);
     if (!FitsPath(text))
-        return WARN_GROUP;
+        return SessionVerdict(session, WARN_GROUP, OUTCOME_TOO_LONG);
 
     if (PlatformGet()->isWindows4) {
         char folder[PATH_SIZE], link[PATH_SIZE];
         if (!ShellLinkPath(text, GROUP_DUMMY_ITEM, folder, link))
-            return WARN_GROUP;
-        if (!FsIsDirectory(folder) || !FsIsDirEmpty(folder))
-            return 0;
-        return FsRemoveDir(folder) ? 0 : WARN_GROUP;
+            return SessionVerdict(session, WARN_GROUP, OUTCOME_TOO_LONG);
+        if (!FsIsDirectory(folder))
+            return SessionVerdict(session, 0, OUTCOME_GONE, 0, folder);
+        // It stays without a warning: the user's own shortcuts are in it.
+        if (!FsIsDirEmpty(folder))
+            return SessionVerdict(session, 0, OUTCOME_GROUP_HOLDS, 0, folder);
+        if (FsRemoveDir(folder))
+            return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, folder);
+        return SessionVerdict(session, WARN_GROUP, OUTCOME_FAILED, GetLastError(), folder);
     }
 
     ShowGroupOnce(text);
@@ -176,13 +194,14 @@ int RemoveProgramGroupRecord(PhaseState *, int mode, Session *, const char *text
     if (!described) {
         // Only a group the Program Manager no longer lists is known to be gone; one it lists
         // but will not describe may hold the user's own items.
-        return ProgmanFindGroup(text) == 0 ? 0 : WARN_GROUP;
+        return ProgmanFindGroup(text) == 0 ? SessionVerdict(session, 0, OUTCOME_GONE)
+                                           : SessionVerdict(session, WARN_GROUP, OUTCOME_PROGMAN);
     }
     if (count != 0)
-        return WARN_GROUP;
+        return SessionVerdict(session, WARN_GROUP, OUTCOME_GROUP_HOLDS);
     ProgmanDeleteGroup(text);
     if (lstrcmpiA(text, lastShownGroup) == 0)
         ForgetShownGroup();
     PauseWithMessages(PROGMAN_PAUSE_MS);
-    return 0;
+    return SessionVerdict(session, 0, OUTCOME_REMOVED);
 }

@@ -2,9 +2,14 @@
 // the product key with its empty parents ("URK") and the application's registration ("MRK").
 #include "engine/engine.h"
 
+#include <stdio.h>
+
+#include <initializer_list>
+
 #include "base/path.h"
 #include "base/str.h"
 #include "base/strlist.h"
+#include "engine/report.h"
 #include "logdb/logdb.h"
 #include "registry/registry.h"
 #include "shell/platform.h"
@@ -22,14 +27,40 @@ constexpr int REG_KEY_SIZE = 3 * REG_ITEM_SIZE + 64;
 struct RootEntry {
     DWORD number;               // the handle's value as the log writes it
     HKEY key;
+    const char *name;           // for people
 };
 
 static const RootEntry ROOTS[] = {
-    {0x80000000u, HKEY_CLASSES_ROOT},
-    {0x80000001u, HKEY_CURRENT_USER},
-    {0x80000002u, HKEY_LOCAL_MACHINE},
-    {0x80000003u, HKEY_USERS},
+    {0x80000000u, HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT"},
+    {0x80000001u, HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
+    {0x80000002u, HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"},
+    {0x80000003u, HKEY_USERS, "HKEY_USERS"},
 };
+
+// "ROOT\path" (and " value" when given) as the report shows a key; null unless a report is
+// written, so that a run without one spends nothing on it.
+static const char *KeyName(HKEY root, const char *path, const char *value, char *name)
+{
+    if (!ReportIsOpen())
+        return nullptr;
+    const char *rootName = "";
+    for (const RootEntry &r : ROOTS)
+        if (r.key == root)
+            rootName = r.name;
+    if (*path == '\\')
+        ++path;
+    snprintf(name, SESSION_OUTCOME_NAME_SIZE, "%s\\%s%s%s", rootName, path,
+             value ? ", value " : "", value ? value : "");
+    return name;
+}
+
+// The outcome of a deletion that did not succeed: the thing is gone after all, or it stays.
+static int NotDeleted(Session *session, int stillThere, DWORD error, const char *name)
+{
+    if (!stillThere)
+        return SessionVerdict(session, 0, OUTCOME_GONE, 0, name);
+    return SessionVerdict(session, WARN_REGISTRY, OUTCOME_FAILED, error, name);
+}
 
 // Decimal text to a 32-bit value: leading blanks, an optional sign, digits (modulo 2^32).
 static DWORD ParseRootNumber(const char *text)
@@ -110,7 +141,7 @@ static int ValueExists(HKEY root, const char *path, const char *name)
     return rc == ERROR_SUCCESS;
 }
 
-int RemoveRegistryKeyRecord(PhaseState *, int mode, Session *, const char *text, DWORD,
+int RemoveRegistryKeyRecord(PhaseState *, int mode, Session *session, const char *text, DWORD,
                             StringList *)
 {
     if (mode != PHASE_STEP)
@@ -119,34 +150,40 @@ int RemoveRegistryKeyRecord(PhaseState *, int mode, Session *, const char *text,
     char keyPath[PATH_SIZE];
     char *path;
     if (!SplitKeyText(text, &root, keyPath, &path))
-        return -1;
+        return SessionVerdict(session, -1, OUTCOME_MALFORMED);
+    char nameBuffer[SESSION_OUTCOME_NAME_SIZE];
+    const char *name = KeyName(root, path, nullptr, nameBuffer);
     if (!IsKeyRemovable(root, path))
-        return -1;
+        return SessionVerdict(session, -1, OUTCOME_PROTECTED_KEY, 0, name);
+    if (RegistryDeleteTree(root, path))
+        return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, name);
     // A key already gone is no failure; one still there after the attempt (no delete access)
     // leaves the removal incomplete and must say so.
-    if (!RegistryDeleteTree(root, path) && KeyExists(root, path))
-        return WARN_REGISTRY;
-    return 0;
+    DWORD error = GetLastError();
+    return NotDeleted(session, KeyExists(root, path), error, name);
 }
 
-int RemoveRegistryValueRecord(PhaseState *, int mode, Session *, const char *, DWORD,
+int RemoveRegistryValueRecord(PhaseState *, int mode, Session *session, const char *, DWORD,
                               StringList *list)
 {
     if (mode != PHASE_STEP)
         return 0;
     const char *key = static_cast<const char *>(ListFirst(list));
-    const char *name = key ? static_cast<const char *>(ListNext(list)) : nullptr;
-    if (!key || !name || name[0] == '\0')
-        return 0;
+    const char *value = key ? static_cast<const char *>(ListNext(list)) : nullptr;
+    if (!key || !value || value[0] == '\0')
+        return SessionVerdict(session, 0, OUTCOME_NOT_NAMED);
     HKEY root;
     char keyPath[PATH_SIZE];
     char *path;
     if (!SplitKeyText(key, &root, keyPath, &path))
-        return -1;
+        return SessionVerdict(session, -1, OUTCOME_MALFORMED);
+    char nameBuffer[SESSION_OUTCOME_NAME_SIZE];
+    const char *name = KeyName(root, path, value, nameBuffer);
+    if (RegistryDeleteValue(root, path, value))
+        return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, name);
     // As for keys: a value already gone is no failure, one the key will not give up is.
-    if (!RegistryDeleteValue(root, path, name) && ValueExists(root, path, name))
-        return WARN_REGISTRY;
-    return 0;
+    DWORD error = GetLastError();
+    return NotDeleted(session, ValueExists(root, path, value), error, name);
 }
 
 // Appends text to key (REG_KEY_SIZE); 0 when it would not fit.
@@ -168,37 +205,49 @@ static int DeleteIfNoSubkeys(const char *key)
     return RegistryDeleteTree(HKEY_LOCAL_MACHINE, key) ? 1 : 0;
 }
 
-int RemoveProductKeys(PhaseState *state, int mode, Session *, const char *, DWORD, StringList *)
+int RemoveProductKeys(PhaseState *state, int mode, Session *session, const char *, DWORD,
+                      StringList *)
 {
-    if (mode != PHASE_STEP || PlatformGet()->isWin32s)
+    if (mode != PHASE_STEP)
         return 0;
+    if (PlatformGet()->isWin32s)
+        return SessionVerdict(session, 0, OUTCOME_PLATFORM);
     char company[REG_ITEM_SIZE], product[REG_ITEM_SIZE], version[REG_ITEM_SIZE];
     LogGetItem(state->log, ITEM_COMPANY_KEY, company, REG_ITEM_SIZE);
     LogGetItem(state->log, ITEM_PRODUCT_KEY, product, REG_ITEM_SIZE);
     LogGetItem(state->log, ITEM_VERSION_KEY, version, REG_ITEM_SIZE);
     if (HasEmptyComponent(company) || HasEmptyComponent(product) || HasEmptyComponent(version))
-        return WARN_REGISTRY;
+        return SessionVerdict(session, WARN_REGISTRY, OUTCOME_NOT_NAMED);
 
     char companyKey[REG_KEY_SIZE], productKey[REG_KEY_SIZE], versionKey[REG_KEY_SIZE];
     lstrcpyA(companyKey, REG_PRODUCT_PREFIX);
     if (!AppendKey(companyKey, company))
-        return WARN_REGISTRY;
+        return SessionVerdict(session, WARN_REGISTRY, OUTCOME_TOO_LONG);
     lstrcpyA(productKey, companyKey);
     if (!AppendKey(productKey, "\\") || !AppendKey(productKey, product))
-        return WARN_REGISTRY;
+        return SessionVerdict(session, WARN_REGISTRY, OUTCOME_TOO_LONG);
     lstrcpyA(versionKey, productKey);
     if (!AppendKey(versionKey, "\\") || !AppendKey(versionKey, version))
-        return WARN_REGISTRY;
+        return SessionVerdict(session, WARN_REGISTRY, OUTCOME_TOO_LONG);
 
+    char nameBuffer[SESSION_OUTCOME_NAME_SIZE];
+    const char *name = KeyName(HKEY_LOCAL_MACHINE, versionKey, nullptr, nameBuffer);
     // Items that compose a system key are not the product's: nothing of it goes, and the
     // removal is reported incomplete like any other unusable item.
-    if (!IsKeyRemovable(HKEY_LOCAL_MACHINE, versionKey) ||
-        !RegistryDeleteTree(HKEY_LOCAL_MACHINE, versionKey))
-        return WARN_REGISTRY;
-    if (!DeleteIfNoSubkeys(productKey))
-        return WARN_REGISTRY;
+    if (!IsKeyRemovable(HKEY_LOCAL_MACHINE, versionKey))
+        return SessionVerdict(session, WARN_REGISTRY, OUTCOME_PROTECTED_KEY, 0, name);
+    if (!RegistryDeleteTree(HKEY_LOCAL_MACHINE, versionKey)) {
+        DWORD error = GetLastError();
+        int there = KeyExists(HKEY_LOCAL_MACHINE, versionKey);
+        return SessionVerdict(session, WARN_REGISTRY, there ? OUTCOME_FAILED : OUTCOME_GONE,
+                              there ? error : 0, name);
+    }
     // Other products of the same company keep the company key.
-    return DeleteIfNoSubkeys(companyKey) ? 0 : WARN_REGISTRY;
+    for (const char *parent : {productKey, companyKey})
+        if (!DeleteIfNoSubkeys(parent))
+            return SessionVerdict(session, WARN_REGISTRY, OUTCOME_FAILED, GetLastError(),
+                                  KeyName(HKEY_LOCAL_MACHINE, parent, nullptr, nameBuffer));
+    return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, name);
 }
 
 // One key name and nothing more: a name with a backslash would reach beside or below the
@@ -238,17 +287,19 @@ static int HasSeparator(const char *text)
     return 0;
 }
 
-int RemoveAppRegistration(PhaseState *state, int mode, Session *, const char *, DWORD,
+int RemoveAppRegistration(PhaseState *state, int mode, Session *session, const char *, DWORD,
                           StringList *)
 {
-    if (mode != PHASE_STEP || PlatformGet()->isWin32s)
+    if (mode != PHASE_STEP)
         return 0;
+    if (PlatformGet()->isWin32s)
+        return SessionVerdict(session, 0, OUTCOME_PLATFORM);
     char appPath[REG_ITEM_SIZE], uninstall[REG_ITEM_SIZE];
     char key[REG_KEY_SIZE];
     LogGetItem(state->log, ITEM_UNINSTALL_KEY, uninstall, REG_ITEM_SIZE);
     LogGetItem(state->log, ITEM_APP_PATH, appPath, REG_ITEM_SIZE);
     if (appPath[0] == '\0')
-        return WARN_REGISTRY;
+        return SessionVerdict(session, WARN_REGISTRY, OUTCOME_NOT_NAMED);
     // Whether an App Paths key went is not looked at; a name that is not ours is refused.
     int appPathsTaken = 1;
     if (HasSeparator(appPath)) {
@@ -262,9 +313,20 @@ int RemoveAppRegistration(PhaseState *state, int mode, Session *, const char *, 
     }
     // The list of uninstallable programs is never touched without a key name of our own.
     if (!IsOneKeyName(uninstall))
-        return WARN_REGISTRY;
+        return SessionVerdict(session, WARN_REGISTRY,
+                              uninstall[0] ? OUTCOME_NOT_OURS : OUTCOME_NOT_NAMED);
     lstrcpyA(key, REG_UNINSTALL_PREFIX);
-    if (!AppendKey(key, uninstall) || !RegistryDeleteTree(HKEY_LOCAL_MACHINE, key))
-        return WARN_REGISTRY;
-    return appPathsTaken ? 0 : WARN_REGISTRY;
+    if (!AppendKey(key, uninstall))
+        return SessionVerdict(session, WARN_REGISTRY, OUTCOME_TOO_LONG);
+    char nameBuffer[SESSION_OUTCOME_NAME_SIZE];
+    const char *name = KeyName(HKEY_LOCAL_MACHINE, key, nullptr, nameBuffer);
+    if (!RegistryDeleteTree(HKEY_LOCAL_MACHINE, key)) {
+        DWORD error = GetLastError();
+        int there = KeyExists(HKEY_LOCAL_MACHINE, key);
+        return SessionVerdict(session, WARN_REGISTRY, there ? OUTCOME_FAILED : OUTCOME_GONE,
+                              there ? error : 0, name);
+    }
+    if (!appPathsTaken)
+        return SessionVerdict(session, WARN_REGISTRY, OUTCOME_NOT_OURS, 0, name);
+    return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, name);
 }

@@ -11,6 +11,8 @@
 #include "base/pool.h"
 #include "base/str.h"
 #include "dde/progman.h"
+#include "engine/exitcode.h"
+#include "engine/report.h"
 #include "engine/restart.h"
 #include "logdb/logdb.h"
 #include "registry/registry.h"
@@ -246,6 +248,8 @@ static void TakeOverProgress(Session *session)
     session->resumePhase = r.phase < PHASE_COUNT ? r.phase : PHASE_COUNT;
     session->resumeCount = r.handled;
     session->incomplete = (r.flags & JOURNAL_INCOMPLETE) ? 1 : 0;
+    session->remains = (r.flags & JOURNAL_REMAINS) ? 1 : 0;
+    session->scheduledBefore = (r.flags & JOURNAL_SCHEDULED) ? 1 : 0;
 }
 
 // The log is gone from its path: a run killed after it had moved the log aside left its
@@ -386,6 +390,7 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
     char uninstallName[ENGINE_ITEM_SIZE];
     LogGetItem(log, ITEM_UNINSTALL_KEY, uninstallName, ENGINE_ITEM_SIZE);
     ReadDisplayName(session, uninstallName);
+    ReportHeading(session->displayName);
 
     // Without its phases or its dialog the run cannot go on; the log goes back at once rather
     // than stay hidden in the working copy.
@@ -511,6 +516,7 @@ int SessionStep(Session *session)
         return -1;
     }
     MarkPhaseDone(session, session->phaseIndex);
+    ReportPhaseEnd();
     ++session->phaseIndex;
     session->journal.record.phase = session->phaseIndex;
     session->journal.record.handled = 0;
@@ -579,6 +585,52 @@ int SessionSetStatus(Session *session, int value)
         JournalWriteProgress(&session->journal, 0);
     }
     return 0;
+}
+
+// Sets flag in the journal (once) so that a repeat of an interrupted run still knows it.
+static void NoteJournalFlag(Session *session, uint32_t flag)
+{
+    JournalRecord &r = session->journal.record;
+    if (r.flags & flag)
+        return;
+    r.flags |= flag;
+    JournalWriteProgress(&session->journal, 0);
+}
+
+void SessionSetOutcome(Session *session, int outcome, unsigned long detail, const char *name)
+{
+    if (!session)
+        return;
+    session->outcome = outcome;
+    session->outcomeDetail = detail;
+    // The name serves the report alone: without one it costs nothing.
+    if (name && ReportIsOpen())
+        lstrcpynA(session->outcomeName, name, SESSION_OUTCOME_NAME_SIZE);
+}
+
+void SessionNoteOutcome(Session *session, const char *kind, const char *name, int outcome,
+                        unsigned long detail)
+{
+    if (!session)
+        return;
+    if (ReportOutcomeRemains(outcome)) {
+        session->remains = 1;
+        NoteJournalFlag(session, JOURNAL_REMAINS);
+    } else if (outcome == OUTCOME_SCHEDULED) {
+        NoteJournalFlag(session, JOURNAL_SCHEDULED);
+    }
+    ReportRecord(kind, name, outcome, detail);
+}
+
+int SessionExitStatus(const Session *session)
+{
+    if (!session || !session->started)
+        return EXIT_CANCELLED;
+    if (!session->finished)
+        return EXIT_FAILED;
+    if (session->remains)
+        return EXIT_INCOMPLETE;
+    return session->scheduled || session->scheduledBefore ? EXIT_RESTART : EXIT_DONE;
 }
 
 int SessionSkipRecord(Session *session)

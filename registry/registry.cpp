@@ -48,8 +48,10 @@ static HKEY WalkPath(HKEY start, const char *path, int create, const char *class
             rc = RegOpenKeyA(current, name, &next);
         }
         CloseUnlessStart(current, start);
-        if (rc != ERROR_SUCCESS)
+        if (rc != ERROR_SUCCESS) {
+            SetLastError(static_cast<DWORD>(rc));  // the reason, for whoever reports it
             return nullptr;
+        }
         current = next;
         opened = 1;
     }
@@ -106,7 +108,10 @@ int RegistryDeleteTree(HKEY key, const char *path)
         }
     }
     RegCloseKey(opened);
-    return RegDeleteKeyA(key, target) == ERROR_SUCCESS ? 1 : 0;
+    LONG rc = RegDeleteKeyA(key, target);
+    if (rc != ERROR_SUCCESS)
+        SetLastError(static_cast<DWORD>(rc));
+    return rc == ERROR_SUCCESS ? 1 : 0;
 }
 
 int RegistryCountSubkeys(HKEY key, const char *path)
@@ -248,6 +253,8 @@ int RegistryDeleteValue(HKEY key, const char *path, const char *name)
         return 0;
     LONG rc = RegDeleteValueA(opened, name);
     RegCloseKey(opened);
+    if (rc != ERROR_SUCCESS)
+        SetLastError(static_cast<DWORD>(rc));
     return rc == ERROR_SUCCESS ? 1 : 0;
 }
 

@@ -18,7 +18,7 @@ HKEY RegistryOpenPath(HKEY key, const char *path);
 // Like RegistryOpenPath, creating every missing key on the way with the given class text.
 HKEY RegistryCreatePath(HKEY key, const char *path, const char *className);
 // Deletes the key and everything below it, deepest first. 1 when it is gone, else 0; subkeys
-// deleted before a failure stay deleted.
+// deleted before a failure stay deleted; GetLastError then tells the registry's reason.
 int RegistryDeleteTree(HKEY key, const char *path);
 // Number of direct subkeys (values do not count); 0 when the key cannot be opened.
 int RegistryCountSubkeys(HKEY key, const char *path);
@@ -36,7 +36,7 @@ int RegistryQueryValue(HKEY key, const char *path, const char *name, DWORD *type
 // 1 when the key holds the value, whatever its type or size, or will not say whether it does;
 // 0 when the key or the value is missing.
 int RegistryHasValue(HKEY key, const char *path, const char *name);
-// Deletes one value. 1 on success, else 0.
+// Deletes one value. 1 on success, else 0 (GetLastError tells the registry's reason).
 int RegistryDeleteValue(HKEY key, const char *path, const char *name);
 
 // Sets up the shared-count manager in pool. 0, or -1 without memory.

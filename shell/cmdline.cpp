@@ -53,6 +53,10 @@ static const char *ReadOption(const char *pos, CommandLine *cl)
         pos = ReadArgument(cl->logPath, sizeof cl->logPath, pos, &cl->pathRefused);
         cl->runSession = 1;
         break;
+    case 'l':
+    case 'L':
+        pos = ReadArgument(cl->reportPath, sizeof cl->reportPath, pos, &cl->reportRefused);
+        break;
     default:
         break;
     }
@@ -66,6 +70,8 @@ int ParseCommandLine(const char *text, CommandLine *cl)
     cl->runSession = 0;
     cl->interactive = 0;
     cl->pathRefused = 0;
+    cl->reportRefused = 0;
+    cl->reportPath[0] = '\0';
 
     const char *pos = text ? text : "";
     while (*pos) {

@@ -1,5 +1,5 @@
 // Command line of remover: "-a" (automatic), "-d" + path (delete one file a few seconds after
-// start), "-f" + path (the installation log). "-" or "/", letters in either case. The text may
+// start), "-f" + path (the installation log), "-l" + path (write a removal report there). "-" or "/", letters in either case. The text may
 // be double-byte: every advance is a whole character.
 #pragma once
 
@@ -12,6 +12,8 @@ struct CommandLine {
     int interactive;          // neither -a nor -d given
     int pathRefused;          // a path argument was longer than PATH_MAX_BYTES
     char logPath[PATH_SIZE];  // the argument of -d or -f; the later one wins
+    int reportRefused;        // -l's path was longer than PATH_MAX_BYTES
+    char reportPath[PATH_SIZE];  // the argument of -l, empty without one
 };
 
 // Fills *cl from text (the command line without the program name; null reads as empty).

@@ -5,6 +5,8 @@
 #include "base/fs.h"
 #include "base/path.h"
 #include "engine/engine.h"
+#include "engine/exitcode.h"
+#include "engine/report.h"
 #include "engine/restart.h"
 #include "shell/cmdline.h"
 #include "shell/platform.h"
@@ -22,6 +24,9 @@ struct ShellState {
     Ctl3dFunction ctl3dUnregister;
     int tickCount;
     int deleteScheduled;                // -d left its file for the next restart
+    int deleted;                        // -d's file is gone
+    DWORD deleteError;                  // why -d's last try failed
+    int lastError;                      // the last ERR_* reported, 0 when none
     Session *session;
     HWND dialogWindow;                  // the session's progress dialog
 };
@@ -165,8 +170,9 @@ static void OnTimer(HWND window)
         if (shell.options.deleteMode) {
             // A failed deletion is tried again on the next tick; a file still in use at the last
             // try goes at the next restart instead.
-            int done = FsDelete(shell.options.logPath) == 0;
-            if (!done && tick == SHELL_LAST_WORK_TICK && RestartIsInUse(GetLastError()) &&
+            int done = shell.deleted = FsDelete(shell.options.logPath) == 0;
+            shell.deleteError = done ? 0 : GetLastError();
+            if (!done && tick == SHELL_LAST_WORK_TICK && RestartIsInUse(shell.deleteError) &&
                 RestartDeleteFile(shell.options.logPath))
                 done = shell.deleteScheduled = 1;
             if (done) {
@@ -326,6 +332,7 @@ int ReportError(int code, const char *text, int reserved, Session *session)
 {
     (void)reserved;
     (void)session;
+    shell.lastError = code;
     if (!shell.options.interactive)
         return 1;
     const ErrorText *entry = FindErrorText(code);
@@ -359,6 +366,46 @@ static void EnterProgramDirectory(void)
     FsSetCurrentDir(dir);
 }
 
+// -d's result, with its line in the report.
+static int DeleteStatus(void)
+{
+    const char *file = shell.options.logPath;
+    if (shell.deleted) {
+        ReportRecord("CF", file, OUTCOME_REMOVED, 0);
+        return EXIT_DONE;
+    }
+    if (shell.deleteScheduled) {
+        ReportRecord("CF", file, OUTCOME_SCHEDULED, 0);
+        return EXIT_RESTART;
+    }
+    ReportRecord("CF", file, OUTCOME_FAILED, shell.deleteError);
+    return EXIT_FAILED;
+}
+
+// Runs what the options ask for and returns the exit status (engine/exitcode.h).
+static int RunOptions(void)
+{
+    const CommandLine *o = &shell.options;
+    if (!ConfirmUninstall())
+        return EXIT_CANCELLED;
+    if (o->interactive && !PresentSplash())
+        return EXIT_FAILED;
+    if (!PrepareRun() || !(o->automaticMode || o->deleteMode || o->runSession)) {
+        // -a alone names no log; otherwise the session or the shell has said what went wrong.
+        return shell.lastError ? ExitStatusForError(shell.lastError) : EXIT_NO_LOG;
+    }
+    RunMessageLoop();
+    int status = EXIT_DONE;
+    if (o->runSession)
+        status = SessionExitStatus(shell.session);
+    // -d with -f never starts its session: the deletion is what the run was for.
+    if (o->deleteMode)
+        status = DeleteStatus();
+    if (o->runSession)
+        CloseSession();
+    return status;
+}
+
 int ShellRun(HINSTANCE instance, const char *commandLine)
 {
     shell.instance = instance;
@@ -370,14 +417,17 @@ int ShellRun(HINSTANCE instance, const char *commandLine)
     ParseCommandLine(commandLine, &shell.options);
 
     const CommandLine *o = &shell.options;
-    if (ConfirmUninstall() && (!o->interactive || PresentSplash()) && PrepareRun() &&
-        (o->automaticMode || o->deleteMode || o->runSession)) {
-        RunMessageLoop();
-        if (o->runSession)
-            CloseSession();
+    int status;
+    // A report that was asked for and cannot be written stops the run before anything is
+    // shown or changed: a removal must not go unrecorded when a record was wanted.
+    if (o->reportRefused || (o->reportPath[0] && !ReportOpen(o->reportPath, o->logPath))) {
+        status = EXIT_NO_REPORT;
+    } else {
+        status = RunOptions();
+        ReportClose(status, o->deleteMode);
     }
     UnhookCtl3d();
-    return 0;
+    return status;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show)

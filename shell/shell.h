@@ -23,5 +23,5 @@ constexpr const char *SHELL_MENU_NAME = "DEKV21";
 int ReportError(int code, const char *text, int reserved, Session *session);
 
 // The whole run of remover with the command line text (without the program name).
-// Returns the program's result, always 0.
+// Returns the program's exit status (engine/exitcode.h).
 int ShellRun(HINSTANCE instance, const char *commandLine);

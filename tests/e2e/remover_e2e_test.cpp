@@ -209,6 +209,8 @@ public:
                                             {ITEM_COMPANY_KEY, COMPANY},
                                             {ITEM_APP_PATH, APP},
                                             {ITEM_UNINSTALL_KEY, UNINSTALL_NAME}};
+        for (const auto &[item, value] : itemsOverride)
+            items[item] = value;
         if (!ok)
             return ::testing::AssertionFailure() << "could not build the installation in " << dir
                                                  << " (error " << GetLastError() << ")";
@@ -271,6 +273,7 @@ public:
 
     std::string dir, lessons, log, shared, programs, groupDir, savedPrograms;
     std::vector<Rec> extra;  // records added to the log behind the usual ones
+    std::map<int, std::string> itemsOverride;  // header items written instead of the usual ones
 
 private:
     Items items_;
@@ -399,7 +402,7 @@ TEST_F(RemoverInteractive, NoChangesNothing)
     ASSERT_TRUE(box);
     Press(box, IDNO);
     ASSERT_TRUE(r.WaitForExit(10000));
-    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_EQ(1602u, r.exitCode) << "answered No";
     for (const std::wstring &w : r.Shown())
         EXPECT_EQ(std::wstring::npos, w.find(L"DeKvAbtClsName")) << "a splash after No";
     EXPECT_EQ(NOTHING, inst.Missing());
@@ -427,7 +430,7 @@ TEST_F(RemoverInteractive, MissingLogPathIsReportedAndNothingChanges)
         EXPECT_EQ(NO_LOG_EMPTY_TEXT, MessageBoxText(error));
         Press(error, IDOK);
         ASSERT_TRUE(r.WaitForExit(10000));
-        EXPECT_EQ(0u, r.exitCode);
+        EXPECT_EQ(1605u, r.exitCode) << "no log";
     }
     EXPECT_EQ(NOTHING, inst.Missing());
 }
@@ -457,6 +460,7 @@ TEST_F(RemoverInteractive, SystemFilesNamedByTheLogStay)
         Press(dialog, IDOK);
     }
     EXPECT_TRUE(r.WaitForExit(15000));
+    EXPECT_EQ(1u, r.exitCode) << "finished, the system files remain";
     CloseHandle(held);
     bool iniKept = Exists(winIni);
     if (!iniKept)
@@ -498,7 +502,7 @@ TEST_F(RemoverAutomatic, MissingLogEndsAtOnceWithoutAnyWindow)
     Remover r;
     ASSERT_TRUE(r.Start(RemoverExe(), "-a -fC:\\ParloE2E\\no-such.log"));
     ASSERT_TRUE(r.WaitForExit(THIRD_TICK_MS));
-    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_EQ(1605u, r.exitCode);
     EXPECT_EQ(std::vector<std::wstring>{}, r.Shown()) << "no error box in an automatic run";
 }
 
@@ -508,8 +512,120 @@ TEST_F(RemoverAutomatic, MinusAAloneEndsAtOnce)
     ASSERT_TRUE(r.Start(RemoverExe(), "-a"));
     ASSERT_TRUE(r.WaitForExit(THIRD_TICK_MS)) << "-a without -f must end by itself";
     EXPECT_LT(r.runTime, THIRD_TICK_MS);
-    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_EQ(1605u, r.exitCode) << "no log given";
     EXPECT_EQ(std::vector<std::wstring>{}, r.Shown());
+}
+
+// ---- The removal report: -l --------------------------------------------------------------
+
+// The system's words for error as the report gives them: on one line, without a trailing blank.
+std::string SystemText(DWORD error)
+{
+    char text[300] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   text, sizeof text, nullptr);
+    std::string s = text;
+    for (char &c : s)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return s.erase(s.find_last_not_of(' ') + 1);
+}
+
+// One unattended run meeting every outcome a record can have; its report, line by line (the
+// date masked), and the exit status for a removal that leaves something named in place.
+TEST_F(RemoverAutomatic, TheReportTellsWhatBecameOfEveryRecord)
+{
+    restarttest::PendingScope pending;
+    Installation inst("ParloE2E Informe", Items::StartMenu);
+    const std::string gone = inst.dir + "\\falta.txt", readOnly = inst.dir + "\\solo.txt",
+                      winIni = WindowsDir() + "win.ini", overlong = "C:\\" + std::string(300, 'x'),
+                      shared2 = SystemDir() + "\\parloe2e2.dll", mine = inst.groupDir + "\\Mio.lnk",
+                      report = "C:\\parloe2e informe.txt";
+    const std::string valuesKey = std::string(HKCU_ROOT) + Installation::VALUES_KEY;
+    const std::string heldPath = inst.dir + "\\uso.dat";
+    inst.extra = {Text("CF", gone),     Text("CF", readOnly),  Text("CF", heldPath),
+                  Text("CF", winIni),   Text("CF", overlong),  List("CSF", {shared2, shared2}),
+                  List("SRK", {valuesKey, "Falta"})};
+    // Header items that compose a system key as the product key.
+    inst.itemsOverride = {{ITEM_COMPANY_KEY, "Microsoft"}, {ITEM_PRODUCT_KEY, "Windows"},
+                          {ITEM_VERSION_KEY, "CurrentVersion"}};
+    ASSERT_TRUE(inst.Build());
+    HeldFile held(heldPath);
+    ASSERT_TRUE(held.Held());
+    ASSERT_TRUE(testfs::WriteBytes(readOnly, "x") &&
+                SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(testfs::WriteBytes(mine, "lnk") && testfs::WriteBytes(shared2, "dll") &&
+                SetDword(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared2, 2));
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\" -l\"" + report + "\""));
+    ASSERT_TRUE(r.WaitForExit(60000));
+    std::vector<std::string> lines =
+        progman_test::SplitLines(progman_test::ReadFileText(report));
+    held.Release();
+    for (const std::string &f : {mine, held.path, shared2, report}) {
+        SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(f.c_str());
+    }
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(readOnly.c_str());
+    DeleteValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared2);
+
+    EXPECT_EQ(1u, r.exitCode);
+    if (lines.size() > 3 && lines[3].rfind("Date: ", 0) == 0)
+        lines[3] = "Date: <masked>";
+    const std::string link = inst.groupDir + "\\";
+    const std::string hkcu = "HKEY_CURRENT_USER\\", hklm = "HKEY_LOCAL_MACHINE\\";
+    const std::vector<std::string> expected = {
+        "Removal report",
+        std::string("Product: ") + Installation::DISPLAY_NAME,
+        "Log: " + inst.log,
+        "Date: <masked>",
+        "Program items: Start Menu",
+        "",
+        "file           " + inst.Files()[0] + ": removed",
+        "file           " + inst.Files()[1] + ": removed",
+        "file           " + inst.Files()[2] + ": removed",
+        "file           " + gone + ": already gone",
+        "file           " + readOnly + ": failed, " + SystemText(ERROR_ACCESS_DENIED),
+        "file           " + held.path + ": scheduled for the next restart",
+        "file           " + winIni + ": refused, system file",
+        "file           " + overlong + ": refused, over-long text",
+        "shared file    " + inst.shared + ": removed",
+        "shared file    " + shared2 + ": kept, still counted by 1 other product(s)",
+        "program item   " + link + "Parlomatic.lnk: removed",
+        "program item   " + link + "Leeme.lnk: removed",
+        "program group  " + link + ": kept, group holds other items",
+        "folder         " + inst.lessons + ": removed",
+        "folder         " + inst.dir + ": kept, folder holds other files",
+        "registry key   " + hkcu + Installation::USER_KEY + ": removed",
+        "registry value " + hkcu + Installation::VALUES_KEY + ", value Idioma: removed",
+        "registry value " + hkcu + Installation::VALUES_KEY + ", value Falta: already gone",
+        "product key    " + hklm + "Software\\Microsoft\\Windows\\CurrentVersion: refused, protected key",
+        "registration   " + hklm + inst.UninstallEntry() + ": removed",
+        "",
+        "Result: finished, something the log named remains (exit code 1)",
+    };
+    EXPECT_EQ(expected, lines);
+}
+
+// A report that cannot be written (a path over 260 bytes, or the log's own file) stops the run
+// before anything changes: the log stays whole and no report appears.
+TEST_F(RemoverAutomatic, AReportThatCannotBeWrittenStopsTheRun)
+{
+    Installation inst("ParloE2E SinInforme", Items::None);
+    ASSERT_TRUE(inst.Build());
+    const std::string logBytes = testfs::ReadBytes(inst.log);
+    const std::string overlong = "C:\\" + std::string(260, 'i');
+    for (const std::string &report : {overlong, inst.log}) {
+        SCOPED_TRACE(report.substr(0, 40));
+        Remover r;
+        ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\" -l\"" + report + "\""));
+        ASSERT_TRUE(r.WaitForExit(THIRD_TICK_MS));
+        EXPECT_EQ(82u, r.exitCode);
+        EXPECT_TRUE(testfs::ReadBytes(inst.log) == logBytes) << "the log changed";
+    }
+    EXPECT_FALSE(Exists(overlong.substr(0, 260)));
+    EXPECT_EQ(NOTHING, inst.Missing());
 }
 
 // ---- Delayed deletion: -d ------------------------------------------------------------------
@@ -575,7 +691,7 @@ TEST_F(RemoverDelete, FailedDeletionsEndTheProgramOnTheEighthTick)
     ASSERT_TRUE(ended1 && ended2);
     for (Remover *r : {&r1, &r2}) {
         EXPECT_GE(r->runTime, EIGHTH_TICK_MS);
-        EXPECT_EQ(0u, r->exitCode);
+        EXPECT_EQ(1603u, r->exitCode);
         EXPECT_EQ(std::vector<std::wstring>{}, r->Shown());
     }
     EXPECT_TRUE(Exists(locked.path));
@@ -595,6 +711,7 @@ TEST_F(RemoverDelete, TheLaterPathOfDAndFWins)
     Remover r;
     ASSERT_TRUE(r.Start(RemoverExe(), "-f\"" + inst.log + "\" -d" + target.path));
     ASSERT_TRUE(r.WaitForExit(THIRD_TICK_MS - TICK_MS)) << "the session should not have opened";
+    EXPECT_EQ(1620u, r.exitCode) << "-d's file read as a log";
     EXPECT_TRUE(Exists(target.path)) << "-d's file was deleted";
     EXPECT_EQ(NOTHING, inst.Missing()) << "-f's log was used";
     EXPECT_EQ(std::vector<std::wstring>{}, r.Shown());
@@ -656,6 +773,7 @@ TEST_F(RemoverPlatform, StartMenuShortcutsGoOnEveryWindowsSince2000)
     for (Run &r : runs) {
         SCOPED_TRACE(r.name);
         EXPECT_TRUE(r.remover.WaitForExit(60000));
+        EXPECT_EQ(0u, r.remover.exitCode);
         EXPECT_FALSE(Exists(r.group)) << "the shortcut or its folder stayed";
         DeleteFileA((r.group + "\\Parlomatic.lnk").c_str());
         RemoveDirectoryA(r.group.c_str());
@@ -721,6 +839,7 @@ TEST_F(RemoverPlatform, Win31WithoutWin32sFilesIsNt3)
     Remover r;
     ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\""));
     ASSERT_TRUE(r.WaitForExit(60000));
+    EXPECT_EQ(1603u, r.exitCode) << "failed, the log put back";
     EXPECT_TRUE(Exists(inst.log)) << "the failed run puts the log back";
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, inst.ProductKey()));
     // Its progress stays beside the log for the repeat, which goes on from there.
@@ -752,6 +871,7 @@ TEST_F(RemoverPlatform, Ctl3dIsHookedExceptOnWindows4)
         Remover r;
         ASSERT_TRUE(r.Start(exe, "-a"));
         ASSERT_TRUE(r.WaitForExit(THIRD_TICK_MS));
+        EXPECT_EQ(1605u, r.exitCode);
         std::vector<std::string> lines =
             progman_test::SplitLines(progman_test::ReadFileText(journal));
         if (!c.hooked) {
@@ -840,9 +960,11 @@ TEST_F(RemoverRestart, WhatIsInUseGoesAtTheNextRestart)
     ASSERT_TRUE(rNt.Start(RemoverExe(), "-a -f\"" + nt.log + "\""));
     Sleep(START_APART_MS);
     ASSERT_TRUE(r95.Start(remover95.path, "-a -f\"" + w95.log + "\""));
-    for (Remover *r : {&rD, &rNt, &r95}) {
+    // -d's file waits for the restart; the products keep the user's folder, which no restart
+    // removes.
+    for (auto [r, status] : {std::pair{&rD, 3010u}, {&rNt, 1u}, {&r95, 1u}}) {
         ASSERT_TRUE(r->WaitForExit(60000));
-        EXPECT_EQ(0u, r->exitCode);
+        EXPECT_EQ(status, r->exitCode);
     }
     EXPECT_LT(rD.runTime, EIGHTH_TICK_MS) << "-d ends once its file is scheduled";
     std::vector<std::string> due = PendingDeletions();
@@ -904,7 +1026,7 @@ TEST_F(RemoverFailure, AFailedStepIsReportedAndPutsTheLogBack)
     EXPECT_EQ(INTERNAL_ERROR_TEXT, MessageBoxText(error));
     Press(error, IDOK);
     ASSERT_TRUE(r.WaitForExit(15000)) << "a failed step ends the program";
-    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_EQ(1603u, r.exitCode);
     EXPECT_TRUE(Exists(inst.log));
     EXPECT_EQ(ExpectedUninstallString(inst), inst.RegisteredUninstallString());
     EXPECT_EQ(Installation::DISPLAY_NAME,
@@ -932,6 +1054,7 @@ TEST_F(RemoverFailure, AnUnfinishedRunCanBeRepeatedFromTheUninstallString)
     ASSERT_TRUE(first.Running());
     PostThreadMessageA(first.ThreadId(), WM_QUIT, 0, 0);
     ASSERT_TRUE(first.WaitForExit(10000));
+    EXPECT_EQ(1602u, first.exitCode) << "closed before the start";
     EXPECT_EQ(NOTHING, inst.Missing());
     std::string command = inst.RegisteredUninstallString();
     EXPECT_EQ(ExpectedUninstallString(inst), command);
@@ -942,6 +1065,7 @@ TEST_F(RemoverFailure, AnUnfinishedRunCanBeRepeatedFromTheUninstallString)
     ASSERT_TRUE(dialog);
     Press(dialog, IDOK);
     ASSERT_TRUE(again.WaitForExit(15000));
+    EXPECT_EQ(0u, again.exitCode);
     EXPECT_EQ(NOTHING, inst.Remaining());
     DeleteFileA(installed.c_str());
 }

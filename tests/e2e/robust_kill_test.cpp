@@ -323,7 +323,8 @@ Outcome Observe(const Product &p)
     return {p.Remaining(), p.Shared(), GetValue(HKEY_CURRENT_USER, VALUES_KEY, "Otro")};
 }
 
-::testing::AssertionResult RunToEnd(const std::string &commandLine, DWORD ms)
+// Runs commandLine to its end, which must come within ms with the exit status expected.
+::testing::AssertionResult RunToEnd(const std::string &commandLine, DWORD ms, DWORD status = 0)
 {
     e2e::Remover r;
     ::testing::AssertionResult started = r.Start("", commandLine);
@@ -331,6 +332,9 @@ Outcome Observe(const Product &p)
         return started;
     if (!r.WaitForExit(ms))
         return ::testing::AssertionFailure() << commandLine << " did not end";
+    if (r.exitCode != status)
+        return ::testing::AssertionFailure() << commandLine << " ended with " << r.exitCode
+                                             << ", not " << status;
     printf("  %s took %lu ms\n", commandLine.c_str(), r.runTime);
     return ::testing::AssertionSuccess();
 }
@@ -467,6 +471,7 @@ TEST_F(RobustKill, OneRunOfALogAtATime)
     e2e::Remover silent;
     ASSERT_TRUE(silent.Start(RemoverExe(), "-a -f" + p.log));
     ASSERT_TRUE(silent.WaitForExit(THIRD_TICK_MS)) << "the unattended second run did not end";
+    EXPECT_EQ(1618u, silent.exitCode);
     EXPECT_EQ(std::vector<std::wstring>{}, silent.Shown());
 
     e2e::Remover asking;
@@ -486,9 +491,11 @@ TEST_F(RobustKill, OneRunOfALogAtATime)
     EXPECT_EQ(std::wstring(expected), e2e::MessageBoxText(box));
     e2e::Press(box, IDOK);
     EXPECT_TRUE(asking.WaitForExit(10000));
+    EXPECT_EQ(1618u, asking.exitCode);
     EXPECT_TRUE(first.Running()) << "the first run ended early";
 
     EXPECT_TRUE(first.WaitForExit(60000));
+    EXPECT_EQ(0u, first.exitCode);
     EXPECT_EQ(std::vector<std::string>{}, p.Remaining());
 }
 
@@ -505,6 +512,7 @@ TEST_F(RobustKill, DelayedDeletionWithALogPutsTheLogBack)
     e2e::Remover r;
     ASSERT_TRUE(r.Start(RemoverExe(), "-d" + file + " -f" + p.log));
     ASSERT_TRUE(r.WaitForExit(20000));
+    EXPECT_EQ(1603u, r.exitCode) << "-d found nothing to delete at its path";
     EXPECT_TRUE(testfs::ReadBytes(p.log) == logBytes) << "the log is not back as it was";
     EXPECT_EQ(e2e::WindowsDir() + "remover.exe -f" + p.log,
               GetValue(HKEY_LOCAL_MACHINE, p.uninstallEntry, "UninstallString"));
@@ -558,6 +566,7 @@ TEST_F(RobustKill, ObstaclesStayAndTheRunFinishesIncomplete)
     EXPECT_EQ(std::wstring(expected), std::wstring(message));
     e2e::Press(dialog, IDOK);
     EXPECT_TRUE(r.WaitForExit(15000));
+    EXPECT_EQ(1u, r.exitCode) << "finished, the obstacles remain";
 
     CloseHandle(held);
     EXPECT_TRUE(GetFileAttributesA(files[3].c_str()) & FILE_ATTRIBUTE_READONLY);

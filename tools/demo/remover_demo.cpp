@@ -812,6 +812,24 @@ bool AnswerWithScreenshots(const PROCESS_INFORMATION &pi, const std::string &dir
     return true;
 }
 
+// The report as the terminal shows it: the system code page's text in UTF-8.
+void PrintReport(const std::string &path)
+{
+    std::string text;
+    if (!ReadFile(path.c_str(), &text)) {
+        printf("  !! no removal report at %s\n", path.c_str());
+        return;
+    }
+    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string utf8(m, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, utf8.data(), m, nullptr, nullptr);
+    utf8.erase(std::remove(utf8.begin(), utf8.end(), '\r'), utf8.end());
+    printf("\nREPORT written with -l (%s):\n%s", path.c_str(), utf8.c_str());
+}
+
 int Uninstall(const Product &p, const std::string &mode, const std::string &shotDir)
 {
     std::string command;
@@ -828,8 +846,12 @@ int Uninstall(const Product &p, const std::string &mode, const std::string &shot
         for (Row &r : rows)
             r.before = State(r);
 
-    if (mode == "unattended")
-        command = Unattended(command);
+    // The unattended run writes a removal report, shown after it.
+    const std::string report = "C:\\parlomatic-removal.txt";
+    if (mode == "unattended") {
+        DeleteFileA(report.c_str());
+        command = Unattended(command) + " -l\"" + report + "\"";
+    }
     printf("\nRUN: the registered UninstallString%s:\n  %s\n",
            mode == "unattended" ? ", unattended (-a added)" : "", command.c_str());
     if (mode == "by-hand")
@@ -857,6 +879,8 @@ int Uninstall(const Product &p, const std::string &mode, const std::string &shot
     printf("  remover.exe ended after %.1f s with exit code %lu%s\n",
            (GetTickCount() - begin) / 1000.0, code,
            mode == "unattended" ? " (automatic runs start on the third tick of a 1.5 s timer)" : "");
+    if (mode == "unattended")
+        PrintReport(report);
     if (mode == "screenshots") {
         int wrong = 0;
         for (Row &r : rows)

@@ -1,0 +1,242 @@
+// The removal report (see report.h) and the exit status of a reported error.
+#include "engine/report.h"
+
+#include <windows.h>
+
+#include <stdio.h>
+
+#include "base/path.h"
+#include "engine/engine.h"
+#include "engine/exitcode.h"
+#include "shell/platform.h"
+
+constexpr int REPORT_LINE_SIZE = 2 * PATH_SIZE + 600;
+constexpr int REPORT_ERROR_SIZE = 300;
+
+struct OutcomeText {
+    int outcome;
+    const char *text;   // "%lu" takes the detail where it has one
+    int remains;        // what the log named stays, and no restart removes it
+};
+
+static const OutcomeText OUTCOME_TEXTS[] = {
+    {OUTCOME_REMOVED, "removed", 0},
+    {OUTCOME_GONE, "already gone", 0},
+    {OUTCOME_EARLIER, "handled by an earlier run", 0},
+    {OUTCOME_SHARED, "kept, still counted by %lu other product(s)", 0},
+    {OUTCOME_FOLDER_HOLDS, "kept, folder holds other files", 1},
+    {OUTCOME_GROUP_HOLDS, "kept, group holds other items", 1},
+    {OUTCOME_SCHEDULED, "scheduled for the next restart", 0},
+    {OUTCOME_FAILED, "failed", 1},
+    {OUTCOME_PROTECTED_KEY, "refused, protected key", 1},
+    {OUTCOME_SYSTEM_FILE, "refused, system file", 1},
+    {OUTCOME_SYSTEM_FOLDER, "refused, system folder", 1},
+    {OUTCOME_TOO_LONG, "refused, over-long text", 1},
+    {OUTCOME_NOT_OURS, "refused, not a key name of the product", 1},
+    {OUTCOME_MALFORMED, "refused, damaged record", 1},
+    {OUTCOME_NOT_NAMED, "nothing named", 0},
+    {OUTCOME_GROUP_EMPTY, "not found, the group is gone or holds no items", 0},
+    {OUTCOME_PROGMAN, "failed, the Program Manager did not carry it out", 1},
+    {OUTCOME_PLATFORM, "kept, left alone on this platform", 0},
+};
+
+struct KindLabel {
+    const char *kind;
+    const char *label;
+};
+
+static const KindLabel KIND_LABELS[] = {
+    {"CF", "file"},           {"CSF", "shared file"},   {"API", "program item"},
+    {"RPI", "program item"},  {"CPG", "program group"}, {"CDR", "folder"},
+    {"CRK", "registry key"},  {"SRK", "registry value"}, {"URK", "product key"},
+    {"MRK", "registration"},
+};
+
+struct StatusText {
+    int status;
+    int deleteMode;
+    const char *text;
+};
+
+static const StatusText STATUS_TEXTS[] = {
+    {EXIT_DONE, 0, "finished, nothing the log named remains"},
+    {EXIT_INCOMPLETE, 0, "finished, something the log named remains"},
+    {EXIT_RESTART, 0, "finished, the rest goes at the next restart"},
+    {EXIT_FAILED, 0, "failed, the log was put back and the uninstall command registered again"},
+    {EXIT_CANCELLED, 0, "cancelled before the start, nothing changed"},
+    {EXIT_NO_LOG, 0, "no installation log at the path, nothing changed"},
+    {EXIT_BAD_LOG, 0, "the installation log cannot be read, nothing changed"},
+    {EXIT_BUSY, 0, "another run is removing this log, nothing changed"},
+    {EXIT_DONE, 1, "the file was deleted"},
+    {EXIT_RESTART, 1, "the file goes at the next restart"},
+    {EXIT_FAILED, 1, "the file could be neither deleted nor scheduled"},
+};
+
+struct ReportState {
+    HANDLE file;
+    int headed;
+    char logPath[PATH_SIZE];
+};
+
+static ReportState report = {INVALID_HANDLE_VALUE, 0, ""};
+
+int ExitStatusForError(int code)
+{
+    switch (code) {
+    case ERR_NO_LOG:
+        return EXIT_NO_LOG;
+    case ERR_BAD_LOG:
+        return EXIT_BAD_LOG;
+    case ERR_BUSY:
+        return EXIT_BUSY;
+    default:
+        return EXIT_FAILED;
+    }
+}
+
+int ReportOutcomeRemains(int outcome)
+{
+    for (const OutcomeText &o : OUTCOME_TEXTS)
+        if (o.outcome == outcome)
+            return o.remains;
+    return 0;
+}
+
+// 1 when both names lead to one and the same file (volume and file index).
+static int IsSameFile(HANDLE file, const char *otherPath)
+{
+    HANDLE other = CreateFileA(otherPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    if (other == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION a, b;
+    int same = GetFileInformationByHandle(file, &a) && GetFileInformationByHandle(other, &b) &&
+               a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+               a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    CloseHandle(other);
+    return same;
+}
+
+int ReportOpen(const char *path, const char *logPath)
+{
+    if (!path || !*path || lstrlenA(path) > PATH_MAX_BYTES || !logPath ||
+        lstrlenA(logPath) > PATH_MAX_BYTES)
+        return 0;
+    // Opened without emptying it first: a report named like the log must not cost the log.
+    int existed = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    if (*logPath && IsSameFile(file, logPath)) {
+        CloseHandle(file);
+        if (!existed)
+            DeleteFileA(path);
+        return 0;
+    }
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    report.file = file;
+    report.headed = 0;
+    lstrcpyA(report.logPath, logPath);
+    return 1;
+}
+
+int ReportIsOpen(void)
+{
+    return report.file != INVALID_HANDLE_VALUE;
+}
+
+static void WriteLine(const char *line)
+{
+    DWORD written = 0;
+    WriteFile(report.file, line, static_cast<DWORD>(lstrlenA(line)), &written, nullptr);
+    WriteFile(report.file, "\r\n", 2, &written, nullptr);
+}
+
+void ReportHeading(const char *product)
+{
+    if (!ReportIsOpen() || report.headed)
+        return;
+    report.headed = 1;
+    char line[REPORT_LINE_SIZE];
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    WriteLine("Removal report");
+    snprintf(line, sizeof line, "Product: %s", product && *product ? product : "(unknown)");
+    WriteLine(line);
+    snprintf(line, sizeof line, "Log: %s", report.logPath);
+    WriteLine(line);
+    snprintf(line, sizeof line, "Date: %04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth,
+             now.wDay, now.wHour, now.wMinute, now.wSecond);
+    WriteLine(line);
+    snprintf(line, sizeof line, "Program items: %s",
+             PlatformGet()->isWindows4 ? "Start Menu" : "Program Manager");
+    WriteLine(line);
+    WriteLine("");
+}
+
+// The system's own words for error, on one line, or empty.
+static void SystemErrorText(unsigned long error, char *text, int size)
+{
+    text[0] = '\0';
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             error, 0, text, static_cast<DWORD>(size), nullptr);
+    if (n == 0 || n >= static_cast<DWORD>(size)) {
+        snprintf(text, size, "error %lu", error);
+        return;
+    }
+    for (char *p = text; *p; ++p)
+        if (*p == '\r' || *p == '\n')
+            *p = ' ';
+    for (int i = lstrlenA(text) - 1; i >= 0 && text[i] == ' '; --i)
+        text[i] = '\0';
+}
+
+void ReportRecord(const char *kind, const char *name, int outcome, unsigned long detail)
+{
+    if (!ReportIsOpen() || outcome == OUTCOME_COLLECTED)
+        return;
+    const char *label = kind;
+    for (const KindLabel &k : KIND_LABELS)
+        if (lstrcmpA(k.kind, kind) == 0)
+            label = k.label;
+    const char *format = "failed";
+    for (const OutcomeText &o : OUTCOME_TEXTS)
+        if (o.outcome == outcome)
+            format = o.text;
+    char said[REPORT_ERROR_SIZE + 64];
+    snprintf(said, sizeof said, format, detail);
+    if (outcome == OUTCOME_FAILED && detail != 0) {
+        char error[REPORT_ERROR_SIZE];
+        SystemErrorText(detail, error, sizeof error);
+        snprintf(said, sizeof said, "failed, %s", error);
+    }
+    char line[REPORT_LINE_SIZE];
+    snprintf(line, sizeof line, "%-15s%s: %s", label, name ? name : "", said);
+    WriteLine(line);
+}
+
+void ReportPhaseEnd(void)
+{
+    if (ReportIsOpen())
+        FlushFileBuffers(report.file);
+}
+
+void ReportClose(int status, int deleteMode)
+{
+    if (!ReportIsOpen())
+        return;
+    ReportHeading("");
+    const char *text = "ended";
+    for (const StatusText &s : STATUS_TEXTS)
+        if (s.status == status && s.deleteMode == (deleteMode ? 1 : 0))
+            text = s.text;
+    char line[REPORT_LINE_SIZE];
+    snprintf(line, sizeof line, "Result: %s (exit code %d)", text, status);
+    WriteLine("");
+    WriteLine(line);
+    FlushFileBuffers(report.file);
+    CloseHandle(report.file);
+    report.file = INVALID_HANDLE_VALUE;
+}

@@ -1,0 +1,50 @@
+// The removal report asked for with -l: a plain-text account, in the system code page, of what a
+// run did with every record of the log, for the administrator to read (nothing parses it back).
+// A heading (product, log, date and time, where program items live), one line per record as it
+// is handled, and a closing line with the result and the exit status. Lines go to the file as
+// they come (a killed run leaves what it had done); each phase end also hands them to the disk.
+// Without a report every call returns at once.
+#pragma once
+
+// What became of one record. Handlers leave one in the session (SessionSetOutcome); the texts
+// are the report's own table.
+enum ReportOutcome {
+    OUTCOME_NONE = 0,       // none stated: the driver takes it from the handler's result
+    OUTCOME_REMOVED,
+    OUTCOME_GONE,           // already gone
+    OUTCOME_EARLIER,        // handled by an earlier, interrupted run of the same log
+    OUTCOME_SHARED,         // kept, detail: the references other products still hold
+    OUTCOME_FOLDER_HOLDS,   // kept, the folder holds other files
+    OUTCOME_GROUP_HOLDS,    // kept, the group holds other items
+    OUTCOME_SCHEDULED,      // goes at the next restart
+    OUTCOME_FAILED,         // detail: the system's error code, 0 when there is none
+    OUTCOME_PROTECTED_KEY,  // refused
+    OUTCOME_SYSTEM_FILE,    // refused
+    OUTCOME_SYSTEM_FOLDER,  // refused
+    OUTCOME_TOO_LONG,       // refused: the text does not fit a path or a record
+    OUTCOME_NOT_OURS,       // refused: the name reaches beyond the product's own key
+    OUTCOME_MALFORMED,      // refused: the record is damaged (the run stops)
+    OUTCOME_NOT_NAMED,      // nothing to do: the log names nothing here
+    OUTCOME_GROUP_EMPTY,    // the Program Manager has no such group, or it holds no items
+    OUTCOME_PROGMAN,        // the Program Manager did not carry the command out
+    OUTCOME_PLATFORM,       // left alone on this platform (Win32s keeps the registration)
+    OUTCOME_COLLECTED,      // no line yet: the folder is removed at the end of its kind
+};
+
+// 1 when outcome leaves something the log named in place that no restart removes.
+int ReportOutcomeRemains(int outcome);
+
+// Creates (or empties) the report at path. logPath is the log (or -d's file) the run is about:
+// a report naming that very file is refused, since writing it would destroy it. 1, or 0 when
+// the report cannot be written (nothing is then created).
+int ReportOpen(const char *path, const char *logPath);
+int ReportIsOpen(void);
+// Writes the heading once; product is the display name (empty when unknown).
+void ReportHeading(const char *product);
+// One line: kind is the log record's name ("CF" ...), name what it names.
+void ReportRecord(const char *kind, const char *name, int outcome, unsigned long detail);
+// Hands what was written to the disk.
+void ReportPhaseEnd(void);
+// The closing line with the exit status (engine/exitcode.h), deleteMode telling how to read
+// it; the heading first when no session wrote it. Closes the file.
+void ReportClose(int status, int deleteMode);
