@@ -254,3 +254,8 @@ int PathIsDriveSpec(const char *path)
     p++;
     return *p == 0 || (p[0] == '\\' && p[1] == 0);
 }
+
+int PathFits(const char *path)
+{
+    return lstrlenA(path) <= PATH_MAX_BYTES;
+}

@@ -42,3 +42,6 @@ int PathHasDrive(const char *path);
 int PathIsDriveSpec(const char *path);
 // First byte of the last character; s itself when s is empty.
 char *PathLastChar(const char *s);
+// 1 when path fits a path buffer. A longer one is never handed to the file system: the system
+// would see a different (cut) name, or refuse it anyway.
+int PathFits(const char *path);

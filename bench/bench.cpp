@@ -21,6 +21,7 @@
 #include "base/pool.h"
 #include "base/strlist.h"
 #include "engine/engine.h"
+#include "engine/session_internal.h"
 #include "logdb/logdb.h"
 #include "shell/platform.h"
 #include "ui/progress_internal.h"

@@ -6,12 +6,13 @@
 
 #include <windows.h>
 
+#include "base/path.h"
 #include "dde/progman_res.h"   // the texts, from the program's string table
 
 constexpr int PROGMAN_COMMAND_SIZE = 3072;     // command buffer, terminator included
 constexpr int PROGMAN_FORMAT_LIMIT = 1024;     // wsprintfA output, terminator included
 constexpr int PROGMAN_COMMON_SIZE = 148;       // "%s (Common)", terminator included
-constexpr int PROGMAN_PATH_SIZE = 264;         // group file path buffer of ProgmanQueryGroup
+constexpr int PROGMAN_PATH_SIZE = PATH_SIZE + 3; // ProgmanQueryGroup file: a path in 32-bit words
 constexpr int PROGMAN_FIELD_SIZE = 200;        // scratch for the group name and the item count
 
 // Makes the Program Manager's dialog window known: the DDE client's hidden window becomes its

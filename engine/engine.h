@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "engine/journal.h"
+#include "engine/engine_res.h"
 #include "engine/phases.h"
 
 struct LogDatabase;
@@ -30,11 +30,6 @@ constexpr int ERR_INTERNAL = -6;      // text: none
 constexpr int ERR_BUSY = -7;          // another run works on the same log; text: the log's path
 constexpr int ERR_NO_WINDOW = -200;   // raised by the shell only
 
-// String table ids of the completion texts.
-constexpr int ENGINE_TEXT_DONE = 502;
-constexpr int ENGINE_TEXT_INCOMPLETE = 503;
-
-constexpr int SESSION_PATH_SIZE = 261;          // 260 bytes and the terminator
 constexpr int SESSION_OUTCOME_NAME_SIZE = 640;  // a key path and a value name, for people
 constexpr int SESSION_NAME_SIZE = 102;          // display name: 101 bytes and the terminator
 constexpr DWORD SESSION_PHASE_PAUSE_MS = 310;   // pause between two phases
@@ -43,41 +38,9 @@ constexpr DWORD SESSION_PHASE_PAUSE_MS = 310;   // pause between two phases
 // reserved is always 0. The result is ignored.
 typedef int (*ErrorCallback)(int code, const char *text, int reserved, Session *session);
 
-struct Session {
-    int phaseIndex;                 // phase being worked, 0 .. phaseCount - 1
-    int phaseCount;                 // PhaseTable entries in use (10)
-    int finished;                   // the last phase has completed
-    int status;                     // last handler result other than 0 and 1 in this step
-    int started;                    // set by SessionStart; steps do nothing before
-    int incomplete;                 // some handler gave a warning
-    int scheduled;                  // files and directories left for the next restart
-    StringList *scheduledPaths;     // their full paths (engine/restart.h)
-    ErrorCallback errorCallback;
-    LogDatabase *log;               // the opened working copy
-    ProgressDialog *dialog;
-    HWND dialogWindow;
-    char tempLogPath[SESSION_PATH_SIZE];
-    char logPath[SESSION_PATH_SIZE];
-    char displayName[SESSION_NAME_SIZE];
-    int displayNameDropped;         // the registry holds a name that displayName could not take
-                                    // (too long, unreadable): it is never rewritten
-    HANDLE runLock;                 // held while the session is open: one run per log at a time
-    Journal journal;                // how far this run (and the ones before it) got
-    int resumed;                    // an earlier run of the same log was interrupted
-    int resumePhase;                // the phase it was in
-    int resumeCount;                // records of that phase it had handled
-    int skipped;                    // of those, passed over so far
-    int remains;                    // something the log named stays and no restart removes it
-    int scheduledBefore;            // an earlier run of the log left things for the restart
-    int outcome;                    // what the current record's handler says became of it
-    unsigned long outcomeDetail;    // its number (references left, system error code)
-    char outcomeName[SESSION_OUTCOME_NAME_SIZE];  // what the record names, in words, when
-                                                  // the handler says; kept only for a report
-    PhaseEntry phases[PHASE_TABLE_SIZE];
-};
-
 // pool: a pool number to allocate from, or 0 / -1 to let the engine create its own.
-// Also sets up the shared-file counts. Returns 0.
+// Also sets up the shared-file counts. Returns 0, or -1 when the engine's own pool cannot be
+// created (nothing is set up then).
 int EngineInit(int pool);
 // Destroys the engine's pool when the engine created it. Returns 0.
 int EngineShutdown(void);

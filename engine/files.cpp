@@ -1,6 +1,7 @@
 // Record handlers for what the installation put on disk: plain files ("CF"), shared files
 // counted under "SharedDLLs" ("CSF") and the directories it created ("CDR").
 #include "engine/engine.h"
+#include "engine/session_internal.h"
 
 #include "base/fs.h"
 #include "base/path.h"
@@ -8,13 +9,6 @@
 #include "engine/report.h"
 #include "engine/restart.h"
 #include "registry/registry.h"
-
-// A path that does not fit a path buffer is never handed to the file system: the system
-// would see a different (cut) name, or refuse it anyway.
-static int FitsPath(const char *path)
-{
-    return lstrlenA(path) <= PATH_MAX_BYTES;
-}
 
 // Deletes path now, or at the next restart when it is in use: 0 either way, with *outcome
 // saying which; else WARN_FILE, with *outcome telling a file already gone from one that stays
@@ -39,7 +33,7 @@ int RemoveFileRecord(PhaseState *, int mode, Session *session, const char *text,
 {
     if (mode != PHASE_STEP)
         return 0;
-    if (!FitsPath(text))
+    if (!PathFits(text))
         return SessionVerdict(session, WARN_FILE, OUTCOME_TOO_LONG);
     if (!IsFileRemovable(text))
         return SessionVerdict(session, WARN_FILE, OUTCOME_SYSTEM_FILE);
@@ -58,11 +52,10 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char 
 {
     if (mode != PHASE_STEP)
         return 0;
-    const char *first = static_cast<const char *>(ListFirst(list));
-    const char *shared = first ? static_cast<const char *>(ListNext(list)) : nullptr;
-    if (!first || !shared)
+    const char *first, *shared;
+    if (!RecordListPair(list, &first, &shared))
         return SessionVerdict(session, 0, OUTCOME_NOT_NAMED);
-    if (!FitsPath(first) || !FitsPath(shared))
+    if (!PathFits(first) || !PathFits(shared))
         return SessionVerdict(session, WARN_FILE, OUTCOME_TOO_LONG);
 
     int outcome;
@@ -101,7 +94,7 @@ int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const 
             state->list = ListCreate(0);
         // Longer names than a path buffer cannot be removed safely, and the system's and the
         // user's own folders never go: the directory stays.
-        if (!FitsPath(text))
+        if (!PathFits(text))
             return SessionVerdict(session, WARN_DIRECTORY, OUTCOME_TOO_LONG);
         if (!IsDirectoryRemovable(text))
             return SessionVerdict(session, WARN_DIRECTORY, OUTCOME_SYSTEM_FOLDER);

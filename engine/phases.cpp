@@ -1,6 +1,7 @@
 // The ten phases of an uninstall and the driver that feeds each kind's records, one per step,
 // to its record handler.
 #include "engine/engine.h"
+#include "engine/session_internal.h"
 
 #include "base/pool.h"
 #include "base/strlist.h"
@@ -12,52 +13,31 @@
 // its record buffer instead of handing a cut one on.
 constexpr int PHASE_READ_SIZE = LOG_BODY_MAX + 1;
 
-// When a handled record is entered in the journal. Most kinds after the record: a run killed in
-// between handles it once more, which finds it done. A shared file's reference must never be
-// given back twice, so "CSF" enters it first and on the disk (a kill in between leaves the
-// reference held: the file stays). "CDR" only collects until its end removes every directory,
-// so a run killed inside it collects all of them again.
-constexpr int PROGRESS_AFTER = 0;
-constexpr int PROGRESS_BEFORE = 1;
-constexpr int PROGRESS_NONE = 2;
-
-// What a record gets when its text does not fit PHASE_TEXT_SIZE: the kind's own warning, a
-// failure for "CRK" (whose malformed records count as a damaged log), or, for kinds that do not
-// look at their text, the record handled with an empty text.
-struct KindRule {
-    const char *kind;
-    int overlongResult;
-    int progress;
+// Uninstall order: files before the directories that hold them, the registry last and the
+// product's own uninstall entry at the very end. A kind whose text names what it removes
+// refuses an over-long one with its own warning ("CRK": a failure, its malformed records count
+// as a damaged log). "RPI" uses the item handler, which acts only on records.
+const PhaseKind PHASE_KINDS[PHASE_COUNT] = {
+    {"CF", RemoveFileRecord, 0, WARN_FILE, PROGRESS_AFTER, 0},
+    {"CSF", RemoveSharedFileRecord, 1, PHASE_TEXT_UNUSED, PROGRESS_BEFORE, 1},
+    {"API", RemoveProgramItemRecord, 1, PHASE_TEXT_UNUSED, PROGRESS_AFTER, 2},
+    {"RPI", RemoveProgramItemRecord, 1, PHASE_TEXT_UNUSED, PROGRESS_AFTER, -1},
+    {"CPG", RemoveProgramGroupRecord, 0, WARN_GROUP, PROGRESS_AFTER, 3},
+    {"CDR", CollectDirectoryRecord, 0, WARN_DIRECTORY, PROGRESS_NONE, 4},
+    {"CRK", RemoveRegistryKeyRecord, 0, -1, PROGRESS_AFTER, -1},
+    {"SRK", RemoveRegistryValueRecord, 1, PHASE_TEXT_UNUSED, PROGRESS_AFTER, -1},
+    {"URK", RemoveProductKeys, 0, PHASE_TEXT_UNUSED, PROGRESS_AFTER, -1},
+    {"MRK", RemoveAppRegistration, 0, PHASE_TEXT_UNUSED, PROGRESS_AFTER, 5},
 };
 
-constexpr int PHASE_TEXT_UNUSED = 0;
-
-static const KindRule KIND_RULES[] = {
-    {"CF", WARN_FILE, PROGRESS_AFTER},          {"CSF", PHASE_TEXT_UNUSED, PROGRESS_BEFORE},
-    {"API", PHASE_TEXT_UNUSED, PROGRESS_AFTER}, {"RPI", PHASE_TEXT_UNUSED, PROGRESS_AFTER},
-    {"CPG", WARN_GROUP, PROGRESS_AFTER},        {"CDR", WARN_DIRECTORY, PROGRESS_NONE},
-    {"CRK", -1, PROGRESS_AFTER},                {"SRK", PHASE_TEXT_UNUSED, PROGRESS_AFTER},
-    {"URK", PHASE_TEXT_UNUSED, PROGRESS_AFTER}, {"MRK", PHASE_TEXT_UNUSED, PROGRESS_AFTER},
-};
-
-static const KindRule *FindKindRule(const char *kind)
+// The row of the kind named name; a name of no row fails an over-long text and enters
+// progress after the record.
+static PhaseKind FindKind(const char *name)
 {
-    for (const KindRule &rule : KIND_RULES)
-        if (lstrcmpA(rule.kind, kind) == 0)
-            return &rule;
-    return nullptr;
-}
-
-static int OverlongTextResult(const char *kind)
-{
-    const KindRule *rule = FindKindRule(kind);
-    return rule ? rule->overlongResult : -1;
-}
-
-static int ProgressRule(const char *kind)
-{
-    const KindRule *rule = FindKindRule(kind);
-    return rule ? rule->progress : PROGRESS_AFTER;
+    for (const PhaseKind &kind : PHASE_KINDS)
+        if (lstrcmpA(kind.name, name) == 0)
+            return kind;
+    return PhaseKind{name, nullptr, 0, -1, PROGRESS_AFTER, -1};
 }
 
 static PhaseState *CreatePhaseState(Session *session, LogDatabase *log)
@@ -116,12 +96,13 @@ static void NoteRecord(Session *session, const char *kind, const char *text, Str
 
 // Hands one record (or the end of the kind's records) to the handler and keeps its verdict in
 // the session: 0 go on, -1 failure.
-static int HandOver(PhaseState *state, int mode, Session *session, const char *kind,
-                    const char *readText, DWORD value, StringList *list, RecordHandler handler)
+static int HandOver(PhaseState *state, int mode, Session *session, const PhaseKind &row,
+                    const char *readText, DWORD value, StringList *list)
 {
     char text[PHASE_TEXT_SIZE];
     int result;
-    int progress = mode == PHASE_STEP ? ProgressRule(kind) : PROGRESS_NONE;
+    const char *kind = row.name;
+    int progress = mode == PHASE_STEP ? row.progress : PROGRESS_NONE;
     session->outcome = OUTCOME_NONE;
     session->outcomeDetail = 0;
     session->outcomeName[0] = '\0';
@@ -134,11 +115,11 @@ static int HandOver(PhaseState *state, int mode, Session *session, const char *k
         SessionRecordHandled(session, 1);
     if (lstrlenA(readText) < PHASE_TEXT_SIZE) {
         lstrcpyA(text, readText);
-        result = handler(state, mode, session, text, value, list);
-    } else if (OverlongTextResult(kind) == PHASE_TEXT_UNUSED) {
-        result = handler(state, mode, session, "", value, list);
+        result = row.handler(state, mode, session, text, value, list);
+    } else if (row.overlongResult == PHASE_TEXT_UNUSED) {
+        result = row.handler(state, mode, session, "", value, list);
     } else {
-        result = OverlongTextResult(kind);
+        result = row.overlongResult;
         session->outcome = OUTCOME_TOO_LONG;
     }
     // The end of a kind has no record of its own: its handler speaks for what it does then.
@@ -156,7 +137,7 @@ static int HandOver(PhaseState *state, int mode, Session *session, const char *k
 
 // One record of the kind: 1 the kind is done, 0 more to come, -1 failure.
 static int StepPhase(PhaseState *state, Session *session, LogDatabase *log,
-                     RecordHandler handler, const char *kind, StringList *list)
+                     const PhaseKind &row, StringList *list)
 {
     char name[LOG_NAME_SIZE];
     char readText[PHASE_READ_SIZE];
@@ -164,7 +145,7 @@ static int StepPhase(PhaseState *state, Session *session, LogDatabase *log,
     uint32_t value = 0;
     ProgressDialog *dialog = SessionGetDialog(session);
     readText[0] = '\0';
-    lstrcpynA(name, kind, LOG_NAME_SIZE);
+    lstrcpynA(name, row.name, LOG_NAME_SIZE);
 
     if (state->first) {
         LogSelectName(log, name);
@@ -175,7 +156,7 @@ static int StepPhase(PhaseState *state, Session *session, LogDatabase *log,
         if (read == LOG_END)
             return 1;
         ProgressDialogStep(dialog);
-        if (HandOver(state, PHASE_STEP, session, kind, readText, value, list, handler) < 0)
+        if (HandOver(state, PHASE_STEP, session, row, readText, value, list) < 0)
             return -1;
         state->first = 0;
         return 0;
@@ -187,11 +168,11 @@ static int StepPhase(PhaseState *state, Session *session, LogDatabase *log,
         return -1;
     ProgressDialogStep(dialog);
     if (read == LOG_END) {
-        if (HandOver(state, PHASE_END, session, kind, "", 0, nullptr, handler) < 0)
+        if (HandOver(state, PHASE_END, session, row, "", 0, nullptr) < 0)
             return -1;
         return 1;
     }
-    return HandOver(state, PHASE_STEP, session, kind, readText, value, list, handler);
+    return HandOver(state, PHASE_STEP, session, row, readText, value, list);
 }
 
 int RunPhase(PhaseState **state, int mode, int wantList, Session *session, LogDatabase *log,
@@ -216,7 +197,9 @@ int RunPhase(PhaseState **state, int mode, int wantList, Session *session, LogDa
         // Without its list a record would look empty and be passed over as if done.
         if (wantList && !list)
             return -1;
-        int result = StepPhase(*state, session, log, handler, kind, list);
+        PhaseKind row = FindKind(kind);
+        row.handler = handler;
+        int result = StepPhase(*state, session, log, row, list);
         ListDestroy(list);
         return result;
     }
@@ -225,79 +208,36 @@ int RunPhase(PhaseState **state, int mode, int wantList, Session *session, LogDa
     }
 }
 
-// "RPI" records reach the item handler only as records, never as the end of their kind.
-static int RemoveRepairItemRecord(PhaseState *state, int mode, Session *session,
-                                  const char *text, DWORD value, StringList *list)
+int RecordListPair(StringList *list, const char **first, const char **second)
+{
+    *first = static_cast<const char *>(ListFirst(list));
+    *second = *first ? static_cast<const char *>(ListNext(list)) : nullptr;
+    if (*second)
+        return 1;
+    *first = nullptr;
+    return 0;
+}
+
+// The phase handler of every entry: the entry's place in the table gives its kind's row.
+static int KindPhase(PhaseState **state, int mode, Session *session, LogDatabase *log)
 {
     if (mode != PHASE_STEP)
-        return 0;
-    return RemoveProgramItemRecord(state, mode, session, text, value, list);
+        return RunPhase(state, mode, 0, session, log, nullptr, "");
+    for (int i = 0; i < PHASE_COUNT; ++i) {
+        if (state == &session->phases[i].state) {
+            const PhaseKind &kind = PHASE_KINDS[i];
+            return RunPhase(state, mode, kind.wantsList, session, log, kind.handler, kind.name);
+        }
+    }
+    return -1;
 }
-
-static int FilePhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
-{
-    return RunPhase(s, mode, 0, session, log, RemoveFileRecord, "CF");
-}
-
-static int SharedFilePhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
-{
-    return RunPhase(s, mode, 1, session, log, RemoveSharedFileRecord, "CSF");
-}
-
-static int ItemPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
-{
-    return RunPhase(s, mode, 1, session, log, RemoveProgramItemRecord, "API");
-}
-
-static int RepairItemPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
-{
-    return RunPhase(s, mode, 1, session, log, RemoveRepairItemRecord, "RPI");
-}
-
-static int GroupPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
-{
-    return RunPhase(s, mode, 0, session, log, RemoveProgramGroupRecord, "CPG");
-}
-
-static int DirectoryPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
-{
-    return RunPhase(s, mode, 0, session, log, CollectDirectoryRecord, "CDR");
-}
-
-static int RegistryKeyPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
-{
-    return RunPhase(s, mode, 0, session, log, RemoveRegistryKeyRecord, "CRK");
-}
-
-static int RegistryValuePhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
-{
-    return RunPhase(s, mode, 1, session, log, RemoveRegistryValueRecord, "SRK");
-}
-
-static int ProductKeyPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
-{
-    return RunPhase(s, mode, 0, session, log, RemoveProductKeys, "URK");
-}
-
-static int AppRegistrationPhase(PhaseState **s, int mode, Session *session, LogDatabase *log)
-{
-    return RunPhase(s, mode, 0, session, log, RemoveAppRegistration, "MRK");
-}
-
-// Uninstall order: files before the directories that hold them, the registry last and the
-// product's own uninstall entry at the very end.
-static const PhaseHandler PHASE_ORDER[PHASE_COUNT] = {
-    FilePhase,        SharedFilePhase,  ItemPhase,          RepairItemPhase,
-    GroupPhase,       DirectoryPhase,   RegistryKeyPhase,   RegistryValuePhase,
-    ProductKeyPhase,  AppRegistrationPhase,
-};
 
 int BuildPhaseTable(Session *session)
 {
     int result = 1;
     for (int i = 0; i < PHASE_COUNT; ++i) {
         PhaseEntry &entry = session->phases[i];
-        entry.handler = PHASE_ORDER[i];
+        entry.handler = KindPhase;
         if (entry.handler(&entry.state, PHASE_CREATE, session, session->log) != 0)
             result = -1;
     }

@@ -18,6 +18,19 @@ constexpr int PHASE_TABLE_SIZE = 100;
 constexpr int PHASE_COUNT = 10;
 constexpr int PHASE_TEXT_SIZE = 300;   // record text buffer, terminator included
 
+// When a handled record is entered in the journal. Most kinds after the record: a run killed in
+// between handles it once more, which finds it done. A shared file's reference must never be
+// given back twice, so "CSF" enters it first and on the disk (a kill in between leaves the
+// reference held: the file stays). "CDR" only collects until its end removes every directory,
+// so a run killed inside it collects all of them again.
+constexpr int PROGRESS_AFTER = 0;
+constexpr int PROGRESS_BEFORE = 1;
+constexpr int PROGRESS_NONE = 2;
+
+// A kind whose handler does not look at its text gets a record whose text is too long with an
+// empty one.
+constexpr int PHASE_TEXT_UNUSED = 0;
+
 struct PhaseState {
     int reserved;               // 0
     int first;                  // 1 until the phase's first record has been handled
@@ -29,8 +42,9 @@ struct PhaseState {
 // A record handler undoes one record: 0 or 1 all well, -1 stops the uninstall, or WARN_*.
 // text is never null (empty when the record has none); value is 0 when it has none; list is
 // the record's strings for kinds that want them, else null.
-typedef int (*RecordHandler)(PhaseState *state, int mode, Session *session, const char *text,
-                             DWORD value, StringList *list);
+typedef int RecordHandlerFunction(PhaseState *state, int mode, Session *session, const char *text,
+                                  DWORD value, StringList *list);
+typedef RecordHandlerFunction *RecordHandler;
 
 // A phase handler: PHASE_CREATE stores a new state in *state (0, or -1 without memory);
 // PHASE_DESTROY releases *state and clears it (0); PHASE_STEP handles one record and returns
@@ -42,33 +56,41 @@ struct PhaseEntry {
     PhaseState *state;
 };
 
+// One record kind of the log and how its phase treats it.
+struct PhaseKind {
+    const char *name;           // the log's record name
+    RecordHandler handler;
+    int wantsList;              // the handler is given the record's strings
+    int overlongResult;         // a text over PHASE_TEXT_SIZE: this result, or PHASE_TEXT_UNUSED
+    int progress;               // PROGRESS_*: when a handled record is entered in the journal
+    int mark;                   // the dialog mark set when the phase completes, or -1
+};
+
+// The ten kinds in uninstall order, one phase each.
+extern const PhaseKind PHASE_KINDS[PHASE_COUNT];
+
 // Fills the session's first ten entries in uninstall order and creates their states.
 // Returns 1, or -1 when a state could not be allocated (no phase is then usable).
 int BuildPhaseTable(Session *session);
 
-// The driver every phase handler calls with its kind's name, whether it wants the record's
-// list, and its record handler.
+// The driver of every phase, for the kind named kind (its row gives what an over-long text
+// does and when progress is entered), whether it wants the record's list, and its handler.
 int RunPhase(PhaseState **state, int mode, int wantList, Session *session, LogDatabase *log,
              RecordHandler handler, const char *kind);
 
+// The first two strings of a record's list: 1, or 0 (both null) when it has fewer.
+int RecordListPair(StringList *list, const char **first, const char **second);
+
 // Files, shared files and directories ("CF", "CSF", "CDR").
-int RemoveFileRecord(PhaseState *state, int mode, Session *session, const char *text,
-                     DWORD value, StringList *list);
-int RemoveSharedFileRecord(PhaseState *state, int mode, Session *session, const char *text,
-                           DWORD value, StringList *list);
-int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const char *text,
-                           DWORD value, StringList *list);
+RecordHandlerFunction RemoveFileRecord, RemoveSharedFileRecord, CollectDirectoryRecord;
 // Removes the collected directories, longest path first: 0 or WARN_DIRECTORY.
 int RemoveDirectories(Session *session, PhaseState *state);
 // Moves the longest path of list (the earliest among equals) into buffer (PHASE_TEXT_SIZE).
 void TakeLongestPath(StringList *list, char *buffer);
 
 // Program items and groups ("API", "RPI", "CPG").
-int RemoveProgramItemRecord(PhaseState *state, int mode, Session *session, const char *text,
-                            DWORD value, StringList *list);
-int RemoveProgramGroupRecord(PhaseState *state, int mode, Session *session, const char *text,
-                             DWORD value, StringList *list);
-// Start Menu folder of group and the shortcut of item in it (buffers of 261 bytes).
+RecordHandlerFunction RemoveProgramItemRecord, RemoveProgramGroupRecord;
+// Start Menu folder of group and the shortcut of item in it (buffers of PATH_SIZE bytes).
 // Returns 1, or 0 when a path does not fit.
 int ShellLinkPath(const char *group, const char *item, char *folder, char *link);
 // Selects group in the Program Manager unless it was the last one selected. 1 when it is the
@@ -80,14 +102,8 @@ void ForgetShownGroup(void);
 void PauseWithMessages(DWORD ms);
 
 // Registry records ("CRK", "SRK", "URK", "MRK").
-int RemoveRegistryKeyRecord(PhaseState *state, int mode, Session *session, const char *text,
-                            DWORD value, StringList *list);
-int RemoveRegistryValueRecord(PhaseState *state, int mode, Session *session, const char *text,
-                              DWORD value, StringList *list);
-int RemoveProductKeys(PhaseState *state, int mode, Session *session, const char *text,
-                      DWORD value, StringList *list);
-int RemoveAppRegistration(PhaseState *state, int mode, Session *session, const char *text,
-                          DWORD value, StringList *list);
+RecordHandlerFunction RemoveRegistryKeyRecord, RemoveRegistryValueRecord, RemoveProductKeys,
+    RemoveAppRegistration;
 // 0 when keyPath (relative to root) is empty, names no key of its own, or is one of the
 // protected system keys under any of its names, or a parent of one; else 1 (always 1 for a
 // non-empty path on Win32s). The table lives in engine/protected.cpp.
@@ -103,6 +119,7 @@ int IsFileRemovable(const char *path);
 int IsDirectoryRemovable(const char *path);
 // Drops the folders IsDirectoryRemovable resolved, so a new phase table sees today's settings.
 void ForgetProtectedFolders(void);
-// Deletes prefix + each ";"-separated name of names, up to the first empty one. Returns 1, or
-// 0 when a name was refused for being more than one key name (the others still go).
+// Deletes the key prefix\name for each ";"-separated name of names, up to the first empty
+// one. Returns 1, or 0 when a name was refused for being more than one key name (the others
+// still go).
 int DeleteAppPathKeys(HKEY root, const char *prefix, const char *names);

@@ -20,16 +20,10 @@ static const char GROUP_DUMMY_ITEM[] = "xxx";
 constexpr DWORD PROGMAN_PAUSE_MS = 450;
 constexpr int SHOW_MINIMIZED = 6;
 constexpr int SHOW_NORMAL = 1;
-constexpr int GROUP_FILE_SIZE = 264;
 
 // The group selected last in the Program Manager: its items need no new selection.
 static char lastShownGroup[PATH_SIZE];
 static char programsFolder[PATH_SIZE];
-
-static int FitsPath(const char *text)
-{
-    return lstrlenA(text) <= PATH_MAX_BYTES;
-}
 
 void PauseWithMessages(DWORD ms)
 {
@@ -79,7 +73,7 @@ static int ReadProgramsFolder(void)
     value[0] = '\0';
     if (RegistryQueryValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, PROGRAMS_VALUE, &type, &size,
                            value, REGISTRY_TEXT_SIZE)) {
-        if (!FitsPath(value))
+        if (!PathFits(value))
             return 0;
         lstrcpyA(programsFolder, value);
         return 1;
@@ -93,7 +87,7 @@ static int ReadProgramsFolder(void)
 int ShellLinkPath(const char *group, const char *item, char *folder, char *link)
 {
     folder[0] = link[0] = '\0';
-    if (!FitsPath(group) || !FitsPath(item) || !ReadProgramsFolder())
+    if (!PathFits(group) || !PathFits(item) || !ReadProgramsFolder())
         return 0;
     if (PathHasDrive(group) || group[0] == '\\')
         lstrcpyA(folder, group);
@@ -106,10 +100,29 @@ int ShellLinkPath(const char *group, const char *item, char *folder, char *link)
     return 1;
 }
 
+// Removes the shortcut of item from group's Start Menu folder, or with no item the folder
+// itself when it is empty: the verdict, warning when it stays.
+static int RemoveStartMenuEntry(Session *session, const char *group, const char *item,
+                                int warning)
+{
+    char folder[PATH_SIZE], link[PATH_SIZE];
+    if (!ShellLinkPath(group, item ? item : GROUP_DUMMY_ITEM, folder, link))
+        return SessionVerdict(session, warning, OUTCOME_TOO_LONG);
+    const char *path = item ? link : folder;
+    if (item ? !FsExists(link) : !FsIsDirectory(folder))
+        return SessionVerdict(session, 0, OUTCOME_GONE, 0, path);
+    // A folder stays without a warning: the user's own shortcuts are in it.
+    if (!item && !FsIsDirEmpty(folder))
+        return SessionVerdict(session, 0, OUTCOME_GROUP_HOLDS, 0, path);
+    if (item ? FsDelete(link) == 0 : FsRemoveDir(folder) != 0)
+        return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, path);
+    return SessionVerdict(session, warning, OUTCOME_FAILED, GetLastError(), path);
+}
+
 // Item count of group as the Program Manager describes it; *described tells whether it did.
 static int QueryItemCount(const char *group, int *described)
 {
-    char groupFile[GROUP_FILE_SIZE];
+    char groupFile[PROGMAN_PATH_SIZE];
     long count = 0;
     long common = 0;
     groupFile[0] = '\0';
@@ -131,23 +144,14 @@ int RemoveProgramItemRecord(PhaseState *, int mode, Session *session, const char
 {
     if (mode != PHASE_STEP)
         return 0;
-    const char *group = static_cast<const char *>(ListFirst(list));
-    const char *item = group ? static_cast<const char *>(ListNext(list)) : nullptr;
-    if (!group || !item)
+    const char *group, *item;
+    if (!RecordListPair(list, &group, &item))
         return SessionVerdict(session, 0, OUTCOME_NOT_NAMED);
-    if (!FitsPath(group) || !FitsPath(item))
+    if (!PathFits(group) || !PathFits(item))
         return SessionVerdict(session, WARN_ITEM, OUTCOME_TOO_LONG);
 
-    if (PlatformGet()->isWindows4) {
-        char folder[PATH_SIZE], link[PATH_SIZE];
-        if (!ShellLinkPath(group, item, folder, link))
-            return SessionVerdict(session, WARN_ITEM, OUTCOME_TOO_LONG);
-        if (!FsExists(link))
-            return SessionVerdict(session, 0, OUTCOME_GONE, 0, link);
-        if (FsDelete(link) == 0)
-            return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, link);
-        return SessionVerdict(session, WARN_ITEM, OUTCOME_FAILED, GetLastError(), link);
-    }
+    if (PlatformGet()->isWindows4)
+        return RemoveStartMenuEntry(session, group, item, WARN_ITEM);
 
     char name[SESSION_OUTCOME_NAME_SIZE];
     ItemName(group, item, name);
@@ -171,22 +175,11 @@ int RemoveProgramGroupRecord(PhaseState *, int mode, Session *session, const cha
     // A record without a group names no folder: the Programs folder itself must not go.
     if (text[0] == '\0')
         return SessionVerdict(session, 0, OUTCOME_NOT_NAMED);
-    if (!FitsPath(text))
+    if (!PathFits(text))
         return SessionVerdict(session, WARN_GROUP, OUTCOME_TOO_LONG);
 
-    if (PlatformGet()->isWindows4) {
-        char folder[PATH_SIZE], link[PATH_SIZE];
-        if (!ShellLinkPath(text, GROUP_DUMMY_ITEM, folder, link))
-            return SessionVerdict(session, WARN_GROUP, OUTCOME_TOO_LONG);
-        if (!FsIsDirectory(folder))
-            return SessionVerdict(session, 0, OUTCOME_GONE, 0, folder);
-        // It stays without a warning: the user's own shortcuts are in it.
-        if (!FsIsDirEmpty(folder))
-            return SessionVerdict(session, 0, OUTCOME_GROUP_HOLDS, 0, folder);
-        if (FsRemoveDir(folder))
-            return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, folder);
-        return SessionVerdict(session, WARN_GROUP, OUTCOME_FAILED, GetLastError(), folder);
-    }
+    if (PlatformGet()->isWindows4)
+        return RemoveStartMenuEntry(session, text, nullptr, WARN_GROUP);
 
     ShowGroupOnce(text);
     int described = 0;

@@ -8,6 +8,7 @@
 
 #include "base/path.h"
 #include "base/str.h"
+#include "engine/regkeys.h"
 #include "registry/registry.h"
 #include "shell/platform.h"
 
@@ -33,7 +34,7 @@ static const ProtectedKey PROTECTED_KEYS[] = {
     {HKEY_LOCAL_MACHINE, "Software\\RegisteredApplications"},
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Active Setup\\Installed Components"},
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\Current Version"},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths"},
+    {HKEY_LOCAL_MACHINE, ENGINE_APP_PATHS_KEY},
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"},
     {HKEY_LOCAL_MACHINE,
      "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"},
@@ -46,7 +47,7 @@ static const ProtectedKey PROTECTED_KEYS[] = {
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"},
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce"},
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"},
+    {HKEY_LOCAL_MACHINE, ENGINE_UNINSTALL_KEY},
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"},
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList"},
     {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon"},
@@ -69,14 +70,14 @@ static const ProtectedKey PROTECTED_KEYS[] = {
     {HKEY_CURRENT_USER, "Software\\ODBC\\ODBC.INI"},
     {HKEY_CURRENT_USER, "Software\\Policies"},
     {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\Current Version"},
-    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths"},
+    {HKEY_CURRENT_USER, ENGINE_APP_PATHS_KEY},
     {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"},
     {HKEY_CURRENT_USER,
      "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"},
     {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies"},
     {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
     {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
-    {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"},
+    {HKEY_CURRENT_USER, ENGINE_UNINSTALL_KEY},
     {HKEY_CURRENT_USER, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows"},
 
     {HKEY_CLASSES_ROOT, "*"},

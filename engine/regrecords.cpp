@@ -9,16 +9,13 @@
 #include "base/path.h"
 #include "base/str.h"
 #include "base/strlist.h"
+#include "engine/regkeys.h"
 #include "engine/report.h"
 #include "logdb/logdb.h"
 #include "registry/registry.h"
 #include "shell/platform.h"
 
 static const char REG_PRODUCT_PREFIX[] = "\\Software\\";
-static const char REG_APP_PATHS_PREFIX[] =
-    "\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
-static const char REG_UNINSTALL_PREFIX[] =
-    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 // Any header item fits: the strings record is one log body.
 constexpr int REG_ITEM_SIZE = LOG_BODY_MAX + 1;
@@ -122,6 +119,24 @@ static int SplitKeyText(const char *text, HKEY *root, char *keyPath, char **trim
     return !HasEmptyComponent(*trimmed);
 }
 
+// What a "CRK" text or an "SRK" key names: the root, the key path and its name for the report.
+struct KeyRecord {
+    HKEY root;
+    char keyPath[PATH_SIZE];
+    char *path;                 // keyPath, trimmed
+    char nameBuffer[SESSION_OUTCOME_NAME_SIZE];
+    const char *name;           // null unless a report is written
+};
+
+// 1, or 0 when text is malformed.
+static int ReadKeyRecord(const char *text, const char *value, KeyRecord *key)
+{
+    if (!SplitKeyText(text, &key->root, key->keyPath, &key->path))
+        return 0;
+    key->name = KeyName(key->root, key->path, value, key->nameBuffer);
+    return 1;
+}
+
 static int KeyExists(HKEY root, const char *path)
 {
     HKEY key = RegistryOpenPath(root, path);
@@ -146,21 +161,17 @@ int RemoveRegistryKeyRecord(PhaseState *, int mode, Session *session, const char
 {
     if (mode != PHASE_STEP)
         return 0;
-    HKEY root;
-    char keyPath[PATH_SIZE];
-    char *path;
-    if (!SplitKeyText(text, &root, keyPath, &path))
+    KeyRecord k;
+    if (!ReadKeyRecord(text, nullptr, &k))
         return SessionVerdict(session, -1, OUTCOME_MALFORMED);
-    char nameBuffer[SESSION_OUTCOME_NAME_SIZE];
-    const char *name = KeyName(root, path, nullptr, nameBuffer);
-    if (!IsKeyRemovable(root, path))
-        return SessionVerdict(session, -1, OUTCOME_PROTECTED_KEY, 0, name);
-    if (RegistryDeleteTree(root, path))
-        return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, name);
+    if (!IsKeyRemovable(k.root, k.path))
+        return SessionVerdict(session, -1, OUTCOME_PROTECTED_KEY, 0, k.name);
+    if (RegistryDeleteTree(k.root, k.path))
+        return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, k.name);
     // A key already gone is no failure; one still there after the attempt (no delete access)
     // leaves the removal incomplete and must say so.
     DWORD error = GetLastError();
-    return NotDeleted(session, KeyExists(root, path), error, name);
+    return NotDeleted(session, KeyExists(k.root, k.path), error, k.name);
 }
 
 int RemoveRegistryValueRecord(PhaseState *, int mode, Session *session, const char *, DWORD,
@@ -168,22 +179,17 @@ int RemoveRegistryValueRecord(PhaseState *, int mode, Session *session, const ch
 {
     if (mode != PHASE_STEP)
         return 0;
-    const char *key = static_cast<const char *>(ListFirst(list));
-    const char *value = key ? static_cast<const char *>(ListNext(list)) : nullptr;
-    if (!key || !value || value[0] == '\0')
+    const char *key, *value;
+    if (!RecordListPair(list, &key, &value) || value[0] == '\0')
         return SessionVerdict(session, 0, OUTCOME_NOT_NAMED);
-    HKEY root;
-    char keyPath[PATH_SIZE];
-    char *path;
-    if (!SplitKeyText(key, &root, keyPath, &path))
+    KeyRecord k;
+    if (!ReadKeyRecord(key, value, &k))
         return SessionVerdict(session, -1, OUTCOME_MALFORMED);
-    char nameBuffer[SESSION_OUTCOME_NAME_SIZE];
-    const char *name = KeyName(root, path, value, nameBuffer);
-    if (RegistryDeleteValue(root, path, value))
-        return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, name);
+    if (RegistryDeleteValue(k.root, k.path, value))
+        return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, k.name);
     // As for keys: a value already gone is no failure, one the key will not give up is.
     DWORD error = GetLastError();
-    return NotDeleted(session, ValueExists(root, path, value), error, name);
+    return NotDeleted(session, ValueExists(k.root, k.path, value), error, k.name);
 }
 
 // Appends text to key (REG_KEY_SIZE); 0 when it would not fit.
@@ -303,10 +309,10 @@ int RemoveAppRegistration(PhaseState *state, int mode, Session *session, const c
     // Whether an App Paths key went is not looked at; a name that is not ours is refused.
     int appPathsTaken = 1;
     if (HasSeparator(appPath)) {
-        appPathsTaken = DeleteAppPathKeys(HKEY_LOCAL_MACHINE, REG_APP_PATHS_PREFIX, appPath);
+        appPathsTaken = DeleteAppPathKeys(HKEY_LOCAL_MACHINE, ENGINE_APP_PATHS_KEY, appPath);
     } else if (IsOneKeyName(appPath)) {
-        lstrcpyA(key, REG_APP_PATHS_PREFIX);
-        if (AppendKey(key, appPath))
+        lstrcpyA(key, ENGINE_APP_PATHS_KEY);
+        if (AppendKey(key, "\\") && AppendKey(key, appPath))
             RegistryDeleteTree(HKEY_LOCAL_MACHINE, key);
     } else {
         appPathsTaken = 0;
@@ -315,8 +321,8 @@ int RemoveAppRegistration(PhaseState *state, int mode, Session *session, const c
     if (!IsOneKeyName(uninstall))
         return SessionVerdict(session, WARN_REGISTRY,
                               uninstall[0] ? OUTCOME_NOT_OURS : OUTCOME_NOT_NAMED);
-    lstrcpyA(key, REG_UNINSTALL_PREFIX);
-    if (!AppendKey(key, uninstall))
+    lstrcpyA(key, ENGINE_UNINSTALL_KEY);
+    if (!AppendKey(key, "\\") || !AppendKey(key, uninstall))
         return SessionVerdict(session, WARN_REGISTRY, OUTCOME_TOO_LONG);
     char nameBuffer[SESSION_OUTCOME_NAME_SIZE];
     const char *name = KeyName(HKEY_LOCAL_MACHINE, key, nullptr, nameBuffer);

@@ -5,6 +5,7 @@
 #include "base/path.h"
 #include "base/strlist.h"
 #include "engine/engine.h"
+#include "engine/session_internal.h"
 #include "shell/platform.h"
 
 static const char WININIT_NAME[] = "WININIT.INI";

@@ -1,6 +1,7 @@
 // The uninstall session: the working copy of the log, the step-by-step run through the phase
 // table, the completion text, and putting the log back when a run does not finish.
 #include "engine/engine.h"
+#include "engine/session_internal.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -12,6 +13,7 @@
 #include "base/str.h"
 #include "dde/progman.h"
 #include "engine/exitcode.h"
+#include "engine/regkeys.h"
 #include "engine/report.h"
 #include "engine/restart.h"
 #include "logdb/logdb.h"
@@ -19,7 +21,6 @@
 #include "ui/progress.h"
 
 static const char TEMP_LOG_BASE[] = "_detmp";
-static const char UNINSTALL_PREFIX[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 static const char VALUE_DISPLAY_NAME[] = "DisplayName";
 static const char VALUE_UNINSTALL_STRING[] = "UninstallString";
 static const char REMOVER_PROGRAM[] = "remover.exe";
@@ -31,12 +32,9 @@ constexpr int ENGINE_POOL_BLOCK = 16384;
 constexpr int ENGINE_POOL_FLAGS = POOL_DEFAULT | POOL_GROW | POOL_ZERO;
 constexpr int ENGINE_LOG_OPEN_FLAGS = 0x5;
 constexpr int ENGINE_ITEM_SIZE = LOG_BODY_MAX + 1;
-constexpr int ENGINE_KEY_SIZE = sizeof(UNINSTALL_PREFIX) + ENGINE_ITEM_SIZE;
+constexpr int ENGINE_KEY_SIZE = sizeof(ENGINE_UNINSTALL_KEY) + 1 + ENGINE_ITEM_SIZE;  // key\item
 constexpr int ENGINE_COMMAND_SIZE = 2 * SESSION_PATH_SIZE + 32;
 constexpr int ENGINE_COMPLETION_SIZE = 200;
-
-// Dialog marks of the ten phases; phases without a mark of their own have -1.
-static const int PHASE_MARKS[PHASE_COUNT] = {0, 1, 2, -1, 3, 4, -1, -1, -1, 5};
 
 static int enginePool = -1;
 static int engineOwnsPool = 0;
@@ -47,6 +45,8 @@ int EngineInit(int pool)
     engineOwnsPool = 0;
     if (pool == 0 || pool == -1) {
         enginePool = PoolCreate(ENGINE_POOL_BLOCK, ENGINE_POOL_FLAGS);
+        if (enginePool == -1)
+            return -1;
         engineOwnsPool = 1;
     } else {
         enginePool = pool;
@@ -110,9 +110,10 @@ static int MakeTempLogName(char *name)
 // The product's key in the list of uninstallable programs; 0 when it does not fit.
 static int UninstallKey(const char *name, char *key)
 {
-    if (lstrlenA(UNINSTALL_PREFIX) + lstrlenA(name) >= ENGINE_KEY_SIZE)
+    if (lstrlenA(ENGINE_UNINSTALL_KEY) + 1 + lstrlenA(name) >= ENGINE_KEY_SIZE)
         return 0;
-    lstrcpyA(key, UNINSTALL_PREFIX);
+    lstrcpyA(key, ENGINE_UNINSTALL_KEY);
+    lstrcatA(key, "\\");
     lstrcatA(key, name);
     return 1;
 }
@@ -461,7 +462,7 @@ static void MarkPhaseDone(Session *session, int phase)
 {
     if (!session->dialog)
         return;
-    int mark = PHASE_MARKS[phase];
+    int mark = PHASE_KINDS[phase].mark;
     if (mark >= 0)
         ProgressDialogSetMark(session->dialog, mark);
 }

@@ -1,6 +1,7 @@
 // Shared between the log database's source files (open/items, reading, writing); not an API.
 #pragma once
 
+#include "base/path.h"
 #include "base/pool.h"
 #include "logdb/hashtable.h"
 #include "logdb/logdb.h"
@@ -20,7 +21,7 @@ constexpr uint32_t LOG_ENTRY_FIXED = 16;        // name entry bytes besides the 
 constexpr int LOG_STRING_ITEMS = 7;
 constexpr uint32_t LOG_FIRST_NAME_ID = 100;
 constexpr int LOG_SELECTED_SIZE = 300;
-constexpr int LOG_PATH_SIZE = 261;
+constexpr int LOG_PATH_SIZE = PATH_SIZE;
 
 struct LogNameEntry {
     char name[LOG_NAME_SIZE];

@@ -5,7 +5,7 @@
 
 static const char SHARED_PARENT[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 static const char SHARED_KEY[] = "SharedDLLs";
-constexpr int REG_NAME_SIZE = 261;          // subkey name buffer for RegEnumKeyA
+constexpr int REG_NAME_SIZE = PATH_SIZE;            // subkey name buffer for RegEnumKeyA
 
 struct SharedCountManager {
     int pool;

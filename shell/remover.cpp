@@ -227,7 +227,10 @@ static int CreateMainWindow(void)
 
 static int OpenSession(void)
 {
-    EngineInit(0);
+    if (EngineInit(0) != 0) {
+        ReportError(ERR_NO_MEMORY, nullptr, 0, nullptr);
+        return 0;
+    }
     shell.session = SessionCreate(shell.options.logPath, ReportError);
     if (!shell.session) {
         EngineShutdown();
@@ -306,13 +309,13 @@ struct ErrorText {
 };
 
 static const ErrorText errorTexts[] = {
-    {ERR_COPY_LOG, IDS_ERR_COPY_LOG, 1, 0},
-    {ERR_BAD_LOG, IDS_ERR_BAD_LOG, 1, 0},
-    {ERR_NO_MEMORY, IDS_ERR_NO_MEMORY, 0, 0},
-    {ERR_NO_LOG, IDS_ERR_NO_LOG, 1, 0},
-    {ERR_INTERNAL, IDS_ERR_INTERNAL, 0, 1},
-    {ERR_NO_WINDOW, IDS_ERR_NO_WINDOW, 0, 1},
-    {ERR_BUSY, IDS_BUSY, 0, 0},
+    {ERR_COPY_LOG, ENGINE_TEXT_COPY_LOG, 1, 0},
+    {ERR_BAD_LOG, ENGINE_TEXT_BAD_LOG, 1, 0},
+    {ERR_NO_MEMORY, ENGINE_TEXT_NO_MEMORY, 0, 0},
+    {ERR_NO_LOG, ENGINE_TEXT_NO_LOG, 1, 0},
+    {ERR_INTERNAL, ENGINE_TEXT_INTERNAL, 0, 1},
+    {ERR_NO_WINDOW, ENGINE_TEXT_NO_WINDOW, 0, 1},
+    {ERR_BUSY, ENGINE_TEXT_BUSY, 0, 0},
 };
 
 // The message for code; a code of no one's is shown as an internal error with its number.

@@ -9,6 +9,7 @@
 #include "base/strlist.h"
 #include "engine/engine.h"
 #include "engine/restart.h"
+#include "engine/session_internal.h"
 #include "engine_fixture.h"
 #include "locked_key.h"
 #include "pending_restart.h"

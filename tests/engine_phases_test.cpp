@@ -7,6 +7,7 @@
 
 #include "base/strlist.h"
 #include "engine/engine.h"
+#include "engine/session_internal.h"
 #include "engine_fixture.h"
 #include "logdb/logdb.h"
 #include "tempdir.h"

@@ -9,6 +9,7 @@
 #include "dde/ddeclient.h"
 #include "dde/progman.h"
 #include "engine/engine.h"
+#include "engine/session_internal.h"
 #include "engine_fixture.h"
 #include "progman/server_control.h"
 #include "thread_cpu.h"

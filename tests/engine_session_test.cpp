@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/session_internal.h"
 #include "engine_fixture.h"
 #include "pending_restart.h"
 #include "registry/registry.h"

@@ -7,6 +7,7 @@
 #include "ui/draw.h"
 #include "base/pool.h"
 #include "dde/progman_res.h"
+#include "engine/engine_res.h"
 #include "shell/platform.h"
 #include "shell/remover_res.h"
 #include "dbcs.h"
@@ -305,18 +306,18 @@ TEST(Resources, StringTableHoldsTheTextsInCodePage1252)
         {IDS_PM_CREATEGROUP, "[CreateGroup("}, {IDS_PM_CLOSE, ")]"},
         {IDS_PM_SHOWGROUP, "[ShowGroup("}, {IDS_PM_DELETEGROUP, "[DeleteGroup("},
         {IDS_PM_ADDITEM, "[AddItem("}, {IDS_PM_SHOW1, "1"}, {IDS_PM_COMMA, ","},
-        {IDS_ERROR_CAPTION, "Uninstall"}, {IDS_DONE, done}, {IDS_DONE_INCOMPLETE, done},
+        {IDS_ERROR_CAPTION, "Uninstall"}, {ENGINE_TEXT_DONE, done}, {ENGINE_TEXT_INCOMPLETE, done},
         {IDS_CONFIRM, "Desinstalar el programa y todos sus componentes"},
         {IDS_TITLE, "Desinstalación de Parlomatic"},
         {IDS_POOL_CAPTION, POOL_TEXT_CAPTION}, {IDS_POOL_FORMAT, POOL_TEXT_FORMAT},
-        {IDS_ERR_COPY_LOG, "Unable to copy the installation log file to temporary location '%s'.  Please "
+        {ENGINE_TEXT_COPY_LOG, "Unable to copy the installation log file to temporary location '%s'.  Please "
                "ensure enough space is available for this file."},
-        {IDS_ERR_NO_MEMORY, "Not enough memory unable to perform the deinstallation."},
-        {IDS_ERR_NO_LOG, "Unable to locate the installation log file '%s'.  Uninstallation will not "
+        {ENGINE_TEXT_NO_MEMORY, "Not enough memory unable to perform the deinstallation."},
+        {ENGINE_TEXT_NO_LOG, "Unable to locate the installation log file '%s'.  Uninstallation will not "
                "continue."},
-        {IDS_ERR_BAD_LOG, "El fichero %s es incorrecto o está dañado."},
-        {IDS_ERR_NO_WINDOW, "Error interno Nº %ld."},
-        {IDS_ERR_INTERNAL, "Error interno Nº %ld."},
+        {ENGINE_TEXT_BAD_LOG, "El fichero %s es incorrecto o está dañado."},
+        {ENGINE_TEXT_NO_WINDOW, "Error interno Nº %ld."},
+        {ENGINE_TEXT_INTERNAL, "Error interno Nº %ld."},
     };
     for (const Case &c : cases) {
         char text[600] = "";
@@ -1046,7 +1047,7 @@ TEST_F(DialogTest, FinishedDialogScreenshot)
             ProgressDialogSetMark(pd, mark++);
     }
     char done[200];
-    LoadStringA(Self(), IDS_DONE, done, sizeof done);
+    LoadStringA(Self(), ENGINE_TEXT_DONE, done, sizeof done);
     ProgressDialogFinish(pd);
     ProgressDialogSetMessage(pd, done);
     Settle(window);
