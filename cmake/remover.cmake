@@ -19,3 +19,17 @@ function(remover_library name)
   add_library(${name} STATIC ${ARGN})
   remover_product_defaults(${name})
 endfunction()
+
+# remover_header_constant(var header name): the value of the constant name defined in header
+# (a path from the top of the tree), so that a value both the code and the build use is
+# written once. A change to the header configures again.
+function(remover_header_constant var header name)
+  set(path ${CMAKE_SOURCE_DIR}/${header})
+  file(STRINGS ${path} lines REGEX "constexpr .* ${name} = ")
+  string(REGEX MATCH " ${name} = (0x[0-9A-Fa-f]+|[0-9]+)" found "${lines}")
+  if(NOT found)
+    message(FATAL_ERROR "${header} defines no ${name}")
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${path})
+  set(${var} ${CMAKE_MATCH_1} PARENT_SCOPE)
+endfunction()

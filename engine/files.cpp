@@ -53,10 +53,9 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char 
     if (mode != PHASE_STEP)
         return 0;
     const char *first, *shared;
-    if (!RecordListPair(list, &first, &shared))
-        return SessionVerdict(session, 0, OUTCOME_NOT_NAMED);
-    if (!PathFits(first) || !PathFits(shared))
-        return SessionVerdict(session, WARN_FILE, OUTCOME_TOO_LONG);
+    int verdict;
+    if (!RecordPathPair(session, list, WARN_FILE, &first, &shared, &verdict))
+        return verdict;
 
     int outcome;
     DWORD error;

@@ -3,6 +3,7 @@
 #include "engine/engine.h"
 #include "engine/session_internal.h"
 
+#include "base/path.h"
 #include "base/pool.h"
 #include "base/strlist.h"
 #include "engine/report.h"
@@ -216,6 +217,20 @@ int RecordListPair(StringList *list, const char **first, const char **second)
         return 1;
     *first = nullptr;
     return 0;
+}
+
+int RecordPathPair(Session *session, StringList *list, int warning, const char **first,
+                   const char **second, int *verdict)
+{
+    if (!RecordListPair(list, first, second)) {
+        *verdict = SessionVerdict(session, 0, OUTCOME_NOT_NAMED);
+        return 0;
+    }
+    if (!PathFits(*first) || !PathFits(*second)) {
+        *verdict = SessionVerdict(session, warning, OUTCOME_TOO_LONG);
+        return 0;
+    }
+    return 1;
 }
 
 // The phase handler of every entry: the entry's place in the table gives its kind's row.

@@ -80,6 +80,10 @@ int RunPhase(PhaseState **state, int mode, int wantList, Session *session, LogDa
 
 // The first two strings of a record's list: 1, or 0 (both null) when it has fewer.
 int RecordListPair(StringList *list, const char **first, const char **second);
+// The same for two paths: 1, or 0 with *verdict the handler's result, 0 for a record that names
+// fewer (nothing to remove) or warning for a path that does not fit a path buffer.
+int RecordPathPair(Session *session, StringList *list, int warning, const char **first,
+                   const char **second, int *verdict);
 
 // Files, shared files and directories ("CF", "CSF", "CDR").
 RecordHandlerFunction RemoveFileRecord, RemoveSharedFileRecord, CollectDirectoryRecord;

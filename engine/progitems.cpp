@@ -145,10 +145,9 @@ int RemoveProgramItemRecord(PhaseState *, int mode, Session *session, const char
     if (mode != PHASE_STEP)
         return 0;
     const char *group, *item;
-    if (!RecordListPair(list, &group, &item))
-        return SessionVerdict(session, 0, OUTCOME_NOT_NAMED);
-    if (!PathFits(group) || !PathFits(item))
-        return SessionVerdict(session, WARN_ITEM, OUTCOME_TOO_LONG);
+    int verdict;
+    if (!RecordPathPair(session, list, WARN_ITEM, &group, &item, &verdict))
+        return verdict;
 
     if (PlatformGet()->isWindows4)
         return RemoveStartMenuEntry(session, group, item, WARN_ITEM);

@@ -211,13 +211,25 @@ static int DeleteIfNoSubkeys(const char *key)
     return RegistryDeleteTree(HKEY_LOCAL_MACHINE, key) ? 1 : 0;
 }
 
+// The product's own registration is acted on for records only, and never on Win32s: 1 with
+// *result set when the handler has nothing to do.
+static int LeavesRegistration(int mode, Session *session, int *result)
+{
+    *result = 0;
+    if (mode != PHASE_STEP)
+        return 1;
+    if (!PlatformGet()->isWin32s)
+        return 0;
+    *result = SessionVerdict(session, 0, OUTCOME_PLATFORM);
+    return 1;
+}
+
 int RemoveProductKeys(PhaseState *state, int mode, Session *session, const char *, DWORD,
                       StringList *)
 {
-    if (mode != PHASE_STEP)
-        return 0;
-    if (PlatformGet()->isWin32s)
-        return SessionVerdict(session, 0, OUTCOME_PLATFORM);
+    int skipped;
+    if (LeavesRegistration(mode, session, &skipped))
+        return skipped;
     char company[REG_ITEM_SIZE], product[REG_ITEM_SIZE], version[REG_ITEM_SIZE];
     LogGetItem(state->log, ITEM_COMPANY_KEY, company, REG_ITEM_SIZE);
     LogGetItem(state->log, ITEM_PRODUCT_KEY, product, REG_ITEM_SIZE);
@@ -296,10 +308,9 @@ static int HasSeparator(const char *text)
 int RemoveAppRegistration(PhaseState *state, int mode, Session *session, const char *, DWORD,
                           StringList *)
 {
-    if (mode != PHASE_STEP)
-        return 0;
-    if (PlatformGet()->isWin32s)
-        return SessionVerdict(session, 0, OUTCOME_PLATFORM);
+    int skipped;
+    if (LeavesRegistration(mode, session, &skipped))
+        return skipped;
     char appPath[REG_ITEM_SIZE], uninstall[REG_ITEM_SIZE];
     char key[REG_KEY_SIZE];
     LogGetItem(state->log, ITEM_UNINSTALL_KEY, uninstall, REG_ITEM_SIZE);
