@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/pool.h"
 #include "engine/engine.h"
 #include "engine/session_internal.h"
 #include "engine_fixture.h"
@@ -436,6 +437,23 @@ TEST_F(SessionTest, OpeningFailuresAreReported)
     EXPECT_EQ(testfs::ReadBytes(w.logPath), logBytes);
     EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
     EXPECT_FALSE(testfs::IsFile(JournalName(1)));
+}
+
+// With every pool number taken the engine has nowhere to allocate from: it says so instead of
+// leaving each allocation to fail later.
+TEST(Engine, InitFailsWithoutAPoolOfItsOwn)
+{
+    int report = PoolGetOption(POOLOPT_REPORT);
+    PoolSetOption(POOLOPT_REPORT, 0);
+    std::vector<int> pools;
+    for (int pool; (pool = PoolCreate(256, POOL_DEFAULT)) != -1;)
+        pools.push_back(pool);
+    EXPECT_EQ(EngineInit(0), -1);
+    for (int pool : pools)
+        PoolDestroy(pool);
+    PoolSetOption(POOLOPT_REPORT, report);
+    EXPECT_EQ(EngineInit(0), 0);
+    EngineShutdown();
 }
 
 // Without an uninstall key name a failed run cannot register itself again: the log is not put

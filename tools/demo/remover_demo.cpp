@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/regkeys.h"
 #include "tools/logtool/json.h"
 #include "ui/progress_res.h"
 
@@ -174,7 +175,11 @@ std::string NeighbourKey(const Product &p)
 }
 std::string UninstallKey(const Product &p)
 {
-    return std::string(CURRENT_VERSION) + "\\Uninstall\\" + p.items[11];
+    return std::string(ENGINE_UNINSTALL_KEY) + "\\" + p.items[11];
+}
+std::string AppPathsKey(const std::string &name)
+{
+    return std::string(ENGINE_APP_PATHS_KEY) + "\\" + name;
 }
 std::string LinkPath(const Product &p, const Record &r)
 {
@@ -360,8 +365,7 @@ void Clean(const Product &p)
     }
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, ("Software\\" + p.items[9]).c_str());
     for (const std::string &name : AppNames(p))
-        SHDeleteKeyA(HKEY_LOCAL_MACHINE,
-                     (std::string(CURRENT_VERSION) + "\\App Paths\\" + name).c_str());
+        SHDeleteKeyA(HKEY_LOCAL_MACHINE, AppPathsKey(name).c_str());
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKey(p).c_str());
     // Working copies an interrupted run would have left in the Windows directory.
     WIN32_FIND_DATAA fd;
@@ -419,7 +423,7 @@ bool Install(const Product &p, const std::string &logPath)
          SetString(HKEY_LOCAL_MACHINE, NeighbourKey(p), "Ruta",
                    "C:\\Program Files\\Diccionario Demo") && ok;
     for (const std::string &name : AppNames(p))
-        ok = SetString(HKEY_LOCAL_MACHINE, std::string(CURRENT_VERSION) + "\\App Paths\\" + name, "",
+        ok = SetString(HKEY_LOCAL_MACHINE, AppPathsKey(name), "",
                        p.folder + "\\" + name) && ok;
     // -f followed directly by the log; quoted, since the path holds blanks.
     ok = SetString(HKEY_LOCAL_MACHINE, UninstallKey(p), "DisplayName", p.items[1]) &&
@@ -568,7 +572,7 @@ std::vector<Row> Rows(const Product &p)
     if (!Kind(p, "MRK").empty()) {
         const char *section = "App Paths and the Uninstall entry (MRK)";
         for (const std::string &name : AppNames(p)) {
-            std::string key = std::string(CURRENT_VERSION) + "\\App Paths\\" + name;
+            std::string key = AppPathsKey(name);
             add(section, "HKLM\\" + key, PROBE_KEY, HKEY_LOCAL_MACHINE, key);
         }
         add(section, "HKLM\\" + UninstallKey(p), PROBE_KEY, HKEY_LOCAL_MACHINE, UninstallKey(p));
