@@ -2,6 +2,7 @@
 
 #include <limits.h>
 
+#include "base/platform.h"
 #include "base/pool.h"
 #include "base/str.h"
 #include "base/strlist.h"
@@ -24,16 +25,17 @@ void ProgmanSetDialogWindow(HWND dialog)
     dialogWindow = dialog;
 }
 
-// ---- versions (GetVersion: low byte major, next byte minor, top bit Win32s and Windows 95) ----
+// ---- versions (GetVersion: low byte major, next byte minor) -------------------------------------
 
 static int MajorVersion(void)
 {
     return LOBYTE(LOWORD(GetVersion()));
 }
 
+// Win32s as the shell detected it at start-up, so that every layer agrees on it.
 static int IsWin32s(void)
 {
-    return (GetVersion() & 0x80000000u) && MajorVersion() < 4;
+    return PlatformGet()->isWin32s;
 }
 
 static int IsWindows30(void)

@@ -5,7 +5,7 @@
 #include "base/path.h"
 #include "base/strlist.h"
 #include "engine/engine.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 
 static const char WININIT_NAME[] = "WININIT.INI";
 static const char RENAME_SECTION[] = "[rename]";
