@@ -181,36 +181,35 @@ static int AppendShowArgument(char *buf, int show)
     return Append(buf, PROGMAN_COMMAND_SIZE, digits);
 }
 
-int ProgmanShowGroup(const char *group, int show)
+// Sends the group command verb (its text id) for group, with the show argument unless show
+// is 0, then the common-group argument, in a conversation of its own.
+static int SendGroupCommand(UINT verb, const char *group, int show)
 {
-    commandAccepted = 0;
-    if (show < 1 || show > 8)
-        return 0;
     Conversation c;
     if (!Open(&c))
         return 0;
     char *cmd = NewCommand(&c);
-    int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_SHOWGROUP) &&
+    int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, verb) &&
                 AppendName(cmd, PROGMAN_COMMAND_SIZE, group) &&
-                AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_COMMA) &&
-                AppendShowArgument(cmd, show) &&
+                (show == 0 || (AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_COMMA) &&
+                               AppendShowArgument(cmd, show))) &&
                 AppendCommonFlag(cmd, PROGMAN_COMMAND_SIZE) >= 0 &&
                 AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_CLOSE);
     return ExecuteAndClose(&c, built);
 }
 
+int ProgmanShowGroup(const char *group, int show)
+{
+    commandAccepted = 0;
+    if (show < 1 || show > 8)
+        return 0;
+    return SendGroupCommand(IDS_PM_SHOWGROUP, group, show);
+}
+
 int ProgmanDeleteGroup(const char *group)
 {
     commandAccepted = 0;
-    Conversation c;
-    if (!Open(&c))
-        return 0;
-    char *cmd = NewCommand(&c);
-    int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_DELETEGROUP) &&
-                AppendName(cmd, PROGMAN_COMMAND_SIZE, group) &&
-                AppendCommonFlag(cmd, PROGMAN_COMMAND_SIZE) >= 0 &&
-                AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_CLOSE);
-    return ExecuteAndClose(&c, built);
+    return SendGroupCommand(IDS_PM_DELETEGROUP, group, 0);
 }
 
 int ProgmanDeleteItem(const char *item)
