@@ -10,7 +10,7 @@
 #include "base/str.h"
 #include "engine/regkeys.h"
 #include "registry/registry.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 
 struct ProtectedKey {
     HKEY root;

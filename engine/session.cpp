@@ -30,6 +30,7 @@ static const char RUN_LOCK_PREFIX[] = "DeKv21Remover.";
 
 constexpr int ENGINE_POOL_BLOCK = 16384;
 constexpr int ENGINE_POOL_FLAGS = POOL_DEFAULT | POOL_GROW | POOL_ZERO;
+constexpr int ENGINE_LOG_OPEN_FLAGS = LOG_DEFAULT | LOG_READ;
 constexpr int ENGINE_ITEM_SIZE = LOG_BODY_MAX + 1;
 constexpr int ENGINE_KEY_SIZE = sizeof(ENGINE_UNINSTALL_KEY) + 1 + ENGINE_ITEM_SIZE;  // key\item
 constexpr int ENGINE_COMMAND_SIZE = 2 * SESSION_PATH_SIZE + 32;
@@ -265,7 +266,7 @@ static int OpenFromWorkingCopy(Session *session, int found)
         Report(session->errorCallback, ERR_NO_LOG, session->logPath, session);
         return 0;
     }
-    LogDatabase *log = LogOpen(r->workPath, LOG_READ);
+    LogDatabase *log = LogOpen(r->workPath, ENGINE_LOG_OPEN_FLAGS);
     if (!log) {
         Report(session->errorCallback, ERR_BAD_LOG, session->logPath, session);
         return 0;
@@ -292,7 +293,7 @@ static int OpenFromLog(Session *session, const char *fullPath, int found)
         Report(session->errorCallback, ERR_COPY_LOG, tempPath, session);
         return 0;
     }
-    LogDatabase *log = LogOpen(tempPath, LOG_READ);
+    LogDatabase *log = LogOpen(tempPath, ENGINE_LOG_OPEN_FLAGS);
     if (!log) {
         FsDelete(tempPath);
         // Killed while it put the log back, a run leaves a cut log beside a sound working copy.

@@ -15,7 +15,7 @@
 #include "base/strlist.h"
 #include "engine/engine.h"
 #include "logdb/logdb.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 #include "ui/progress_res.h"
 
 namespace enginetest {
