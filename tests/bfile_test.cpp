@@ -1,7 +1,7 @@
 #include "logdb/bfile.h"
 
 #include "base/pool.h"
-#include "tempdir.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,6 +1,6 @@
 #include "shell/cmdline.h"
 
-#include "dbcs.h"
+#include "support/dbcs.h"
 
 #include <gtest/gtest.h>
 

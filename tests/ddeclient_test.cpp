@@ -10,8 +10,8 @@
 #include "base/strlist.h"
 #include "dde/progman_res.h"
 #include "progman/server_control.h"
-#include "dbcs.h"
-#include "thread_cpu.h"
+#include "support/dbcs.h"
+#include "support/thread_cpu.h"
 
 using progman_test::DialogStandIn;
 using progman_test::PumpFor;

@@ -9,9 +9,9 @@
 #include "base/strlist.h"
 #include "engine/engine.h"
 #include "engine/restart.h"
-#include "engine_fixture.h"
-#include "locked_key.h"
-#include "pending_restart.h"
+#include "support/engine_fixture.h"
+#include "support/locked_key.h"
+#include "support/pending_restart.h"
 
 using namespace enginetest;
 

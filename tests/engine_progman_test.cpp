@@ -9,9 +9,9 @@
 #include "dde/ddeclient.h"
 #include "dde/progman.h"
 #include "engine/engine.h"
-#include "engine_fixture.h"
+#include "support/engine_fixture.h"
 #include "progman/server_control.h"
-#include "thread_cpu.h"
+#include "support/thread_cpu.h"
 
 using namespace enginetest;
 using progman_test::DialogStandIn;

@@ -9,8 +9,8 @@
 
 #include "base/strlist.h"
 #include "engine/engine.h"
-#include "engine_fixture.h"
-#include "locked_key.h"
+#include "support/engine_fixture.h"
+#include "support/locked_key.h"
 
 using namespace enginetest;
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "engine_fixture.h"
-#include "pending_restart.h"
+#include "support/engine_fixture.h"
+#include "support/pending_restart.h"
 #include "registry/registry.h"
 #include "ui/progress_internal.h"
 
@@ -231,10 +231,7 @@ TEST_F(SessionTest, FailuresStopTheRunAndPutTheLogBack)
             std::string bytes = testfs::ReadBytes(w.logPath);
             bytes[LOG_FIRST_RECORD] = char(0xF0);
             bytes[LOG_FIRST_RECORD + 1] = char(0x7F);
-            uint32_t sum = 0;
-            for (size_t i = 10; i < bytes.size(); ++i)
-                sum += uint32_t(int32_t(int8_t(bytes[i])));
-            memcpy(&bytes[6], &sum, 4);
+            rawlog::FixChecksum(bytes);
             ASSERT_TRUE(testfs::WriteBytes(w.logPath, bytes));
         }
         std::string logBytes = testfs::ReadBytes(w.logPath);

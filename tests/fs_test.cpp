@@ -1,8 +1,8 @@
 #include "base/fs.h"
 
 #include "base/path.h"
-#include "dbcs.h"
-#include "tempdir.h"
+#include "support/dbcs.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -2,8 +2,8 @@
 
 #include "base/pool.h"
 #include "base/strlist.h"
-#include "logfile.h"
-#include "tempdir.h"
+#include "support/logfile.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -2,10 +2,10 @@
 #include "tools/logtool/logtool.h"
 
 #include "base/pool.h"
-#include "dbcs.h"
+#include "support/dbcs.h"
 #include "logdb/logdb.h"
-#include "logfile.h"
-#include "tempdir.h"
+#include "support/logfile.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

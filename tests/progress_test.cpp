@@ -9,8 +9,8 @@
 #include "dde/progman_res.h"
 #include "shell/platform.h"
 #include "shell/remover_res.h"
-#include "dbcs.h"
-#include "run_host.h"
+#include "support/dbcs.h"
+#include "support/run_host.h"
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>

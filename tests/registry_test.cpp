@@ -3,7 +3,7 @@
 // what it made.
 #include "registry/registry.h"
 #include "base/pool.h"
-#include "dbcs.h"
+#include "support/dbcs.h"
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>

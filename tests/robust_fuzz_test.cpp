@@ -7,8 +7,8 @@
 #include "logdb/logdb.h"
 
 #include "base/strlist.h"
-#include "logfile.h"
-#include "tempdir.h"
+#include "support/logfile.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "engine_fixture.h"
-#include "pending_restart.h"
+#include "support/engine_fixture.h"
+#include "support/pending_restart.h"
 #include "progman/server_control.h"
-#include "remover_harness.h"
+#include "e2e/remover_harness.h"
 #include "ui/progress_res.h"
 
 using namespace e2e;

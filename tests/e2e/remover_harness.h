@@ -3,7 +3,7 @@
 // X display, and checking the Windows directory for files it must not leave behind.
 #pragma once
 
-#include "run_host.h"
+#include "support/run_host.h"
 
 #include <windows.h>
 

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "engine_fixture.h"
-#include "locked_key.h"
-#include "pending_restart.h"
+#include "support/engine_fixture.h"
+#include "support/locked_key.h"
+#include "support/pending_restart.h"
 #include "engine/journal.h"
-#include "remover_harness.h"
+#include "e2e/remover_harness.h"
 #include "ui/progress_res.h"
 
 using e2e::Exists;

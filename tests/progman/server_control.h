@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dde/ddeclient.h"
-#include "run_host.h"
+#include "support/run_host.h"
 
 namespace progman_test {
 
