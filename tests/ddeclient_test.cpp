@@ -11,6 +11,7 @@
 #include "dde/progman_res.h"
 #include "progman/server_control.h"
 #include "support/dbcs.h"
+#include "support/string_list.h"
 #include "support/thread_cpu.h"
 
 using progman_test::DialogStandIn;
@@ -32,11 +33,10 @@ void EnsureClient()
 
 std::vector<std::string> TakeLines()
 {
-    std::vector<std::string> lines;
     StringList *list = ListCreate(0);
+    std::vector<std::string> lines;
     if (DdeTakeData(list))
-        for (char *l = (char *)ListFirst(list); l; l = (char *)ListNext(list))
-            lines.push_back(l);
+        lines = testlist::Strings(list);
     ListDestroy(list);
     return lines;
 }

@@ -41,9 +41,7 @@ protected:
 
     int Shared(const std::string &first, const std::string &shared)
     {
-        StringList *list = ListCreate(0);
-        ListAdd(list, first.c_str());
-        ListAdd(list, shared.c_str());
+        StringList *list = testlist::Make({first, shared});
         int r = RemoveSharedFileRecord(&state, PHASE_STEP, session.get(), "", 0, list);
         ListDestroy(list);
         return r;

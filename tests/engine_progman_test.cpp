@@ -35,9 +35,7 @@ const ::testing::Environment *const dde = ::testing::AddGlobalTestEnvironment(ne
 int Item(int mode, const std::vector<std::string> &strings)
 {
     PhaseState state{};
-    StringList *list = ListCreate(0);
-    for (const std::string &s : strings)
-        ListAdd(list, s.c_str());
+    StringList *list = testlist::Make(strings);
     int r = RemoveProgramItemRecord(&state, mode, nullptr, "", 0, list);
     ListDestroy(list);
     return r;

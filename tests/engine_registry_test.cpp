@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "support/engine_fixture.h"
 #include "support/locked_key.h"
+#include "support/string_list.h"
 
 using namespace enginetest;
 
@@ -48,9 +49,7 @@ protected:
 
     int Value(const std::vector<std::string> &strings)
     {
-        StringList *list = ListCreate(0);
-        for (const std::string &s : strings)
-            ListAdd(list, s.c_str());
+        StringList *list = testlist::Make(strings);
         int r = RemoveRegistryValueRecord(&state, PHASE_STEP, nullptr, "", 0, list);
         ListDestroy(list);
         return r;

@@ -3,6 +3,7 @@
 #include "base/pool.h"
 #include "base/strlist.h"
 #include "support/logfile.h"
+#include "support/string_list.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -23,25 +24,11 @@ namespace {
 using rawlog::Rec;
 using rawlog::Text;
 
-StringList *MakeList(const std::vector<std::string> &items)
-{
-    StringList *l = ListCreate(0);
-    for (const std::string &s : items)
-        ListAdd(l, s.c_str());
-    return l;
-}
-
-std::vector<std::string> ListItems(StringList *l)
-{
-    std::vector<std::string> out;
-    for (void *p = ListFirst(l); p; p = ListNext(l))
-        out.push_back(static_cast<const char *>(p));
-    return out;
-}
+using testlist::Strings;
 
 int Add(LogDatabase *db, const Rec &r)
 {
-    StringList *l = r.list.empty() ? nullptr : MakeList(r.list);
+    StringList *l = r.list.empty() ? nullptr : testlist::Make(r.list);
     int result = LogAddRecord(db, r.kind.c_str(), r.flags, r.text.c_str(), r.value, l);
     ListDestroy(l);
     return result;
@@ -83,7 +70,7 @@ Got ReadOne(LogDatabase *db, int mode)
         EXPECT_STREQ("", name) << "records from the file carry no name";
     }
     g.text = text;
-    g.list = ListItems(l);
+    g.list = Strings(l);
     ListDestroy(l);
     g.offset = LogRecordOffset(db);
     return g;

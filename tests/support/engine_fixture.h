@@ -20,6 +20,7 @@
 #include "support/logfile.h"
 #include "support/product.h"
 #include "support/registry.h"
+#include "support/string_list.h"
 #include "support/tempdir.h"
 #include "ui/progress_res.h"
 
