@@ -82,6 +82,8 @@ TEST_F(SessionTest, CompleteRemovalOnWindows4)
         EXPECT_NE(session->dialog->marks[i], 0) << "mark " << i;
     }
     EXPECT_EQ(session->dialog->current, 15) << "the bar stops at the record count";
+    ASSERT_NE(LoadText(ENGINE_TEXT_DONE), LoadText(ENGINE_TEXT_INCOMPLETE))
+        << "this test's string table tells the two closing texts apart";
     EXPECT_EQ(DialogMessage(session), LoadText(ENGINE_TEXT_DONE));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(SessionGetDialogWindow(session), IDOK)));
 
