@@ -249,32 +249,44 @@ int FsIsDirectory(const char *path)
     DWORD attributes = GetFileAttributesA(dir);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return 0;
-    return int(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+}
+
+int FsWalkDir(const char *dir, const char *pattern, FsWalkCallback callback, void *context)
+{
+    char search[PATH_SIZE];
+    if (!dir || !pattern || !PathJoin(search, dir, pattern))
+        return 0;
+    WIN32_FIND_DATAA found;
+    HANDLE handle = FindFirstFileA(search, &found);
+    if (handle == INVALID_HANDLE_VALUE)
+        return 1;
+    do {
+        if (lstrcmpA(found.cFileName, ".") == 0 || lstrcmpA(found.cFileName, "..") == 0)
+            continue;
+        if (!callback(found.cFileName, found.dwFileAttributes, context))
+            break;
+    } while (FindNextFileA(handle, &found));
+    FindClose(handle);
+    return 1;
+}
+
+// FsWalkDir callback of FsIsDirEmpty: stops at the first entry that is not a dot-directory.
+static int NoteEntry(const char *name, uint32_t attributes, void *context)
+{
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && name[0] == '.')
+        return 1;
+    *static_cast<int *>(context) = 1;
+    return 0;
 }
 
 int FsIsDirEmpty(const char *path)
 {
-    char pattern[PATH_SIZE];
+    int entries = 0;
     // Too long to list: say "not empty", so that nobody acts on a directory we cannot see.
-    if (!CopyPath(pattern, path) || !PathWithSlash(pattern) ||
-        StrByteLength(pattern) + 3 > PATH_MAX_BYTES)
+    if (!FsWalkDir(path, "*.*", NoteEntry, &entries))
         return 0;
-    lstrcatA(pattern, "*.*");
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 1;
-    int empty = 1;
-    do {
-        int dotDirectory =
-            (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && found.cFileName[0] == '.';
-        if (!dotDirectory) {
-            empty = 0;
-            break;
-        }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return empty;
+    return entries ? 0 : 1;
 }
 
 void FsSetCurrentDir(const char *path)

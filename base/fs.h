@@ -1,7 +1,9 @@
 // File-system operations: existence tests, a handle-based file layer (OpenFile and the _l*
 // functions), deletion, a copy that keeps the modification time, directory creation, removal
 // and tests. Paths are ANSI, at most PATH_MAX_BYTES bytes; a longer path is refused, never cut.
-// Nothing here shows a message: every operation reports by its result.
+// Nothing here shows a message: every operation reports by its result. The file operations
+// (handles, FsDelete, FsCopyFile) give 0 or -1, as the handle layer they stand on does; the
+// directory operations and every test give 1 or 0.
 #pragma once
 
 #include <stdint.h>
@@ -44,12 +46,19 @@ int FsCopyFile(const char *source, const char *destination);
 // Creates the directory and every missing parent, top-down. 1 when it exists as a directory
 // afterwards (drive specs and "" count as existing), 0 otherwise.
 int FsCreateTree(const char *path);
-// Removes one empty directory (a trailing backslash is ignored). Nonzero on success.
+// Removes one empty directory (a trailing backslash is ignored). 1 when removed, else 0.
 int FsRemoveDir(const char *path);
-// Nonzero when path (a trailing backslash is ignored) is a directory.
+// 1 when path (a trailing backslash is ignored) is a directory, else 0.
 int FsIsDirectory(const char *path);
 // 1 when the directory holds nothing but dot-directories, or cannot be listed; 0 when it holds
 // an entry, or when path is too long to list.
 int FsIsDirEmpty(const char *path);
+// Called by FsWalkDir for each entry found: its name and attributes (FILE_ATTRIBUTE_*).
+// 1 to go on, 0 to stop the walk.
+using FsWalkCallback = int (*)(const char *name, uint32_t attributes, void *context);
+// Hands every entry of dir that matches pattern (a file name, wildcards allowed) to callback,
+// "." and ".." left out. 1 when dir and pattern make a path to search, whether or not anything
+// matched or dir can be listed; 0 when they do not fit a path (nothing is searched).
+int FsWalkDir(const char *dir, const char *pattern, FsWalkCallback callback, void *context);
 // SetCurrentDirectoryA on path without a trailing backslash; the result is not checked.
 void FsSetCurrentDir(const char *path);

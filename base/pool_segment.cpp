@@ -66,6 +66,15 @@ int SegCheckFree(const SegmentDescriptor *d, unsigned h, uint8_t tag)
     return 0;
 }
 
+// *neighbour := the head linked from head h through field (0 at the end of the list).
+// 0, or POOLERR_DAMAGED when that head's header is damaged.
+static int NeighbourHead(const SegmentDescriptor *d, unsigned h, unsigned field,
+                         unsigned *neighbour)
+{
+    *neighbour = SegLink(d->base, h, field);
+    return *neighbour ? SegCheckFree(d, *neighbour, SEG_TAG_HEAD) : 0;
+}
+
 int SegSlotsFor(unsigned size)
 {
     if (size < 2048)
@@ -156,18 +165,18 @@ int SegInsert(SegmentDescriptor *d, unsigned h, unsigned size)
         return POOLERR_DAMAGED;
     if (size >= SegBlockSize(base, cur)) {
         for (;;) {
-            unsigned next = SegLink(base, cur, SEG_LINK_NEXT);
-            if (!next)
-                break;
-            if (SegCheckFree(d, next, SEG_TAG_HEAD))
+            unsigned next;
+            if (NeighbourHead(d, cur, SEG_LINK_NEXT, &next))
                 return POOLERR_DAMAGED;
-            if (size < SegBlockSize(base, next))
+            if (!next || size < SegBlockSize(base, next))
                 break;
             cur = next;
         }
     } else {
         for (;;) {
-            unsigned prev = SegLink(base, cur, SEG_LINK_PREV);
+            unsigned prev;
+            if (NeighbourHead(d, cur, SEG_LINK_PREV, &prev))
+                return POOLERR_DAMAGED;
             if (!prev) {
                 // Fell off the small end: the new smallest head.
                 SegSetBlock(base, h, SEG_TAG_HEAD, size);
@@ -179,8 +188,6 @@ int SegInsert(SegmentDescriptor *d, unsigned h, unsigned size)
                 d->slots[0].offset = h;
                 return 0;
             }
-            if (SegCheckFree(d, prev, SEG_TAG_HEAD))
-                return POOLERR_DAMAGED;
             cur = prev;
             if (size >= SegBlockSize(base, cur))
                 break;
@@ -306,22 +313,19 @@ int SegSearch(SegmentDescriptor *d, unsigned size, unsigned char **payload)
     if (slotSize > size) {
         // Best fit: walk down while the next smaller head still holds the request.
         for (;;) {
-            unsigned prev = SegLink(base, h, SEG_LINK_PREV);
-            if (!prev)
-                break;
-            if (SegCheckFree(d, prev, SEG_TAG_HEAD))
+            unsigned prev;
+            if (NeighbourHead(d, h, SEG_LINK_PREV, &prev))
                 return POOLERR_DAMAGED;
-            if (SegBlockSize(base, prev) < size)
+            if (!prev || SegBlockSize(base, prev) < size)
                 break;
             h = prev;
         }
     } else if (slotSize < size) {
         do {
-            h = SegLink(base, h, SEG_LINK_NEXT);
+            if (NeighbourHead(d, h, SEG_LINK_NEXT, &h))
+                return POOLERR_DAMAGED;
             if (!h)
                 return 0;
-            if (SegCheckFree(d, h, SEG_TAG_HEAD))
-                return POOLERR_DAMAGED;
         } while (SegBlockSize(base, h) < size);
     }
     int err;

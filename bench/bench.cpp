@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
 #include "base/pool.h"
 #include "base/strlist.h"
 #include "engine/engine.h"
 #include "logdb/logdb.h"
-#include "shell/platform.h"
 #include "ui/progress_internal.h"
 #include "ui/progress_res.h"
 

@@ -2,6 +2,7 @@
 
 #include <limits.h>
 
+#include "base/platform.h"
 #include "base/pool.h"
 #include "base/str.h"
 #include "base/strlist.h"
@@ -24,16 +25,17 @@ void ProgmanSetDialogWindow(HWND dialog)
     dialogWindow = dialog;
 }
 
-// ---- versions (GetVersion: low byte major, next byte minor, top bit Win32s and Windows 95) ----
+// ---- versions (GetVersion: low byte major, next byte minor) -------------------------------------
 
 static int MajorVersion(void)
 {
     return LOBYTE(LOWORD(GetVersion()));
 }
 
+// Win32s as the shell detected it at start-up, so that every layer agrees on it.
 static int IsWin32s(void)
 {
-    return (GetVersion() & 0x80000000u) && MajorVersion() < 4;
+    return PlatformGet()->isWin32s;
 }
 
 static int IsWindows30(void)
@@ -179,36 +181,35 @@ static int AppendShowArgument(char *buf, int show)
     return Append(buf, PROGMAN_COMMAND_SIZE, digits);
 }
 
-int ProgmanShowGroup(const char *group, int show)
+// Sends the group command verb (its text id) for group, with the show argument unless show
+// is 0, then the common-group argument, in a conversation of its own.
+static int SendGroupCommand(UINT verb, const char *group, int show)
 {
-    commandAccepted = 0;
-    if (show < 1 || show > 8)
-        return 0;
     Conversation c;
     if (!Open(&c))
         return 0;
     char *cmd = NewCommand(&c);
-    int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_SHOWGROUP) &&
+    int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, verb) &&
                 AppendName(cmd, PROGMAN_COMMAND_SIZE, group) &&
-                AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_COMMA) &&
-                AppendShowArgument(cmd, show) &&
+                (show == 0 || (AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_COMMA) &&
+                               AppendShowArgument(cmd, show))) &&
                 AppendCommonFlag(cmd, PROGMAN_COMMAND_SIZE) >= 0 &&
                 AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_CLOSE);
     return ExecuteAndClose(&c, built);
 }
 
+int ProgmanShowGroup(const char *group, int show)
+{
+    commandAccepted = 0;
+    if (show < 1 || show > 8)
+        return 0;
+    return SendGroupCommand(IDS_PM_SHOWGROUP, group, show);
+}
+
 int ProgmanDeleteGroup(const char *group)
 {
     commandAccepted = 0;
-    Conversation c;
-    if (!Open(&c))
-        return 0;
-    char *cmd = NewCommand(&c);
-    int built = cmd && AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_DELETEGROUP) &&
-                AppendName(cmd, PROGMAN_COMMAND_SIZE, group) &&
-                AppendCommonFlag(cmd, PROGMAN_COMMAND_SIZE) >= 0 &&
-                AppendText(cmd, PROGMAN_COMMAND_SIZE, IDS_PM_CLOSE);
-    return ExecuteAndClose(&c, built);
+    return SendGroupCommand(IDS_PM_DELETEGROUP, group, 0);
 }
 
 int ProgmanDeleteItem(const char *item)

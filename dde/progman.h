@@ -1,7 +1,8 @@
 // Program Manager groups and items, removed through its DDE service ("PROGMAN"). Each operation
 // is one complete conversation over the DDE client (initiate, one or two exchanges, terminate)
 // and blocks its caller while the message queue is serviced. Used where the Windows major
-// version is not 4 (Windows NT 3.x, Win32s); the version tests read GetVersion.
+// version is not 4 (Windows NT 3.x, Win32s). Win32s is the platform flag (base/platform.h); the
+// other version tests read GetVersion.
 #pragma once
 
 #include <windows.h>

@@ -11,6 +11,7 @@
 #include "engine/phases.h"
 
 static const char JOURNAL_BASE[] = "_dejrn";
+static const char JOURNAL_PATTERN[] = "_dejrn.*";   // every journal, whatever its number
 constexpr uint32_t LOG_CHECKSUM_OFFSET = 6;
 
 static_assert(offsetof(JournalRecord, phase) == JOURNAL_PROGRESS_OFFSET &&
@@ -59,27 +60,35 @@ static int ReadJournal(const char *path, JournalRecord *record)
            memchr(record->logPath, '\0', PATH_SIZE) && memchr(record->workPath, '\0', PATH_SIZE);
 }
 
+struct JournalSearch {
+    const char *dir;
+    const char *fullLogPath;
+    Journal *journal;
+    int match;
+};
+
+// FsWalkDir callback of JournalFind: stops at the journal of the log.
+static int MatchJournal(const char *name, uint32_t, void *context)
+{
+    JournalSearch *s = static_cast<JournalSearch *>(context);
+    int length = snprintf(s->journal->path, PATH_SIZE, "%s%s", s->dir, name);
+    if (length < 0 || length >= PATH_SIZE)
+        return 1;
+    s->match = ReadJournal(s->journal->path, &s->journal->record) &&
+               lstrcmpiA(s->journal->record.logPath, s->fullLogPath) == 0;
+    return !s->match;
+}
+
 int JournalFind(const char *fullLogPath, Journal *journal)
 {
     char dir[PATH_SIZE];
-    char pattern[PATH_SIZE];
-    if (!JournalDir(dir) || snprintf(pattern, PATH_SIZE, "%s%s.*", dir, JOURNAL_BASE) >= PATH_SIZE)
+    if (!JournalDir(dir))
         return 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
+    JournalSearch search = {dir, fullLogPath, journal, 0};
+    if (!FsWalkDir(dir, JOURNAL_PATTERN, MatchJournal, &search))
         return 0;
-    int match = 0;
-    do {
-        int length = snprintf(journal->path, PATH_SIZE, "%s%s", dir, found.cFileName);
-        if (length < 0 || length >= PATH_SIZE)
-            continue;
-        match = ReadJournal(journal->path, &journal->record) &&
-                lstrcmpiA(journal->record.logPath, fullLogPath) == 0;
-    } while (!match && FindNextFileA(search, &found));
-    FindClose(search);
     journal->open = 0;
-    return match;
+    return search.match;
 }
 
 static int WriteWhole(Journal *journal, int mode)

@@ -8,7 +8,7 @@
 #include "dde/progman.h"
 #include "engine/report.h"
 #include "registry/registry.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 
 static const char SHELL_FOLDERS_KEY[] =
     "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\";

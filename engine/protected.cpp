@@ -9,7 +9,7 @@
 #include "base/path.h"
 #include "base/str.h"
 #include "registry/registry.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 
 struct ProtectedKey {
     HKEY root;

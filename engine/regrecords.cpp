@@ -12,7 +12,7 @@
 #include "engine/report.h"
 #include "logdb/logdb.h"
 #include "registry/registry.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 
 static const char REG_PRODUCT_PREFIX[] = "\\Software\\";
 static const char REG_APP_PATHS_PREFIX[] =

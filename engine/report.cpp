@@ -8,7 +8,7 @@
 #include "base/path.h"
 #include "engine/engine.h"
 #include "engine/exitcode.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 
 constexpr int REPORT_LINE_SIZE = 2 * PATH_SIZE + 600;
 constexpr int REPORT_ERROR_SIZE = 300;

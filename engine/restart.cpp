@@ -5,7 +5,7 @@
 #include "base/path.h"
 #include "base/strlist.h"
 #include "engine/engine.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 
 static const char WININIT_NAME[] = "WININIT.INI";
 static const char RENAME_SECTION[] = "[rename]";
@@ -196,28 +196,29 @@ int RestartDeleteOrSchedule(Session *session, const char *path)
     return 0;
 }
 
+struct ScheduledSearch {
+    Session *session;
+    const char *dir;
+    int entries;
+    int only;
+};
+
+// FsWalkDir callback of HoldsOnlyScheduled: stops at the first entry not scheduled.
+static int NoteScheduled(const char *name, uint32_t, void *context)
+{
+    ScheduledSearch *s = static_cast<ScheduledSearch *>(context);
+    ++s->entries;
+    char entry[PATH_SIZE];
+    if (!PathJoin(entry, s->dir, name) || !IsScheduled(s->session, entry))
+        s->only = 0;
+    return s->only;
+}
+
 // 1 when the directory holds at least one entry and every entry is scheduled.
 static int HoldsOnlyScheduled(Session *session, const char *dir)
 {
-    char pattern[PATH_SIZE];
-    if (!PathJoin(pattern, dir, "*.*"))
-        return 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    int entries = 0;
-    int only = 1;
-    do {
-        if (lstrcmpA(found.cFileName, ".") == 0 || lstrcmpA(found.cFileName, "..") == 0)
-            continue;
-        ++entries;
-        char entry[PATH_SIZE];
-        if (!PathJoin(entry, dir, found.cFileName) || !IsScheduled(session, entry))
-            only = 0;
-    } while (only && FindNextFileA(search, &found));
-    FindClose(search);
-    return only && entries > 0;
+    ScheduledSearch search = {session, dir, 0, 1};
+    return FsWalkDir(dir, "*.*", NoteScheduled, &search) && search.only && search.entries > 0;
 }
 
 int RestartScheduleDirectory(Session *session, const char *path)

@@ -29,7 +29,7 @@ static const char RUN_LOCK_PREFIX[] = "DeKv21Remover.";
 
 constexpr int ENGINE_POOL_BLOCK = 16384;
 constexpr int ENGINE_POOL_FLAGS = POOL_DEFAULT | POOL_GROW | POOL_ZERO;
-constexpr int ENGINE_LOG_OPEN_FLAGS = 0x5;
+constexpr int ENGINE_LOG_OPEN_FLAGS = LOG_DEFAULT | LOG_READ;
 constexpr int ENGINE_ITEM_SIZE = LOG_BODY_MAX + 1;
 constexpr int ENGINE_KEY_SIZE = sizeof(UNINSTALL_PREFIX) + ENGINE_ITEM_SIZE;
 constexpr int ENGINE_COMMAND_SIZE = 2 * SESSION_PATH_SIZE + 32;

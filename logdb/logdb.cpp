@@ -162,12 +162,17 @@ int LogClose(LogDatabase *db)
     return 0;
 }
 
+// LogGetItem and LogSetItem without a database: 0, with LOGERR_INVALID as the last error.
+static int ItemWithoutDatabase()
+{
+    LogFail(LOGERR_INVALID);
+    return 0;
+}
+
 int32_t LogGetItem(LogDatabase *db, int item, char *buf, int size)
 {
-    if (!db) {
-        LogFail(LOGERR_INVALID);
-        return 0;
-    }
+    if (!db)
+        return ItemWithoutDatabase();
     int slot = LogStringSlot(item);
     if (slot >= 0) {
         if (!buf)
@@ -202,10 +207,8 @@ static uint32_t StringsBodySize(const LogDatabase *db, int slot, uint32_t newLen
 
 int LogSetItem(LogDatabase *db, int item, const char *text, uint32_t number)
 {
-    if (!db) {
-        LogFail(LOGERR_INVALID);
-        return 0;
-    }
+    if (!db)
+        return ItemWithoutDatabase();
     int slot = LogStringSlot(item);
     if (slot >= 0) {
         if (!text)

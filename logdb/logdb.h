@@ -20,6 +20,7 @@ constexpr int LOG_NAME_MAX = 254;              // longest record name, terminato
 constexpr int LOG_NAME_SIZE = LOG_NAME_MAX + 1;
 
 // Open flags.
+constexpr uint32_t LOG_DEFAULT = 0x1;          // kept with the database; no effect of its own
 constexpr uint32_t LOG_CREATE = 0x2;
 constexpr uint32_t LOG_READ = 0x4;             // wins over LOG_CREATE
 

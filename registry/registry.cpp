@@ -13,6 +13,15 @@ struct SharedCountManager {
 
 static SharedCountManager *sharedCounts;
 
+// 1 when rc is a success; else 0, with rc kept as the thread's last error for whoever reports it.
+static int Succeeded(LONG rc)
+{
+    if (rc == ERROR_SUCCESS)
+        return 1;
+    SetLastError(static_cast<DWORD>(rc));
+    return 0;
+}
+
 static void CloseUnlessStart(HKEY key, HKEY start)
 {
     if (key && key != start)
@@ -48,10 +57,8 @@ static HKEY WalkPath(HKEY start, const char *path, int create, const char *class
             rc = RegOpenKeyA(current, name, &next);
         }
         CloseUnlessStart(current, start);
-        if (rc != ERROR_SUCCESS) {
-            SetLastError(static_cast<DWORD>(rc));  // the reason, for whoever reports it
+        if (!Succeeded(rc))
             return nullptr;
-        }
         current = next;
         opened = 1;
     }
@@ -108,10 +115,7 @@ int RegistryDeleteTree(HKEY key, const char *path)
         }
     }
     RegCloseKey(opened);
-    LONG rc = RegDeleteKeyA(key, target);
-    if (rc != ERROR_SUCCESS)
-        SetLastError(static_cast<DWORD>(rc));
-    return rc == ERROR_SUCCESS ? 1 : 0;
+    return Succeeded(RegDeleteKeyA(key, target));
 }
 
 int RegistryCountSubkeys(HKEY key, const char *path)
@@ -236,26 +240,37 @@ static int ValueIsMissing(HKEY key, const char *name)
     return rc == ERROR_FILE_NOT_FOUND ? 1 : 0;
 }
 
-int RegistryHasValue(HKEY key, const char *path, const char *name)
+static int ValueIsPresent(HKEY key, const char *name)
+{
+    return ValueIsMissing(key, name) ? 0 : 1;
+}
+
+static int DeleteOneValue(HKEY key, const char *name)
+{
+    return Succeeded(RegDeleteValueA(key, name));
+}
+
+// Opens the key at path below key, applies action to the value name there and closes the key
+// again: action's result, or 0 when the key cannot be opened.
+static int OnValue(HKEY key, const char *path, const char *name,
+                   int (*action)(HKEY opened, const char *name))
 {
     HKEY opened = RegistryOpenPath(key, path);
     if (!opened)
         return 0;
-    int missing = ValueIsMissing(opened, name);
+    int result = action(opened, name);
     RegCloseKey(opened);
-    return missing ? 0 : 1;
+    return result;
+}
+
+int RegistryHasValue(HKEY key, const char *path, const char *name)
+{
+    return OnValue(key, path, name, ValueIsPresent);
 }
 
 int RegistryDeleteValue(HKEY key, const char *path, const char *name)
 {
-    HKEY opened = RegistryOpenPath(key, path);
-    if (!opened)
-        return 0;
-    LONG rc = RegDeleteValueA(opened, name);
-    RegCloseKey(opened);
-    if (rc != ERROR_SUCCESS)
-        SetLastError(static_cast<DWORD>(rc));
-    return rc == ERROR_SUCCESS ? 1 : 0;
+    return OnValue(key, path, name, DeleteOneValue);
 }
 
 int SharedCountInit(int pool)

@@ -4,12 +4,12 @@
 
 #include "base/fs.h"
 #include "base/path.h"
+#include "base/platform.h"
 #include "engine/engine.h"
 #include "engine/exitcode.h"
 #include "engine/report.h"
 #include "engine/restart.h"
 #include "shell/cmdline.h"
-#include "shell/platform.h"
 #include "shell/remover_res.h"
 #include "shell/splash.h"
 

@@ -247,8 +247,8 @@ TEST(Fs, DbcsTrailBackslashIsNoSeparator)
     std::string top = t / DBCS_TRAIL_BACKSLASH;
     EXPECT_TRUE(IsDir(top + "\\sub" DBCS_TRAIL_BACKSLASH));
     EXPECT_EQ(0, FsIsDirEmpty(top.c_str()));
-    EXPECT_NE(0, FsIsDirectory((top + "\\").c_str()));
-    EXPECT_NE(0, FsRemoveDir((top + "\\sub" DBCS_TRAIL_BACKSLASH "\\").c_str()));
+    EXPECT_EQ(1, FsIsDirectory((top + "\\").c_str()));
+    EXPECT_EQ(1, FsRemoveDir((top + "\\sub" DBCS_TRAIL_BACKSLASH "\\").c_str()));
     EXPECT_EQ(1, FsIsDirEmpty(top.c_str()));
 }
 
@@ -270,7 +270,7 @@ TEST(Fs, RemoveDirTakesOnlyAnEmptyDirectory)
     CreateDirectoryA(d.c_str(), nullptr);
     CreateDirectoryA(full.c_str(), nullptr);
     ASSERT_TRUE(WriteBytes(full + "\\f", "x"));
-    EXPECT_NE(0, FsRemoveDir((d + "\\").c_str()));
+    EXPECT_EQ(1, FsRemoveDir((d + "\\").c_str()));
     EXPECT_FALSE(IsDir(d));
     EXPECT_EQ(0, FsRemoveDir(full.c_str()));
     EXPECT_TRUE(IsDir(full));
@@ -299,7 +299,7 @@ TEST(Fs, IsDirectoryAndIsDirEmpty)
         {t / "file", 0, 1},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(c.isDir, FsIsDirectory(c.path.c_str()) != 0) << c.path;
+        EXPECT_EQ(c.isDir, FsIsDirectory(c.path.c_str())) << c.path;
         EXPECT_EQ(c.isEmpty, FsIsDirEmpty(c.path.c_str())) << c.path;
     }
     std::string tooLong = "C:\\" + std::string(PATH_MAX_BYTES - 4, 'x');

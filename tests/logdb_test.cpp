@@ -169,7 +169,7 @@ TEST_F(Log, EmptyLogHasNoRecords)
     std::string b = ReadBytes(path);
     EXPECT_EQ(1111u, rawlog::ParseHeader(b, 53).strings);
     EXPECT_EQ(0u, rawlog::U16(rawlog::Body(b, 85), 0));
-    LogDatabase *db = LogOpen(path.c_str(), LOG_READ | 0x1);
+    LogDatabase *db = LogOpen(path.c_str(), LOG_DEFAULT | LOG_READ);
     ASSERT_NE(nullptr, db);
     EXPECT_EQ(LOG_END, ReadOne(db, LOG_FIRST).result) << "nothing selected: all names";
     EXPECT_EQ(0, LogSelectName(db, "CF"));
@@ -411,7 +411,7 @@ TEST_F(Log, OpenFailuresSayWhyAndLeaveNothingBehind)
         {dir / "missing.log", LOG_READ, LOGERR_NO_FILE},
         {dir / "missing.log", LOG_READ | LOG_CREATE, LOGERR_NO_FILE},
         {notLog, LOG_READ, LOGERR_BAD_MAGIC},
-        {bad, LOG_READ | 0x1, LOGERR_CHECKSUM},
+        {bad, LOG_DEFAULT | LOG_READ, LOGERR_CHECKSUM},
         {subdir, LOG_READ, LOGERR_OPEN},
         {dir / "nodir\\new.log", LOG_CREATE, LOGERR_CREATE},
         {std::string(300, 'x'), LOG_READ, LOGERR_INVALID},
@@ -423,7 +423,7 @@ TEST_F(Log, OpenFailuresSayWhyAndLeaveNothingBehind)
     EXPECT_EQ(pools, UserPoolsInUse()) << "a failed open released its pool";
     EXPECT_TRUE(DeleteFileA(bad.c_str())) << "a failed open closed the file";
 
-    EXPECT_EQ(nullptr, LogOpen(path.c_str(), 0x1)) << "neither mode";
+    EXPECT_EQ(nullptr, LogOpen(path.c_str(), LOG_DEFAULT)) << "neither mode";
     EXPECT_EQ(LOGERR_INVALID, LogLastError()) << "last error left as it was";
     EXPECT_EQ(nullptr, LogOpen(nullptr, LOG_READ));
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
 #include "base/strlist.h"
 #include "dde/ddeclient_internal.h"
 #include "progman/server_control.h"
@@ -29,18 +30,19 @@ const char GROUPS[] = "Juegos\tC:\\WINDOWS\\JUEGOS.GRP\tSolitario\tBuscaminas\r\
 struct VersionCase {
     const char *name;          // Wine's version name; "default" for an unchanged prefix
     int major, minor, win32s;  // what GetVersion must then report (-1: not checked)
+    int platformWin32s;        // the shell's Win32s flag on this version
     const char *commonSuffix;  // common-group argument of ShowGroup and DeleteGroup
     bool asksForGroupList;     // the description query first fetches the group list
     bool deletesItems;         // DeleteItem and the description query are available
 };
 
 const VersionCase VERSIONS[] = {
-    {"default", -1, -1, -1, ",1", true, true},
-    {"nt351", 3, 51, 0, ",1", true, true},
-    {"win31", 3, 10, 1, "", false, true},   // Win32s
-    {"win30", 3, 0, 1, "", false, false},   // Windows 3.0
-    {"nt40", 4, 0, 0, "", true, true},
-    {"win95", 4, 0, 1, "", true, true},
+    {"default", -1, -1, -1, 0, ",1", true, true},
+    {"nt351", 3, 51, 0, 0, ",1", true, true},
+    {"win31", 3, 10, 1, 1, "", false, true},   // Win32s
+    {"win30", 3, 0, 1, 1, "", false, false},   // Windows 3.0
+    {"nt40", 4, 0, 0, 0, "", true, true},
+    {"win95", 4, 0, 1, 0, "", true, true},
 };
 
 const char VERSION_VARIABLE[] = "PROGMAN_TEST_VERSION";
@@ -60,6 +62,9 @@ class ProgmanTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        Platform platform{};
+        platform.isWin32s = CurrentVersion().platformWin32s;
+        PlatformSet(&platform);
         ProgmanSetDialogWindow(DialogStandIn());
         ASSERT_TRUE(server.Start({}, GROUPS));
     }

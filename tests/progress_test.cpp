@@ -7,7 +7,7 @@
 #include "ui/draw.h"
 #include "base/pool.h"
 #include "dde/progman_res.h"
-#include "shell/platform.h"
+#include "base/platform.h"
 #include "shell/remover_res.h"
 #include "support/dbcs.h"
 #include "support/run_host.h"

@@ -614,7 +614,7 @@ protected:
             return "cannot write the case's file";
         DWORD begin = GetTickCount();
         totals.cases++;
-        LogDatabase *db = LogOpen(path.c_str(), LOG_READ | 0x1);
+        LogDatabase *db = LogOpen(path.c_str(), LOG_DEFAULT | LOG_READ);
         std::string why;
         if (!db) {
             int e = LogLastError();

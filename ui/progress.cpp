@@ -1,8 +1,8 @@
 #define PROGRESS_DIALOG_INTERNAL
 #include "ui/progress_internal.h"
 
+#include "base/platform.h"
 #include "base/pool.h"
-#include "shell/platform.h"
 #include "ui/draw.h"
 #include "ui/progress_res.h"
 

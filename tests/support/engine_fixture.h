@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "base/path.h"
+#include "base/platform.h"
 #include "base/strlist.h"
 #include "engine/engine.h"
 #include "logdb/logdb.h"
-#include "shell/platform.h"
 #include "support/logfile.h"
 #include "support/product.h"
 #include "support/registry.h"
