@@ -1,7 +1,7 @@
 #include "logdb/bfile.h"
 
 #include "base/pool.h"
-#include "tempdir.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -55,13 +55,23 @@ int LayerPools()
     return n;
 }
 
-TEST(Bf, SeekInsideTheWindowTouchesNoFile)
-{
+// One file, f, in a scratch directory of its own.
+class BfFile : public ::testing::Test {
+protected:
+    // f holding bytes, opened in mode; -1 when it cannot be.
+    int WriteAndOpen(const std::string &bytes, int mode)
+    {
+        return WriteBytes(f, bytes) ? BfOpen(f.c_str(), mode) : -1;
+    }
+
     TempDir t;
     std::string f = t / "f.bin";
+};
+
+TEST_F(BfFile, SeekInsideTheWindowTouchesNoFile)
+{
     std::string data = Pattern(8192);
-    ASSERT_TRUE(WriteBytes(f, data));
-    int h = BfOpen(f.c_str(), BF_READ);
+    int h = WriteAndOpen(data, BF_READ);
     ASSERT_NE(-1, h);
     ASSERT_EQ(0, BfSeek(h, 100));
     EXPECT_EQ(data.substr(100, 4), Read(h, 4));
@@ -139,13 +149,10 @@ TEST(Bf, FlushMovesTheWindowPastTheBufferedBytes)
     EXPECT_EQ("0123456789abcdefghij", disk.substr(1000));
 }
 
-TEST(Bf, FlushOfAReadOnlyFileKeepsTheWindow)
+TEST_F(BfFile, FlushOfAReadOnlyFileKeepsTheWindow)
 {
-    TempDir t;
-    std::string f = t / "f.bin";
     std::string data = Pattern(100);
-    ASSERT_TRUE(WriteBytes(f, data));
-    int h = BfOpen(f.c_str(), BF_READ);
+    int h = WriteAndOpen(data, BF_READ);
     ASSERT_EQ(data.substr(0, 10), Read(h, 10));
     EXPECT_EQ(0, BfFlush(h));
     EXPECT_EQ(10u, Tell(h));

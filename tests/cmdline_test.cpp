@@ -1,6 +1,6 @@
 #include "shell/cmdline.h"
 
-#include "dbcs.h"
+#include "support/dbcs.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +20,22 @@ CommandLine Parse(const char *text, const char *before = "")
     lstrcpyA(cl.logPath, before);
     EXPECT_EQ(1, ParseCommandLine(text, &cl));
     return cl;
+}
+
+// Each case parses to its modes and path, never refusing the path.
+template <size_t N>
+void ExpectParses(const ParseCase (&cases)[N])
+{
+    for (const ParseCase &c : cases) {
+        SCOPED_TRACE(std::string("command line [") + c.text + "]");
+        CommandLine cl = Parse(c.text);
+        EXPECT_EQ(c.deleteMode, cl.deleteMode);
+        EXPECT_EQ(c.automaticMode, cl.automaticMode);
+        EXPECT_EQ(c.runSession, cl.runSession);
+        EXPECT_EQ(c.interactive, cl.interactive);
+        EXPECT_STREQ(c.logPath, cl.logPath);
+        EXPECT_EQ(0, cl.pathRefused);
+    }
 }
 
 TEST(CommandLine, ModesAndPaths)
@@ -63,16 +79,7 @@ TEST(CommandLine, ModesAndPaths)
         {"-fC:\\my-a\\x.log", 0, 0, 1, 1, "C:\\my-a\\x.log"},
         {"-f\"C:\\x -a\\y.log\"", 0, 0, 1, 1, "C:\\x -a\\y.log"},
     };
-    for (const ParseCase &c : cases) {
-        SCOPED_TRACE(std::string("command line [") + c.text + "]");
-        CommandLine cl = Parse(c.text);
-        EXPECT_EQ(c.deleteMode, cl.deleteMode);
-        EXPECT_EQ(c.automaticMode, cl.automaticMode);
-        EXPECT_EQ(c.runSession, cl.runSession);
-        EXPECT_EQ(c.interactive, cl.interactive);
-        EXPECT_STREQ(c.logPath, cl.logPath);
-        EXPECT_EQ(0, cl.pathRefused);
-    }
+    ExpectParses(cases);
 }
 
 TEST(CommandLine, NullTextIsAnEmptyCommandLine)
@@ -189,15 +196,7 @@ TEST(CommandLineDbcs, DoubleByteCharactersAreWalkedWhole)
         {"\x81-a -fC:\\y.log", 0, 0, 1, 1, "C:\\y.log"},
         {"\x81/d", 0, 0, 0, 1, ""},
     };
-    for (const ParseCase &c : cases) {
-        SCOPED_TRACE(std::string("command line [") + c.text + "]");
-        CommandLine cl = Parse(c.text);
-        EXPECT_EQ(c.deleteMode, cl.deleteMode);
-        EXPECT_EQ(c.automaticMode, cl.automaticMode);
-        EXPECT_EQ(c.runSession, cl.runSession);
-        EXPECT_EQ(c.interactive, cl.interactive);
-        EXPECT_STREQ(c.logPath, cl.logPath);
-    }
+    ExpectParses(cases);
 }
 
 TEST(CommandLineDbcs, LeadByteBeforeQuoteOrBlankKeepsTheArgumentWhole)

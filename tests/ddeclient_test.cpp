@@ -10,8 +10,9 @@
 #include "base/strlist.h"
 #include "dde/progman_res.h"
 #include "progman/server_control.h"
-#include "dbcs.h"
-#include "thread_cpu.h"
+#include "support/dbcs.h"
+#include "support/string_list.h"
+#include "support/thread_cpu.h"
 
 using progman_test::DialogStandIn;
 using progman_test::PumpFor;
@@ -32,11 +33,10 @@ void EnsureClient()
 
 std::vector<std::string> TakeLines()
 {
-    std::vector<std::string> lines;
     StringList *list = ListCreate(0);
+    std::vector<std::string> lines;
     if (DdeTakeData(list))
-        for (char *l = (char *)ListFirst(list); l; l = (char *)ListNext(list))
-            lines.push_back(l);
+        lines = testlist::Strings(list);
     ListDestroy(list);
     return lines;
 }
@@ -53,6 +53,16 @@ HWND Connect(const ServerProcess &server)
 class DdeClientTest : public ::testing::Test {
 protected:
     void SetUp() override { EnsureClient(); }
+
+    // Starts the stand-in with the usual groups and opens a conversation with it.
+    HWND StartAndConnect(const std::vector<std::string> &options = {})
+    {
+        ::testing::AssertionResult started = server.Start(options, GROUPS);
+        EXPECT_TRUE(started);
+        return started ? Connect(server) : nullptr;
+    }
+
+    ServerProcess server;
 };
 
 TEST_F(DdeClientTest, ClientWindowIsHiddenChildOfTheDialog)
@@ -72,9 +82,8 @@ TEST_F(DdeClientTest, ClientWindowIsHiddenChildOfTheDialog)
 
 TEST_F(DdeClientTest, RequestAnsweredByDataLeavesItsLinesInOrder)
 {
-    ServerProcess server;
-    ASSERT_TRUE(server.Start({}, GROUPS));
-    HWND client = Connect(server);
+    HWND client = StartAndConnect();
+    ASSERT_TRUE(client);
     ASSERT_EQ(1, DdeRequest(client, server.Window(), "PROGMAN"));
     EXPECT_EQ((std::vector<std::string>{"Juegos", "Accesorios", "Inicio"}), TakeLines());
     EXPECT_EQ(0, DdeTakeData(ListCreate(0))) << "the lines were handed over once";
@@ -103,7 +112,6 @@ TEST_F(DdeClientTest, ReceivedTextIsCutIntoLinesAtCarriageReturns)
     std::vector<std::string> options;
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++)
         options.push_back("--reply ITEM" + std::to_string(i) + "=" + cases[i].reply);
-    ServerProcess server;
     ASSERT_TRUE(server.Start(options));
     HWND client = Connect(server);
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
@@ -133,9 +141,8 @@ TEST_F(DdeClientTest, DbcsCarriageReturnAsTrailByteDoesNotEndALine)
 
 TEST_F(DdeClientTest, NegativeAcknowledgementEndsRequestWithoutWaiting)
 {
-    ServerProcess server;
-    ASSERT_TRUE(server.Start({"--nack-request"}, GROUPS));
-    HWND client = Connect(server);
+    HWND client = StartAndConnect({"--nack-request"});
+    ASSERT_TRUE(client);
     DWORD start = GetTickCount();
     EXPECT_EQ(0, DdeRequest(client, server.Window(), "Juegos"));
     EXPECT_LT(GetTickCount() - start, 3000u) << "the refusal was not taken as the answer";
@@ -147,9 +154,8 @@ TEST_F(DdeClientTest, NegativeAcknowledgementEndsRequestWithoutWaiting)
 
 TEST_F(DdeClientTest, UnknownItemIsRefusedByTheServer)
 {
-    ServerProcess server;
-    ASSERT_TRUE(server.Start({}, GROUPS));
-    HWND client = Connect(server);
+    HWND client = StartAndConnect();
+    ASSERT_TRUE(client);
     EXPECT_EQ(0, DdeRequest(client, server.Window(), "Ninguno"));
     EXPECT_EQ(1, DdeRequest(client, server.Window(), "juegos")) << "names in any letter case";
     DdeDiscardData();
@@ -158,9 +164,8 @@ TEST_F(DdeClientTest, UnknownItemIsRefusedByTheServer)
 
 TEST_F(DdeClientTest, LateAnswerWithinTheTimeLimitArrives)
 {
-    ServerProcess server;
-    ASSERT_TRUE(server.Start({"--late 1500"}, GROUPS));
-    HWND client = Connect(server);
+    HWND client = StartAndConnect({"--late 1500"});
+    ASSERT_TRUE(client);
     DWORD start = GetTickCount();
     ASSERT_EQ(1, DdeRequest(client, server.Window(), "PROGMAN"));
     EXPECT_GE(GetTickCount() - start, 1400u);
@@ -173,9 +178,8 @@ TEST_F(DdeClientTest, LateAnswerWithinTheTimeLimitArrives)
 // A quit request met during a wait stays for the main loop; the wait goes on to its answer.
 TEST_F(DdeClientTest, QuitDuringAWaitIsKeptForTheMainLoop)
 {
-    ServerProcess server;
-    ASSERT_TRUE(server.Start({"--late 300"}, GROUPS));
-    HWND client = Connect(server);
+    HWND client = StartAndConnect({"--late 300"});
+    ASSERT_TRUE(client);
     PostQuitMessage(0);
     EXPECT_EQ(1, DdeRequest(client, server.Window(), "PROGMAN"));
     EXPECT_EQ(3u, TakeLines().size());
@@ -189,13 +193,13 @@ TEST_F(DdeClientTest, QuitDuringAWaitIsKeptForTheMainLoop)
 TEST_F(DdeClientTest, TextDataIsAcknowledgedWhenTheServerAsks)
 {
     for (const char *keep : {"", "--keep"}) {
-        ServerProcess server;
-        ASSERT_TRUE(server.Start({"--ackreq", keep}, GROUPS));
-        HWND client = Connect(server);
-        ASSERT_EQ(1, DdeRequest(client, server.Window(), "PROGMAN"));
+        ServerProcess each;
+        ASSERT_TRUE(each.Start({"--ackreq", keep}, GROUPS));
+        HWND client = Connect(each);
+        ASSERT_EQ(1, DdeRequest(client, each.Window(), "PROGMAN"));
         EXPECT_EQ(3u, TakeLines().size());
-        EXPECT_TRUE(server.WaitForJournalLine("ACK 8000 PROGMAN", 3000)) << keep;
-        DdeTerminate(client, server.Window());
+        EXPECT_TRUE(each.WaitForJournalLine("ACK 8000 PROGMAN", 3000)) << keep;
+        DdeTerminate(client, each.Window());
     }
 }
 
@@ -203,9 +207,8 @@ TEST_F(DdeClientTest, TextDataIsAcknowledgedWhenTheServerAsks)
 // request is posted by hand so that the test need not sit out the request's time limit.
 TEST_F(DdeClientTest, NonTextDataIsRefused)
 {
-    ServerProcess server;
-    ASSERT_TRUE(server.Start({"--binary"}, GROUPS));
-    HWND client = Connect(server);
+    HWND client = StartAndConnect({"--binary"});
+    ASSERT_TRUE(client);
     DdeDiscardData();
     ATOM item = GlobalAddAtomA("PROGMAN");
     ASSERT_TRUE(PostMessageA(server.Window(), WM_DDE_REQUEST, (WPARAM)client,
@@ -218,9 +221,8 @@ TEST_F(DdeClientTest, NonTextDataIsRefused)
 
 TEST_F(DdeClientTest, ExecuteAnsweredNegativelyStillReturnsOne)
 {
-    ServerProcess server;
-    ASSERT_TRUE(server.Start({"--nack-execute"}, GROUPS));
-    HWND client = Connect(server);
+    HWND client = StartAndConnect({"--nack-execute"});
+    ASSERT_TRUE(client);
     EXPECT_EQ(1, DdeExecute(client, server.Window(), "[ShowGroup(Juegos,1)]"));
     EXPECT_EQ(0, DdeGetClient()->executeAccepted) << "refused: not carried out";
     EXPECT_EQ(0, DdeGetClient()->negativeAck);
@@ -231,9 +233,8 @@ TEST_F(DdeClientTest, ExecuteAnsweredNegativelyStillReturnsOne)
 
 TEST_F(DdeClientTest, ExecuteReusesItsCommandBlock)
 {
-    ServerProcess server;
-    ASSERT_TRUE(server.Start({}, GROUPS));
-    HWND client = Connect(server);
+    HWND client = StartAndConnect();
+    ASSERT_TRUE(client);
     ASSERT_EQ(1, DdeExecute(client, server.Window(), "[ShowGroup(Juegos,1)]"));
     EXPECT_EQ(1, DdeGetClient()->executeAccepted);
     HGLOBAL block = DdeGetClient()->commandMemory;
@@ -252,9 +253,8 @@ TEST_F(DdeClientTest, ExecuteReusesItsCommandBlock)
 
 TEST_F(DdeClientTest, SilentServerTimesOutWithFlagsCleared)
 {
-    ServerProcess server;
-    ASSERT_TRUE(server.Start({"--silent"}, GROUPS));
-    HWND client = Connect(server);
+    HWND client = StartAndConnect({"--silent"});
+    ASSERT_TRUE(client);
     DWORD start = GetTickCount();
     ULONGLONG cpuBefore = ThreadCpuMs();
     EXPECT_EQ(0, DdeRequest(client, server.Window(), "PROGMAN"));
@@ -271,9 +271,8 @@ TEST_F(DdeClientTest, SilentServerTimesOutWithFlagsCleared)
 
 TEST_F(DdeClientTest, ServerAnswerToOurTerminateIsNotAnsweredAgain)
 {
-    ServerProcess server;
-    ASSERT_TRUE(server.Start({}, GROUPS));
-    HWND client = Connect(server);
+    HWND client = StartAndConnect();
+    ASSERT_TRUE(client);
     DdeTerminate(client, server.Window());
     ASSERT_TRUE(server.WaitForJournalLine("TERMINATE -> TERMINATE", 3000));
     PumpFor(500);
@@ -284,9 +283,8 @@ TEST_F(DdeClientTest, ServerAnswerToOurTerminateIsNotAnsweredAgain)
 // during the next exchange and must not be taken for the server ending the new conversation.
 TEST_F(DdeClientTest, LateAnswerToTerminateInTheNextConversationIsNotAnswered)
 {
-    ServerProcess server;
-    ASSERT_TRUE(server.Start({}, GROUPS));
-    HWND client = Connect(server);
+    HWND client = StartAndConnect();
+    ASSERT_TRUE(client);
     DdeTerminate(client, server.Window());
     client = Connect(server);
     ASSERT_EQ(1, DdeRequest(client, server.Window(), "PROGMAN"));
@@ -298,9 +296,8 @@ TEST_F(DdeClientTest, LateAnswerToTerminateInTheNextConversationIsNotAnswered)
 
 TEST_F(DdeClientTest, TerminateFromTheServerIsAnswered)
 {
-    ServerProcess server;
-    ASSERT_TRUE(server.Start({"--hangup"}, GROUPS));
-    HWND client = Connect(server);
+    HWND client = StartAndConnect({"--hangup"});
+    ASSERT_TRUE(client);
     EXPECT_EQ(1, DdeExecute(client, server.Window(), "[ShowGroup(Juegos,1)]"));
     EXPECT_TRUE(server.WaitForJournalLine("TERMINATE", 3000))
         << "the server's terminate got no answer";
@@ -308,9 +305,8 @@ TEST_F(DdeClientTest, TerminateFromTheServerIsAnswered)
 
 TEST_F(DdeClientTest, InitiateNobodyAnswersKeepsTheEarlierServer)
 {
-    ServerProcess server;
-    ASSERT_TRUE(server.Start({}, GROUPS));
-    HWND client = Connect(server);
+    HWND client = StartAndConnect();
+    ASSERT_TRUE(client);
     DdeTerminate(client, server.Window());
     EXPECT_EQ(client, DdeInitiate("NoSuchService", "NoSuchTopic"));
     EXPECT_EQ(server.Window(), DdeServerWindow());

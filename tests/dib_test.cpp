@@ -19,6 +19,15 @@ struct BmpSpec {
     int gap = 0;            // bytes between the table and the rows
 };
 
+BmpSpec Spec(int width, int height, int bitCount = 24)
+{
+    BmpSpec s;
+    s.width = width;
+    s.height = height;
+    s.bitCount = bitCount;
+    return s;
+}
+
 int FullTable(int bitCount)
 {
     return bitCount == 1 ? 2 : bitCount == 4 ? 16 : bitCount == 8 ? 256 : 0;
@@ -116,10 +125,7 @@ TEST_F(Dib, LoadsEverySupportedBitCount)
 {
     for (int bits : {1, 4, 8, 24}) {
         SCOPED_TRACE(bits);
-        BmpSpec s;
-        s.width = 5;
-        s.height = 3;
-        s.bitCount = bits;
+        BmpSpec s = Spec(5, 3, bits);
         ASSERT_EQ(DIB_OK, Load(MakeBmp(s, 0x00)));
         EXPECT_NE(nullptr, pic_.bitmap);
         EXPECT_EQ(nullptr, pic_.palette) << "no palette on a display of more than 8 bits";
@@ -136,9 +142,7 @@ TEST_F(Dib, LoadsEverySupportedBitCount)
 
 TEST_F(Dib, RowsAreBottomUpUnlessTheHeightIsNegative)
 {
-    BmpSpec s;
-    s.width = 1;
-    s.height = 2;
+    BmpSpec s = Spec(1, 2);
     std::vector<BYTE> f = MakeBmp(s);
     size_t bits = f.size() - 8;  // two rows of 4 bytes (3 used)
     f[bits + 2] = 0xFF;          // first stored row: red
@@ -256,10 +260,7 @@ TEST_F(Dib, HeadersAndRowsThatRunPastTheFileAreRefused)
 
 TEST_F(Dib, EveryTruncationOfAGoodFileIsRefused)
 {
-    BmpSpec s;
-    s.width = 3;
-    s.height = 2;
-    s.bitCount = 8;
+    BmpSpec s = Spec(3, 2, 8);
     std::vector<BYTE> good = MakeBmp(s, 7);
     ASSERT_EQ(DIB_OK, Load(good));
     for (size_t n = 0; n < good.size(); n++) {
@@ -273,10 +274,7 @@ TEST_F(Dib, PixelsAreTakenRightBehindTheFullColourTable)
 {
     // The pixel-offset field is not consulted: with a gap before the rows, the first row
     // read is the gap.
-    BmpSpec s;
-    s.width = 1;
-    s.height = 1;
-    s.bitCount = 8;
+    BmpSpec s = Spec(1, 1, 8);
     s.gap = 4;
     std::vector<BYTE> f = MakeBmp(s, 9);  // the stored row says entry 9
     size_t gapAt = 14 + 40 + 1024;

@@ -10,9 +10,9 @@
 #include "engine/engine.h"
 #include "engine/restart.h"
 #include "engine/session_internal.h"
-#include "engine_fixture.h"
-#include "locked_key.h"
-#include "pending_restart.h"
+#include "support/engine_fixture.h"
+#include "support/locked_key.h"
+#include "support/pending_restart.h"
 
 using namespace enginetest;
 
@@ -42,9 +42,7 @@ protected:
 
     int Shared(const std::string &first, const std::string &shared)
     {
-        StringList *list = ListCreate(0);
-        ListAdd(list, first.c_str());
-        ListAdd(list, shared.c_str());
+        StringList *list = testlist::Make({first, shared});
         int r = RemoveSharedFileRecord(&state, PHASE_STEP, session.get(), "", 0, list);
         ListDestroy(list);
         return r;

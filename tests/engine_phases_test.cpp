@@ -8,9 +8,9 @@
 #include "base/strlist.h"
 #include "engine/engine.h"
 #include "engine/session_internal.h"
-#include "engine_fixture.h"
+#include "support/engine_fixture.h"
 #include "logdb/logdb.h"
-#include "tempdir.h"
+#include "support/tempdir.h"
 
 using namespace enginetest;
 
@@ -119,7 +119,7 @@ TEST_F(PhaseDriver, RecordWithoutTextOrValueGetsEmptyTextAndZero)
 {
     Rec full = Text("CF", "C:\\first.txt");
     full.value = 77;
-    full.hasValue = true;
+    full.flags |= REC_VALUE;
     Open({full, Bare("CF"), List("CF", {"x", "y"})});
     Drive(1);
     ASSERT_EQ(calls.size(), 4u);

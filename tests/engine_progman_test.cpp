@@ -10,9 +10,9 @@
 #include "dde/progman.h"
 #include "engine/engine.h"
 #include "engine/session_internal.h"
-#include "engine_fixture.h"
+#include "support/engine_fixture.h"
 #include "progman/server_control.h"
-#include "thread_cpu.h"
+#include "support/thread_cpu.h"
 
 using namespace enginetest;
 using progman_test::DialogStandIn;
@@ -36,9 +36,7 @@ const ::testing::Environment *const dde = ::testing::AddGlobalTestEnvironment(ne
 int Item(int mode, const std::vector<std::string> &strings)
 {
     PhaseState state{};
-    StringList *list = ListCreate(0);
-    for (const std::string &s : strings)
-        ListAdd(list, s.c_str());
+    StringList *list = testlist::Make(strings);
     int r = RemoveProgramItemRecord(&state, mode, nullptr, "", 0, list);
     ListDestroy(list);
     return r;

@@ -9,8 +9,9 @@
 
 #include "base/strlist.h"
 #include "engine/engine.h"
-#include "engine_fixture.h"
-#include "locked_key.h"
+#include "support/engine_fixture.h"
+#include "support/locked_key.h"
+#include "support/string_list.h"
 
 using namespace enginetest;
 
@@ -48,9 +49,7 @@ protected:
 
     int Value(const std::vector<std::string> &strings)
     {
-        StringList *list = ListCreate(0);
-        for (const std::string &s : strings)
-            ListAdd(list, s.c_str());
+        StringList *list = testlist::Make(strings);
         int r = RemoveRegistryValueRecord(&state, PHASE_STEP, nullptr, "", 0, list);
         ListDestroy(list);
         return r;

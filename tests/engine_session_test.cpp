@@ -9,8 +9,8 @@
 #include "base/pool.h"
 #include "engine/engine.h"
 #include "engine/session_internal.h"
-#include "engine_fixture.h"
-#include "pending_restart.h"
+#include "support/engine_fixture.h"
+#include "support/pending_restart.h"
 #include "registry/registry.h"
 #include "ui/progress_internal.h"
 
@@ -84,6 +84,8 @@ TEST_F(SessionTest, CompleteRemovalOnWindows4)
         EXPECT_NE(session->dialog->marks[i], 0) << "mark " << i;
     }
     EXPECT_EQ(session->dialog->current, 15) << "the bar stops at the record count";
+    ASSERT_NE(LoadText(ENGINE_TEXT_DONE), LoadText(ENGINE_TEXT_INCOMPLETE))
+        << "this test's string table tells the two closing texts apart";
     EXPECT_EQ(DialogMessage(session), LoadText(ENGINE_TEXT_DONE));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(SessionGetDialogWindow(session), IDOK)));
 
@@ -233,10 +235,7 @@ TEST_F(SessionTest, FailuresStopTheRunAndPutTheLogBack)
             std::string bytes = testfs::ReadBytes(w.logPath);
             bytes[LOG_FIRST_RECORD] = char(0xF0);
             bytes[LOG_FIRST_RECORD + 1] = char(0x7F);
-            uint32_t sum = 0;
-            for (size_t i = 10; i < bytes.size(); ++i)
-                sum += uint32_t(int32_t(int8_t(bytes[i])));
-            memcpy(&bytes[6], &sum, 4);
+            rawlog::FixChecksum(bytes);
             ASSERT_TRUE(testfs::WriteBytes(w.logPath, bytes));
         }
         std::string logBytes = testfs::ReadBytes(w.logPath);

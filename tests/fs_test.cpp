@@ -1,8 +1,8 @@
 #include "base/fs.h"
 
 #include "base/path.h"
-#include "dbcs.h"
-#include "tempdir.h"
+#include "support/dbcs.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -67,10 +67,21 @@ TEST(Fs, ExistsFindsFilesDirectoriesAndWildcardMatches)
     EXPECT_EQ(0, FsExists(nullptr));
 }
 
-TEST(Fs, OpenModesDecideAccess)
-{
+// One file, f, in a scratch directory of its own.
+class FsFile : public ::testing::Test {
+protected:
+    // f holding bytes, opened in mode; FS_NO_FILE when it cannot be.
+    int WriteAndOpen(const std::string &bytes, int mode)
+    {
+        return WriteBytes(f, bytes) ? FsOpen(f.c_str(), mode) : FS_NO_FILE;
+    }
+
     TempDir t;
     std::string f = t / "f.bin";
+};
+
+TEST_F(FsFile, OpenModesDecideAccess)
+{
     struct Case {
         int mode;
         bool writable;
@@ -86,12 +97,9 @@ TEST(Fs, OpenModesDecideAccess)
     }
 }
 
-TEST(Fs, CreateEmptiesAnExistingFileAndOpenFailsOnMissing)
+TEST_F(FsFile, CreateEmptiesAnExistingFileAndOpenFailsOnMissing)
 {
-    TempDir t;
-    std::string f = t / "f.bin";
-    ASSERT_TRUE(WriteBytes(f, "old contents"));
-    int h = FsOpen(f.c_str(), FS_CREATE);
+    int h = WriteAndOpen("old contents", FS_CREATE);
     ASSERT_NE(FS_NO_FILE, h);
     EXPECT_EQ(0u, FsSize(h));
     FsClose(h);
@@ -102,12 +110,9 @@ TEST(Fs, CreateEmptiesAnExistingFileAndOpenFailsOnMissing)
     EXPECT_EQ(FS_NO_FILE, FsOpen(nullptr, FS_READ));
 }
 
-TEST(Fs, ReadAtEndLeavesCountAndZeroWriteKeepsTheFile)
+TEST_F(FsFile, ReadAtEndLeavesCountAndZeroWriteKeepsTheFile)
 {
-    TempDir t;
-    std::string f = t / "f.bin";
-    ASSERT_TRUE(WriteBytes(f, "0123456789"));
-    int h = FsOpen(f.c_str(), FS_READWRITE);
+    int h = WriteAndOpen("0123456789", FS_READWRITE);
     ASSERT_NE(FS_NO_FILE, h);
     EXPECT_EQ(10u, FsSize(h));
 

@@ -1,6 +1,7 @@
 #include "logdb/hashtable.h"
 
 #include "base/pool.h"
+#include "support/pool_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -9,17 +10,8 @@
 
 namespace {
 
-class Hash : public ::testing::Test {
+class Hash : public PoolTest<8192> {
 protected:
-    int pool = -1;
-    void SetUp() override
-    {
-        PoolSetOption(POOLOPT_REPORT, 0);
-        pool = PoolCreate(8192, POOL_DEFAULT | POOL_GROW | POOL_ZERO);
-        ASSERT_GE(pool, 2);
-    }
-    void TearDown() override { PoolDestroy(pool); }
-
     static std::vector<std::string> Keys(HashTable *t, int firstMode = HASH_FIRST)
     {
         std::vector<std::string> out;

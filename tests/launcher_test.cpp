@@ -1,7 +1,7 @@
 // instalar on a test medium: a drive letter of the Wine prefix is pointed at a folder laid out
 // like the distribution medium, and the launcher is started there as a user would.
 #include "launcher/lanzador.h"
-#include "run_host.h"
+#include "support/run_host.h"
 
 #include <windows.h>
 

@@ -2,8 +2,9 @@
 
 #include "base/pool.h"
 #include "base/strlist.h"
-#include "logfile.h"
-#include "tempdir.h"
+#include "support/logfile.h"
+#include "support/string_list.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -20,39 +21,15 @@ using testfs::WriteBytes;
 
 namespace {
 
-struct Rec {
-    std::string name;
-    uint32_t flags;
-    std::string text;
-    uint32_t value;
-    std::vector<std::string> list;
-};
+using rawlog::Rec;
+using rawlog::Text;
 
-Rec Text(const std::string &name, const std::string &text)
-{
-    return {name, REC_TEXT, text, 0, {}};
-}
-
-StringList *MakeList(const std::vector<std::string> &items)
-{
-    StringList *l = ListCreate(0);
-    for (const std::string &s : items)
-        ListAdd(l, s.c_str());
-    return l;
-}
-
-std::vector<std::string> ListItems(StringList *l)
-{
-    std::vector<std::string> out;
-    for (void *p = ListFirst(l); p; p = ListNext(l))
-        out.push_back(static_cast<const char *>(p));
-    return out;
-}
+using testlist::Strings;
 
 int Add(LogDatabase *db, const Rec &r)
 {
-    StringList *l = r.list.empty() ? nullptr : MakeList(r.list);
-    int result = LogAddRecord(db, r.name.c_str(), r.flags, r.text.c_str(), r.value, l);
+    StringList *l = r.list.empty() ? nullptr : testlist::Make(r.list);
+    int result = LogAddRecord(db, r.kind.c_str(), r.flags, r.text.c_str(), r.value, l);
     ListDestroy(l);
     return result;
 }
@@ -67,7 +44,7 @@ void WriteLog(const std::string &path, const std::vector<Rec> &recs)
     LogSetItem(db, ITEM_VERSION_KEY, "1.0", 0);
     LogSetItem(db, ITEM_APP_PATH, "app.exe", 0);
     for (const Rec &r : recs)
-        ASSERT_EQ(0, Add(db, r)) << r.name << " " << r.text;
+        ASSERT_EQ(0, Add(db, r)) << r.kind << " " << r.text;
     ASSERT_EQ(0, LogCommit(db));
     LogClose(db);
 }
@@ -93,7 +70,7 @@ Got ReadOne(LogDatabase *db, int mode)
         EXPECT_STREQ("", name) << "records from the file carry no name";
     }
     g.text = text;
-    g.list = ListItems(l);
+    g.list = Strings(l);
     ListDestroy(l);
     g.offset = LogRecordOffset(db);
     return g;
@@ -296,6 +273,32 @@ TEST_F(Log, AllNamesDeliversEveryRecordOnceGroupedInHashOrder)
               byBucket);
     EXPECT_EQ(10u, std::set<std::string>(groups.begin(), groups.end()).size());
     LogClose(db);
+}
+
+// The tests' own writer and the product's lay a log out byte for byte alike (the banner and the
+// unused reserved bytes aside), so that worlds built with the one read as the other's would.
+TEST_F(Log, WriterMatchesTheIndependentLayout)
+{
+    std::vector<Rec> recs;
+    for (const char *k : {"CF", "CSF", "API", "CPG", "CF", "CDR", "API", "URK", "CF"})
+        recs.push_back(Text(k, std::string(k) + "-" + std::to_string(recs.size())));
+    recs.push_back({"CSF", REC_LIST, "", 0, {"a.dll", "", "b.dll"}});
+    recs.push_back({"X", REC_TEXT | REC_VALUE | REC_LIST | 0x8000, "t", 0xFFFFFFFEu, {"x"}});
+    recs.push_back(rawlog::Bare("MRK"));
+    WriteLog(path, recs);
+    std::string b = ReadBytes(path);
+
+    rawlog::Writer w;
+    ASSERT_TRUE(rawlog::LayOut(
+        {{ITEM_PRODUCT_KEY, "Product"}, {ITEM_VERSION_KEY, "1.0"}, {ITEM_APP_PATH, "app.exe"}},
+        recs, &w));
+    w.banner = b.substr(12, rawlog::U16(b, 10));
+    std::string expected = w.Build();
+    size_t tableEnd = 85 + 2 + rawlog::U16(b, 85);
+    EXPECT_EQ(expected.substr(0, 6), b.substr(0, 6)) << "magic and version";
+    EXPECT_EQ(expected.substr(53, tableEnd - 53), b.substr(53, tableEnd - 53))
+        << "header block and name table";
+    EXPECT_EQ(expected.substr(1111), b.substr(1111)) << "records and strings";
 }
 
 TEST_F(Log, ItemsRoundTripAndAbsentItemsReadEmpty)

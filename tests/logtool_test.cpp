@@ -2,10 +2,10 @@
 #include "tools/logtool/logtool.h"
 
 #include "base/pool.h"
-#include "dbcs.h"
+#include "support/dbcs.h"
 #include "logdb/logdb.h"
-#include "logfile.h"
-#include "tempdir.h"
+#include "support/logfile.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -43,12 +43,15 @@ TEST(Json, AcceptsTheGrammar)
     EXPECT_EQ(nullptr, JsonMember(v, "c"));
 }
 
+// An input that is refused, and what the refusal must say.
+struct Refusal {
+    std::string input;
+    const char *message;
+};
+
 TEST(Json, RefusesWhatIsNotJson)
 {
-    struct Case {
-        std::string text;
-        const char *message;
-    } cases[] = {
+    const Refusal cases[] = {
         {"", "line 1, column 1: unexpected end"},
         {"{\"a\": 1, \"a\": 2}", "given twice"},
         {"[1,]", "unexpected character"},
@@ -78,11 +81,11 @@ TEST(Json, RefusesWhatIsNotJson)
         {"[\n  1,\n  x]", "line 3, column 3"},
         {std::string(65, '[') + std::string(65, ']'), "nested too deeply"},
     };
-    for (const Case &c : cases) {
+    for (const Refusal &c : cases) {
         JsonValue v;
         std::string err;
-        EXPECT_FALSE(JsonParse(c.text, &v, &err)) << c.text;
-        EXPECT_NE(std::string::npos, err.find(c.message)) << c.text << " gave: " << err;
+        EXPECT_FALSE(JsonParse(c.input, &v, &err)) << c.input;
+        EXPECT_NE(std::string::npos, err.find(c.message)) << c.input << " gave: " << err;
     }
     JsonValue v;
     EXPECT_TRUE(JsonParse(std::string(64, '[') + std::string(64, ']'), &v, nullptr));
@@ -266,10 +269,7 @@ TEST_F(Tool, DbcsTextsRoundTripThroughTheCodePage)
 
 TEST_F(Tool, BadDescriptionsLeaveNoLogBehind)
 {
-    struct Case {
-        std::string description;
-        const char *message;
-    } cases[] = {
+    const Refusal cases[] = {
         {"{\"records\": [", "bad JSON: line 1, column 14"},
         {"[]", "must be an object"},
         {R"({"record": []})", "unknown member \"record\""},
@@ -308,11 +308,11 @@ TEST_F(Tool, BadDescriptionsLeaveNoLogBehind)
          "record 60 (name }) refused: error -14"},
     };
     ASSERT_TRUE(WriteBytes(log, "an older file"));
-    for (const Case &c : cases) {
+    for (const Refusal &c : cases) {
         std::string err;
-        EXPECT_EQ(LOGTOOL_FAILED, Build(c.description, log, &err)) << c.description;
+        EXPECT_EQ(LOGTOOL_FAILED, Build(c.input, log, &err)) << c.input;
         EXPECT_NE(std::string::npos, err.find(c.message))
-            << c.description.substr(0, 80) << "\n gave: " << err;
+            << c.input.substr(0, 80) << "\n gave: " << err;
         EXPECT_EQ("an older file", ReadBytes(log)) << "the old file stays";
         EXPECT_FALSE(IsFile(log + ".part")) << "no half-written log";
     }

@@ -13,7 +13,7 @@
 #include "base/strlist.h"
 #include "dde/ddeclient_internal.h"
 #include "progman/server_control.h"
-#include "dbcs.h"
+#include "support/dbcs.h"
 
 using progman_test::DialogStandIn;
 using progman_test::ExeDirectory;

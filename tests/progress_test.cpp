@@ -10,8 +10,8 @@
 #include "base/platform.h"
 #include "engine/engine_res.h"
 #include "shell/remover_res.h"
-#include "dbcs.h"
-#include "run_host.h"
+#include "support/dbcs.h"
+#include "support/run_host.h"
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>

@@ -3,7 +3,9 @@
 // what it made.
 #include "registry/registry.h"
 #include "base/pool.h"
-#include "dbcs.h"
+#include "support/dbcs.h"
+#include "support/pool_fixture.h"
+#include "support/registry.h"
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
@@ -12,50 +14,21 @@
 namespace {
 
 const char TEST_ROOT[] = "Software\\RemoverRegistryTest";
-const char SHARED_PATH[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const char *const SHARED_PATH = testreg::SHARED_DLLS_KEY;
 
 // Independent of the code under test: plain Win32 calls only.
-void WipeKey(HKEY parent, const char *name)
-{
-    HKEY key;
-    if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return;
-    char sub[300];
-    DWORD n = sizeof sub;
-    while (RegEnumKeyExA(key, 0, sub, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
-        WipeKey(key, sub);
-        n = sizeof sub;
-    }
-    RegCloseKey(key);
-    RegDeleteKeyA(parent, name);
-}
-
-bool KeyExists(HKEY parent, const std::string &path)
-{
-    HKEY key;
-    if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
+using testreg::DeleteTree;
+using testreg::KeyExists;
 
 void MakeKey(HKEY parent, const std::string &path)
 {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr)) << path;
-    RegCloseKey(key);
+    ASSERT_TRUE(testreg::MakeKey(parent, path)) << path;
 }
 
 void PutRaw(HKEY parent, const std::string &path, const char *name, DWORD type, const void *data,
             DWORD size)
 {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr)) << path;
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type,
-                                            static_cast<const BYTE *>(data), size)) << name;
-    RegCloseKey(key);
+    ASSERT_TRUE(testreg::SetRaw(parent, path, name, type, data, size)) << path << " " << name;
 }
 
 void PutDword(HKEY parent, const std::string &path, const char *name, DWORD value)
@@ -88,12 +61,12 @@ protected:
     {
         base = std::string(TEST_ROOT) + "\\" +
                testing::UnitTest::GetInstance()->current_test_info()->name();
-        WipeKey(HKEY_CURRENT_USER, base.c_str());
+        DeleteTree(HKEY_CURRENT_USER, base);
         MakeKey(HKEY_CURRENT_USER, base);
     }
     void TearDown() override
     {
-        WipeKey(HKEY_CURRENT_USER, TEST_ROOT);
+        DeleteTree(HKEY_CURRENT_USER, TEST_ROOT);
     }
     std::string At(const std::string &rel) const { return base + "\\" + rel; }
 };
@@ -304,19 +277,17 @@ TEST_F(RegistryDbcs, TrailBackslashIsPartOfTheKeyName)
     EXPECT_EQ(0, RegistryCountSubkeys(HKEY_CURRENT_USER, base.c_str()));
 }
 
-class SharedCount : public testing::Test {
+class SharedCount : public PoolTest<16384> {
 protected:
-    int pool = -1;
     void SetUp() override
     {
-        pool = PoolCreate(16384, POOL_DEFAULT | POOL_GROW | POOL_ZERO);
-        ASSERT_GE(pool, 2);
+        PoolTest::SetUp();
         ASSERT_EQ(0, SharedCountInit(pool));
     }
     void TearDown() override
     {
         SharedCountShutdown();
-        PoolDestroy(pool);
+        PoolTest::TearDown();
     }
 };
 

@@ -7,8 +7,8 @@
 #include "logdb/logdb.h"
 
 #include "base/strlist.h"
-#include "logfile.h"
-#include "tempdir.h"
+#include "support/logfile.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -84,55 +84,25 @@ public:
 
 // ---- Sound logs to start from.
 
-struct SeedRecord {
-    std::string name;
-    uint32_t flags;
-    std::string text;
-    uint32_t value;
-    std::vector<std::string> list;
-};
+using SeedRecord = rawlog::Rec;
 
+// A sound log from the tests' own writer, written at path too; "" when it cannot be laid out.
 std::string WriteSeed(const std::string &path, const std::vector<SeedRecord> &records)
 {
-    LogResetNameIds();
-    LogDatabase *db = LogOpen(path.c_str(), LOG_CREATE);
-    if (!db)
+    rawlog::Writer w;
+    rawlog::Items items = {{ITEM_PRODUCT_KEY, "Parlomatic"}, {ITEM_VERSION_KEY, "2.1"},
+                           {ITEM_COMPANY_KEY, "Ediciones Parlo"},
+                           {ITEM_APP_PATH, "parlo.exe;parlodic.exe"},
+                           {ITEM_UNINSTALL_KEY, "Parlomatic21"}};
+    if (!rawlog::LayOut(items, records, &w))
         return "";
-    LogSetItem(db, ITEM_PRODUCT_KEY, "Parlomatic", 0);
-    LogSetItem(db, ITEM_VERSION_KEY, "2.1", 0);
-    LogSetItem(db, ITEM_COMPANY_KEY, "Ediciones Parlo", 0);
-    LogSetItem(db, ITEM_APP_PATH, "parlo.exe;parlodic.exe", 0);
-    LogSetItem(db, ITEM_UNINSTALL_KEY, "Parlomatic21", 0);
-    LogSetItem(db, ITEM_NUMBER6, nullptr, 0x12345678);
-    for (const SeedRecord &r : records) {
-        StringList *list = nullptr;
-        if (r.flags & REC_LIST) {
-            list = ListCreate(0);
-            for (const std::string &s : r.list)
-                ListAdd(list, s.c_str());
-        }
-        int added = LogAddRecord(db, r.name.c_str(), r.flags, r.text.c_str(), r.value, list);
-        ListDestroy(list);
-        if (added != 0) {
-            fprintf(stderr, "seed record %s refused: %d\n", r.name.substr(0, 20).c_str(), added);
-            LogClose(db);
-            return "";
-        }
-    }
-    int committed = LogCommit(db);
-    LogClose(db);
-    return committed == 0 ? testfs::ReadBytes(path) : "";
+    w.number6 = 0x12345678;
+    std::string bytes = w.Build();
+    return testfs::WriteBytes(path, bytes) ? bytes : "";
 }
 
-SeedRecord T(const char *name, const std::string &text)
-{
-    return {name, REC_TEXT, text, 0, {}};
-}
-
-SeedRecord L(const char *name, const std::vector<std::string> &list)
-{
-    return {name, REC_LIST, "", 0, list};
-}
+const auto T = rawlog::Text;
+const auto L = rawlog::List;
 
 // A whole installation: every kind, chains interleaved so that links jump over other records.
 std::vector<SeedRecord> InstallRecords()

@@ -10,9 +10,9 @@
 
 #include "engine/engine.h"
 #include "engine/session_internal.h"
-#include "engine_fixture.h"
-#include "locked_key.h"
-#include "pending_restart.h"
+#include "support/engine_fixture.h"
+#include "support/locked_key.h"
+#include "support/pending_restart.h"
 
 using namespace enginetest;
 

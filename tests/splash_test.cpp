@@ -4,54 +4,18 @@
 
 #include <string>
 
+#include "support/run_host.h"
+#include "support/tempdir.h"
+
 namespace {
 
-// A module of the build as Wine sees it (Z: is the Unix root).
-std::string BuildPath(const char *unixPath)
-{
-    std::string p = std::string("Z:") + unixPath;
-    for (char &c : p)
-        if (c == '/')
-            c = '\\';
-    return p;
-}
+using testfs::Exists;
+using testfs::ReadBytes;
+using testfs::WriteBytes;
 
 std::string TempPicturePath()
 {
-    char dir[MAX_PATH];
-    GetWindowsDirectoryA(dir, sizeof dir);
-    std::string path = dir;
-    if (path.back() != '\\')
-        path += '\\';
-    return path + SPLASH_TEMP_NAME;
-}
-
-bool Exists(const std::string &path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string ReadAll(const std::string &path)
-{
-    std::string text;
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           0, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    char buf[256];
-    DWORD got = 0;
-    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got)
-        text.append(buf, got);
-    CloseHandle(f);
-    return text;
-}
-
-void WriteAll(const std::string &path, const std::string &text)
-{
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD put = 0;
-    WriteFile(f, text.data(), DWORD(text.size()), &put, nullptr);
-    CloseHandle(f);
+    return testfs::WindowsDir() + SPLASH_TEMP_NAME;
 }
 
 TEST(Splash, WindowIsThePicturePlusItsBorderCentredOnTheScreen)
@@ -82,7 +46,7 @@ TEST(Splash, WindowIsThePicturePlusItsBorderCentredOnTheScreen)
 TEST(Splash, StoredPictureIsUnscrambledLoadedAndItsFileDeleted)
 {
     std::string temp = TempPicturePath();
-    WriteAll(temp, "an older file of the same name");
+    WriteBytes(temp, "an older file of the same name");
     HBITMAP picture = LoadSplashPicture(GetModuleHandleA(nullptr));
     ASSERT_NE(nullptr, picture) << "the stored picture did not load";
     BITMAP bm{};
@@ -104,12 +68,12 @@ TEST(Splash, StoredPictureIsUnscrambledLoadedAndItsFileDeleted)
 
 TEST(Splash, AModuleWithoutTheStoredPictureGivesNoneAndTouchesNoFile)
 {
-    HMODULE bare = LoadLibraryA(BuildPath(RESOURCES_ONLY_DLL).c_str());
+    HMODULE bare = LoadLibraryA(UnixToWine(RESOURCES_ONLY_DLL).c_str());
     ASSERT_NE(nullptr, bare);
     std::string temp = TempPicturePath();
-    WriteAll(temp, "someone's file");
+    WriteBytes(temp, "someone's file");
     EXPECT_EQ(nullptr, LoadSplashPicture(bare));
-    EXPECT_EQ("someone's file", ReadAll(temp));
+    EXPECT_EQ("someone's file", ReadBytes(temp));
     DeleteFileA(temp.c_str());
     FreeLibrary(bare);
 }
@@ -119,10 +83,10 @@ TEST(Splash, BitmapResource7500ReplacesTheStoredPicture)
     char display[8];
     if (!GetEnvironmentVariableA("DISPLAY", display, sizeof display))
         GTEST_SKIP() << "needs an X display";
-    HMODULE module = LoadLibraryA(BuildPath(BITMAP7500_DLL).c_str());
+    HMODULE module = LoadLibraryA(UnixToWine(BITMAP7500_DLL).c_str());
     ASSERT_NE(nullptr, module);
     std::string temp = TempPicturePath();
-    WriteAll(temp, "sentinel");
+    WriteBytes(temp, "sentinel");
     ASSERT_EQ(1, ShowSplash(module));
     HWND w = FindWindowA(SPLASH_CLASS_NAME, SPLASH_WINDOW_NAME);
     ASSERT_NE(nullptr, w);
@@ -134,7 +98,7 @@ TEST(Splash, BitmapResource7500ReplacesTheStoredPicture)
     EXPECT_TRUE(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_TOPMOST);
     LONG style = GetWindowLongA(w, GWL_STYLE);
     EXPECT_EQ(WS_POPUP | WS_BORDER, style & (WS_POPUP | WS_BORDER | WS_CAPTION));
-    EXPECT_EQ("sentinel", ReadAll(temp)) << "the stored picture was unpacked all the same";
+    EXPECT_EQ("sentinel", ReadBytes(temp)) << "the stored picture was unpacked all the same";
     EXPECT_EQ(0, HideSplash());
     EXPECT_FALSE(IsWindow(w));
     DeleteFileA(temp.c_str());

@@ -1,6 +1,6 @@
 #include "base/path.h"
 #include "base/str.h"
-#include "dbcs.h"
+#include "support/dbcs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include "base/strlist.h"
 
 #include "base/pool.h"
+#include "support/pool_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,17 +11,8 @@
 
 namespace {
 
-class List : public ::testing::Test {
+class List : public PoolTest<4096> {
 protected:
-    int pool = -1;
-    void SetUp() override
-    {
-        PoolSetOption(POOLOPT_REPORT, 0);
-        pool = PoolCreate(4096, POOL_DEFAULT | POOL_GROW | POOL_ZERO);
-        ASSERT_GE(pool, 2);
-    }
-    void TearDown() override { PoolDestroy(pool); }
-
     static std::vector<std::string> Walk(StringList *l)
     {
         std::vector<std::string> out;

@@ -6,23 +6,19 @@
 #include <string>
 #include <vector>
 
-#include "engine_fixture.h"
-#include "pending_restart.h"
+#include "e2e/remover_harness.h"
+#include "engine/engine.h"
 #include "progman/server_control.h"
-#include "remover_harness.h"
+#include "support/pending_restart.h"
+#include "support/product.h"
 #include "ui/progress_res.h"
 
 using namespace e2e;
-using enginetest::Bare;
-using enginetest::DeleteTree;
-using enginetest::DeleteValue;
-using enginetest::GetValue;
-using enginetest::KeyExists;
-using enginetest::List;
-using enginetest::Rec;
-using enginetest::SetDword;
-using enginetest::SetString;
-using enginetest::Text;
+using namespace testreg;
+using rawlog::Bare;
+using rawlog::List;
+using rawlog::Rec;
+using rawlog::Text;
 using restarttest::HeldFile;
 using restarttest::PendingDeletions;
 
@@ -35,10 +31,6 @@ const wchar_t ERROR_CAPTION[] = L"Uninstall";
 const wchar_t INTERNAL_ERROR_TEXT[] = L"Error interno Nº -6.";
 const wchar_t NO_LOG_EMPTY_TEXT[] =
     L"Unable to locate the installation log file ''.  Uninstallation will not continue.";
-const char UNINSTALL_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-const char APP_PATHS_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
-const char SHARED_DLLS_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-const char SHELL_FOLDERS_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const char HKCU_ROOT[] = "-2147483647;";
 const char HKLM_ROOT[] = "-2147483646;";
 
@@ -107,7 +99,6 @@ public:
         shared = SystemDir() + "\\parloe2e.dll";
         programs = "C:\\" + dirName + " Programas";
         groupDir = programs + "\\" + GROUP;
-        savedPrograms = GetValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
         Clean();  // whatever an interrupted earlier run may have left
     }
 
@@ -115,26 +106,42 @@ public:
 
     void Clean() const
     {
+        Installed(Items::StartMenu).Remove();
+        programsSetting.Restore();
+    }
+
+    // What the installer put in place with the given program items.
+    testinstall::Product Installed(Items items) const
+    {
+        testinstall::Product p;
+        p.dirs = {dir, lessons};
         for (const std::string &f : Files())
-            DeleteFileA(f.c_str());
-        DeleteFileA(log.c_str());
-        DeleteFileA(shared.c_str());
-        DeleteFileA((groupDir + "\\Parlomatic.lnk").c_str());
-        DeleteFileA((groupDir + "\\Leeme.lnk").c_str());
-        RemoveDirectoryA(groupDir.c_str());
-        RemoveDirectoryA(programs.c_str());
-        RemoveDirectoryA(lessons.c_str());
-        RemoveDirectoryA(dir.c_str());
-        if (savedPrograms == "<missing>")
-            DeleteValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
-        else
-            SetString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", savedPrograms);
-        DeleteTree(HKEY_LOCAL_MACHINE, "Software\\" + std::string(COMPANY));
-        DeleteTree(HKEY_LOCAL_MACHINE, std::string(APP_PATHS_KEY) + APP);
-        DeleteTree(HKEY_LOCAL_MACHINE, UninstallEntry());
-        DeleteTree(HKEY_CURRENT_USER, USER_KEY);
-        DeleteTree(HKEY_CURRENT_USER, VALUES_KEY);
-        DeleteValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared);
+            p.File(f, "contenido");
+        p.File(shared, "dll");
+        p.shared = {{shared, 1}};
+        if (items == Items::StartMenu) {
+            p.dirs.push_back(programs);
+            p.dirs.push_back(groupDir);
+            p.File(groupDir + "\\Parlomatic.lnk", "lnk");
+            p.File(groupDir + "\\Leeme.lnk", "lnk");
+        }
+        p.Key(HKEY_LOCAL_MACHINE, "Software\\" + std::string(COMPANY));
+        p.String(HKEY_LOCAL_MACHINE, ProductKey(), "Ruta", dir);
+        p.AppPath(APP, dir + "\\parloe2e.exe");
+        p.Uninstall(UNINSTALL_NAME, DISPLAY_NAME, "instalado");
+        p.Key(HKEY_CURRENT_USER, USER_KEY);
+        p.String(HKEY_CURRENT_USER, std::string(USER_KEY) + "\\Prefs", "Voz", "alta");
+        p.Key(HKEY_CURRENT_USER, VALUES_KEY);
+        p.String(HKEY_CURRENT_USER, VALUES_KEY, "Idioma", "es");
+        p.String(HKEY_CURRENT_USER, VALUES_KEY, "Otro", "queda");
+        p.log = log;
+        p.items = {{ITEM_PRODUCT_KEY, "Parlomatic"}, {ITEM_VERSION_KEY, "1.0"},
+                   {ITEM_COMPANY_KEY, COMPANY}, {ITEM_APP_PATH, APP},
+                   {ITEM_UNINSTALL_KEY, UNINSTALL_NAME}};
+        for (const auto &[item, value] : itemsOverride)
+            p.items[item] = value;
+        p.records = Records();
+        return p;
     }
 
     static constexpr const char *COMPANY = "ParloE2E Co";
@@ -183,39 +190,12 @@ public:
 
     ::testing::AssertionResult Build()
     {
-        bool ok = CreateDirectoryA(dir.c_str(), nullptr) &&
-                  CreateDirectoryA(lessons.c_str(), nullptr);
-        for (const std::string &f : Files())
-            ok = ok && testfs::WriteBytes(f, "contenido");
-        ok = ok && testfs::WriteBytes(shared, "dll") &&
-             SetDword(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared, 1);
-        if (items_ == Items::StartMenu) {
-            ok = ok && CreateDirectoryA(programs.c_str(), nullptr) &&
-                 CreateDirectoryA(groupDir.c_str(), nullptr) &&
-                 testfs::WriteBytes(groupDir + "\\Parlomatic.lnk", "lnk") &&
-                 testfs::WriteBytes(groupDir + "\\Leeme.lnk", "lnk") &&
-                 SetString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", programs);
-        }
-        ok = ok && SetString(HKEY_LOCAL_MACHINE, ProductKey(), "Ruta", dir) &&
-             SetString(HKEY_LOCAL_MACHINE, std::string(APP_PATHS_KEY) + APP, "",
-                       dir + "\\parloe2e.exe") &&
-             SetString(HKEY_LOCAL_MACHINE, UninstallEntry(), "DisplayName", DISPLAY_NAME) &&
-             SetString(HKEY_LOCAL_MACHINE, UninstallEntry(), "UninstallString", "instalado") &&
-             SetString(HKEY_CURRENT_USER, std::string(USER_KEY) + "\\Prefs", "Voz", "alta") &&
-             SetString(HKEY_CURRENT_USER, VALUES_KEY, "Idioma", "es") &&
-             SetString(HKEY_CURRENT_USER, VALUES_KEY, "Otro", "queda");
-        std::map<int, std::string> items = {{ITEM_PRODUCT_KEY, "Parlomatic"},
-                                            {ITEM_VERSION_KEY, "1.0"},
-                                            {ITEM_COMPANY_KEY, COMPANY},
-                                            {ITEM_APP_PATH, APP},
-                                            {ITEM_UNINSTALL_KEY, UNINSTALL_NAME}};
-        for (const auto &[item, value] : itemsOverride)
-            items[item] = value;
-        if (!ok)
-            return ::testing::AssertionFailure() << "could not build the installation in " << dir
-                                                 << " (error " << GetLastError() << ")";
-        if (!enginetest::WriteLog(log, items, Records()))
-            return ::testing::AssertionFailure() << "could not write the log " << log;
+        std::string why;
+        if (!Installed(items_).Build(&why))
+            return ::testing::AssertionFailure() << why;
+        if (items_ == Items::StartMenu &&
+            !SetString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", programs))
+            return ::testing::AssertionFailure() << "cannot set the Programs folder";
         return ::testing::AssertionSuccess();
     }
 
@@ -271,7 +251,8 @@ public:
         return GetValue(HKEY_LOCAL_MACHINE, UninstallEntry(), "UninstallString");
     }
 
-    std::string dir, lessons, log, shared, programs, groupDir, savedPrograms;
+    std::string dir, lessons, log, shared, programs, groupDir;
+    SavedValue programsSetting{HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs"};
     std::vector<Rec> extra;  // records added to the log behind the usual ones
     std::map<int, std::string> itemsOverride;  // header items written instead of the usual ones
 
@@ -454,7 +435,7 @@ TEST_F(RemoverInteractive, SystemFilesNamedByTheLogStay)
     Remover r;
     ASSERT_TRUE(r.Start(RemoverExe(), "-f\"" + inst.log + "\""));
     HWND dialog = ConfirmAndWaitForFinish(r);
-    wchar_t message[512] = L"", expected[512] = L"";
+    wchar_t message[512] = L"";
     if (dialog) {
         GetDlgItemTextW(dialog, IDC_MESSAGE, message, 512);
         Press(dialog, IDOK);
@@ -467,11 +448,7 @@ TEST_F(RemoverInteractive, SystemFilesNamedByTheLogStay)
         testfs::WriteBytes(winIni, savedIni);
     std::string count = GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, kernel);
     DeleteValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, kernel);
-    HMODULE texts = LoadLibraryExA(RemoverExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_TRUE(texts);
-    LoadStringW(texts, 503, expected, 512);
-    FreeLibrary(texts);
-    EXPECT_EQ(std::wstring(expected), std::wstring(message));
+    EXPECT_EQ(ProgramText(RemoverExe(), ENGINE_TEXT_INCOMPLETE), std::wstring(message));
     EXPECT_EQ(NOTHING, inst.Remaining());
     EXPECT_TRUE(iniKept);
     EXPECT_EQ("1", count) << "the system file's shared count was given back";
@@ -743,7 +720,7 @@ TEST_F(RemoverPlatform, Nt351RemovesProgramManagerItemsAndGroup)
 TEST_F(RemoverPlatform, StartMenuShortcutsGoOnEveryWindowsSince2000)
 {
     const std::string programs = "C:\\parloe2e-versiones";
-    std::string saved = GetValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
+    SavedValue programsSetting(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
     CreateDirectoryA(programs.c_str(), nullptr);
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", programs));
     struct Run {
@@ -765,7 +742,7 @@ TEST_F(RemoverPlatform, StartMenuShortcutsGoOnEveryWindowsSince2000)
         ASSERT_TRUE(r.program->ok);
         ASSERT_TRUE(CreateDirectoryA(r.group.c_str(), nullptr));
         ASSERT_TRUE(testfs::WriteBytes(r.group + "\\Parlomatic.lnk", "lnk"));
-        ASSERT_TRUE(enginetest::WriteLog(r.log, {}, {List("API", {r.group, "Parlomatic"}),
+        ASSERT_TRUE(rawlog::WriteLog(r.log, {}, {List("API", {r.group, "Parlomatic"}),
                                                      Text("CPG", r.group)}));
         ASSERT_TRUE(r.remover.Start(r.program->path, "-a -f\"" + r.log + "\""));
         Sleep(START_APART_MS);
@@ -780,10 +757,6 @@ TEST_F(RemoverPlatform, StartMenuShortcutsGoOnEveryWindowsSince2000)
         DeleteFileA(r.log.c_str());
     }
     RemoveDirectoryA(programs.c_str());
-    if (saved == "<missing>")
-        DeleteValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs");
-    else
-        SetString(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, "Programs", saved);
 }
 
 // A Win32s system (version 3 with WIN32S.INI and a loadable W32SYS.DLL in the system directory):
@@ -807,19 +780,25 @@ public:
     bool ok;
 };
 
+// An unattended run of inst, whose log names a key protected elsewhere (the blank is part of the
+// listed name) and absent in the prefix.
+void RunWithKeyProtectedElsewhere(Installation &inst, Remover &r)
+{
+    inst.extra.push_back(Text("CRK", std::string(HKCU_ROOT) +
+                                         "Software\\Microsoft\\Windows\\Current Version"));
+    ASSERT_TRUE(inst.Build());
+    ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\""));
+    ASSERT_TRUE(r.WaitForExit(60000));
+}
+
 TEST_F(RemoverPlatform, Win32sLeavesTheRegistrationAndSkipsTheProtectedKeyCheck)
 {
     VersionEmulation version("win31");
     Win32sFiles win32s;
     ASSERT_TRUE(win32s.ok);
     Installation inst("ParloE2E W32s", Items::None);
-    // Protected elsewhere (the blank is part of the listed name); absent in the prefix.
-    inst.extra.push_back(Text("CRK", std::string(HKCU_ROOT) +
-                                         "Software\\Microsoft\\Windows\\Current Version"));
-    ASSERT_TRUE(inst.Build());
     Remover r;
-    ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\""));
-    ASSERT_TRUE(r.WaitForExit(60000));
+    ASSERT_NO_FATAL_FAILURE(RunWithKeyProtectedElsewhere(inst, r));
     EXPECT_EQ(0u, r.exitCode);
     EXPECT_EQ(NOTHING, inst.Remaining(false));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, inst.ProductKey()));
@@ -833,12 +812,8 @@ TEST_F(RemoverPlatform, Win31WithoutWin32sFilesIsNt3)
 {
     VersionEmulation version("win31");
     Installation inst("ParloE2E W31", Items::None);
-    inst.extra.push_back(Text("CRK", std::string(HKCU_ROOT) +
-                                         "Software\\Microsoft\\Windows\\Current Version"));
-    ASSERT_TRUE(inst.Build());
     Remover r;
-    ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\""));
-    ASSERT_TRUE(r.WaitForExit(60000));
+    ASSERT_NO_FATAL_FAILURE(RunWithKeyProtectedElsewhere(inst, r));
     EXPECT_EQ(1603u, r.exitCode) << "failed, the log put back";
     EXPECT_TRUE(Exists(inst.log)) << "the failed run puts the log back";
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, inst.ProductKey()));
@@ -909,7 +884,7 @@ struct InUseProduct {
         CreateDirectoryA((dir + "\\usuario").c_str(), nullptr);
         held = std::make_unique<HeldFile>(data + "\\bloqueado.dat");
         ok = held->Held() && testfs::WriteBytes(loose, "x") && testfs::WriteBytes(mine, "mío") &&
-             enginetest::WriteLog(log, {}, {Text("CF", held->path), Text("CF", loose),
+             rawlog::WriteLog(log, {}, {Text("CF", held->path), Text("CF", loose),
                                             Text("CDR", dir), Text("CDR", data)});
     }
     ~InUseProduct()

@@ -3,7 +3,8 @@
 // X display, and checking the Windows directory for files it must not leave behind.
 #pragma once
 
-#include "run_host.h"
+#include "support/run_host.h"
+#include "support/tempdir.h"
 
 #include <windows.h>
 
@@ -15,33 +16,14 @@
 namespace e2e {
 
 using ::UnixToWine;
+using testfs::Exists;
+using testfs::SystemDir;
+using testfs::WindowsDir;
 
 inline bool HaveDisplay()
 {
     char display[64] = "";
     return GetEnvironmentVariableA("DISPLAY", display, sizeof display) > 0;
-}
-
-inline std::string WindowsDir()
-{
-    char dir[MAX_PATH];
-    GetWindowsDirectoryA(dir, sizeof dir);
-    std::string s = dir;
-    if (s.empty() || s.back() != '\\')
-        s += '\\';
-    return s;
-}
-
-inline std::string SystemDir()
-{
-    char dir[MAX_PATH];
-    GetSystemDirectoryA(dir, sizeof dir);
-    return dir;
-}
-
-inline bool Exists(const std::string &path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Names in the Windows directory that remover's temporary files would have.
@@ -304,5 +286,27 @@ private:
     DWORD start_ = 0;
     std::vector<std::wstring> shown_;
 };
+
+// Answers the first message box r shows (its confirmation) with Yes.
+inline ::testing::AssertionResult AnswerYes(Remover &r)
+{
+    HWND box = r.WaitForWindow(FindMessageBox, 20000);
+    if (!box)
+        return ::testing::AssertionFailure() << "no confirmation box";
+    Press(box, IDYES);
+    return ::testing::AssertionSuccess();
+}
+
+// Text id of the string table of the program at exe, as it would load it; "" when it has none.
+inline std::wstring ProgramText(const std::string &exe, UINT id)
+{
+    wchar_t text[512] = L"";
+    HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module) {
+        LoadStringW(module, id, text, 512);
+        FreeLibrary(module);
+    }
+    return text;
+}
 
 }  // namespace e2e

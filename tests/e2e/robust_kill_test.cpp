@@ -14,27 +14,27 @@
 #include <string>
 #include <vector>
 
-#include "engine_fixture.h"
-#include "locked_key.h"
-#include "pending_restart.h"
+#include "e2e/remover_harness.h"
+#include "engine/engine.h"
 #include "engine/journal.h"
-#include "remover_harness.h"
+#include "engine/engine_res.h"
+#include "support/locked_key.h"
+#include "support/pending_restart.h"
+#include "support/product.h"
 #include "ui/progress_res.h"
 
 using e2e::Exists;
-using enginetest::DeleteTree;
-using enginetest::DeleteValue;
-using enginetest::GetValue;
-using enginetest::KeyExists;
-using enginetest::Rec;
-using enginetest::SetDword;
-using enginetest::SetString;
+using namespace testreg;
+using rawlog::Bare;
+using rawlog::List;
+using rawlog::Rec;
+using rawlog::Text;
 
 namespace {
 
 constexpr DWORD THIRD_TICK_MS = 4500;
-const char APP_PATHS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\parlorob.exe";
-const char UNINSTALL[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char APP[] = "parlorob.exe";
+const char HKCU_ROOT[] = "-2147483647;";
 const char COMPANY_KEY[] = "Software\\ParloRobusto Co";
 const char PRODUCT_KEY[] = "Software\\ParloRobusto Co\\Parlomatic\\1.0";
 const char USER_KEY[] = "Software\\ParloRobusto Usuario";
@@ -72,7 +72,8 @@ public:
         data = dir + "\\datos";
         common = "C:\\ParloRobustoComun" + tag;
         log = dir + "\\install.log";
-        uninstallEntry = std::string(UNINSTALL) + "ParloRobusto" + tag;
+        uninstallName = "ParloRobusto" + tag;
+        uninstallEntry = UNINSTALL_KEY + uninstallName;
         Clean();
     }
     ~Product() { Clean(); }
@@ -103,52 +104,58 @@ public:
         return f;
     }
 
+    // What the installer put in place, and the log that names it all.
+    testinstall::Product Installed() const
+    {
+        testinstall::Product p;
+        p.dirs = {dir, data, common};
+        for (const std::string &d : Subdirs())
+            p.dirs.push_back(d);
+        for (const std::string &f : Files())
+            p.File(f, "contenido");
+        for (const std::string &f : SharedFiles()) {
+            p.File(f, "dll");
+            p.shared.push_back({f, 2});
+        }
+        p.Key(HKEY_CURRENT_USER, KEYS_KEY);
+        for (int i = 0; i < size_.keys; i++)
+            p.String(HKEY_CURRENT_USER, Numbered(KEYS_KEY, "\\k%03d", i), "v", "1");
+        p.Key(HKEY_LOCAL_MACHINE, COMPANY_KEY);
+        p.String(HKEY_LOCAL_MACHINE, PRODUCT_KEY, "Ruta", dir);
+        p.AppPath(APP, dir + "\\parlorob.exe");
+        p.Uninstall(uninstallName, "Parlomatic Robusto", "instalado");
+        p.Key(HKEY_CURRENT_USER, USER_KEY);
+        p.String(HKEY_CURRENT_USER, std::string(USER_KEY) + "\\Prefs", "Voz", "alta");
+        p.Key(HKEY_CURRENT_USER, VALUES_KEY);
+        p.String(HKEY_CURRENT_USER, VALUES_KEY, "Idioma", "es");
+        p.String(HKEY_CURRENT_USER, VALUES_KEY, "Otro", "queda");
+        for (const std::string &f : Files())
+            p.records.push_back(Text("CF", f));
+        for (const std::string &f : SharedFiles())
+            p.records.push_back(List("CSF", {f, f}));
+        p.records.push_back(Text("CDR", dir));
+        p.records.push_back(Text("CDR", data));
+        for (const std::string &d : Subdirs())
+            p.records.push_back(Text("CDR", d));
+        for (int i = 0; i < size_.keys; i++)
+            p.records.push_back(
+                Text("CRK", Numbered(std::string(HKCU_ROOT) + "\\" + KEYS_KEY, "\\k%03d\\", i)));
+        p.records.push_back(Text("CRK", std::string(HKCU_ROOT) + "\\" + USER_KEY + "\\"));
+        p.records.push_back(List("SRK", {std::string(HKCU_ROOT) + VALUES_KEY, "Idioma"}));
+        p.records.push_back(Bare("URK"));
+        p.records.push_back(Bare("MRK"));
+        p.log = log;
+        p.items = {{ITEM_PRODUCT_KEY, "Parlomatic"}, {ITEM_VERSION_KEY, "1.0"},
+                   {ITEM_COMPANY_KEY, "ParloRobusto Co"}, {ITEM_APP_PATH, APP},
+                   {ITEM_UNINSTALL_KEY, uninstallName}};
+        return p;
+    }
+
     ::testing::AssertionResult Build() const
     {
-        bool ok = CreateDirectoryA(dir.c_str(), nullptr) &&
-                  CreateDirectoryA(data.c_str(), nullptr) &&
-                  CreateDirectoryA(common.c_str(), nullptr);
-        for (const std::string &d : Subdirs())
-            ok = ok && CreateDirectoryA(d.c_str(), nullptr);
-        for (const std::string &f : Files())
-            ok = ok && testfs::WriteBytes(f, "contenido");
-        for (const std::string &f : SharedFiles())
-            ok = ok && testfs::WriteBytes(f, "dll") &&
-                 SetDword(HKEY_LOCAL_MACHINE, enginetest::SHARED_DLLS_KEY, f, 2);
-        for (int i = 0; i < size_.keys; i++)
-            ok = ok && SetString(HKEY_CURRENT_USER, Numbered(KEYS_KEY, "\\k%03d", i), "v", "1");
-        ok = ok && SetString(HKEY_LOCAL_MACHINE, PRODUCT_KEY, "Ruta", dir) &&
-             SetString(HKEY_LOCAL_MACHINE, APP_PATHS, "", dir + "\\parlorob.exe") &&
-             SetString(HKEY_LOCAL_MACHINE, uninstallEntry, "DisplayName", "Parlomatic Robusto") &&
-             SetString(HKEY_LOCAL_MACHINE, uninstallEntry, "UninstallString", "instalado") &&
-             SetString(HKEY_CURRENT_USER, std::string(USER_KEY) + "\\Prefs", "Voz", "alta") &&
-             SetString(HKEY_CURRENT_USER, VALUES_KEY, "Idioma", "es") &&
-             SetString(HKEY_CURRENT_USER, VALUES_KEY, "Otro", "queda");
-        if (!ok)
-            return ::testing::AssertionFailure() << "cannot build the installation in " << dir;
-        std::vector<Rec> records;
-        for (const std::string &f : Files())
-            records.push_back(enginetest::Text("CF", f));
-        for (const std::string &f : SharedFiles())
-            records.push_back(enginetest::List("CSF", {f, f}));
-        records.push_back(enginetest::Text("CDR", dir));
-        records.push_back(enginetest::Text("CDR", data));
-        for (const std::string &d : Subdirs())
-            records.push_back(enginetest::Text("CDR", d));
-        for (int i = 0; i < size_.keys; i++)
-            records.push_back(
-                enginetest::Text("CRK", Numbered(std::string("-2147483647;\\") + KEYS_KEY, "\\k%03d\\", i)));
-        records.push_back(enginetest::Text("CRK", std::string("-2147483647;\\") + USER_KEY + "\\"));
-        records.push_back(
-            enginetest::List("SRK", {std::string("-2147483647;") + VALUES_KEY, "Idioma"}));
-        records.push_back(enginetest::Bare("URK"));
-        records.push_back(enginetest::Bare("MRK"));
-        std::map<int, std::string> items = {
-            {ITEM_PRODUCT_KEY, "Parlomatic"}, {ITEM_VERSION_KEY, "1.0"},
-            {ITEM_COMPANY_KEY, "ParloRobusto Co"}, {ITEM_APP_PATH, "parlorob.exe"},
-            {ITEM_UNINSTALL_KEY, uninstallEntry.substr(sizeof UNINSTALL - 1)}};
-        if (!enginetest::WriteLog(log, items, records))
-            return ::testing::AssertionFailure() << "cannot write the log " << log;
+        std::string why;
+        if (!Installed().Build(&why))
+            return ::testing::AssertionFailure() << why;
         return ::testing::AssertionSuccess();
     }
 
@@ -180,7 +187,7 @@ public:
             keys += KeyExists(HKEY_CURRENT_USER, Numbered(KEYS_KEY, "\\k%03d", i));
         if (keys)
             left.push_back(std::to_string(keys) + " keys");
-        for (const std::string &k : {std::string(COMPANY_KEY), std::string(APP_PATHS), uninstallEntry})
+        for (const std::string &k : {std::string(COMPANY_KEY), APP_PATHS_KEY + std::string(APP), uninstallEntry})
             if (KeyExists(HKEY_LOCAL_MACHINE, k))
                 left.push_back("HKLM\\" + k);
         for (const std::string &k : {std::string(USER_KEY) + "\\Prefs", std::string(USER_KEY)})
@@ -196,7 +203,7 @@ public:
     {
         int references = 0, files = 0;
         for (const std::string &f : SharedFiles()) {
-            std::string count = GetValue(HKEY_LOCAL_MACHINE, enginetest::SHARED_DLLS_KEY, f);
+            std::string count = GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, f);
             references += count == "<missing>" ? 0 : std::stoi(count);
             files += testfs::IsFile(f);
         }
@@ -205,30 +212,12 @@ public:
 
     void Clean() const
     {
-        for (const std::string &f : Files()) {
-            SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(f.c_str());
-        }
-        for (const std::string &f : SharedFiles()) {
-            DeleteFileA(f.c_str());
-            DeleteValue(HKEY_LOCAL_MACHINE, enginetest::SHARED_DLLS_KEY, f);
-        }
-        DeleteFileA(log.c_str());
-        for (const std::string &d : Subdirs())
-            RemoveDirectoryA(d.c_str());
-        for (const std::string &d : {data, dir, common})
-            RemoveDirectoryA(d.c_str());
-        DeleteTree(HKEY_LOCAL_MACHINE, COMPANY_KEY);
-        DeleteTree(HKEY_LOCAL_MACHINE, APP_PATHS);
-        DeleteTree(HKEY_LOCAL_MACHINE, uninstallEntry);
-        DeleteTree(HKEY_CURRENT_USER, USER_KEY);
-        DeleteTree(HKEY_CURRENT_USER, VALUES_KEY);
-        DeleteTree(HKEY_CURRENT_USER, KEYS_KEY);
+        Installed().Remove();
         for (const std::string &name : e2e::LeftoverTempFiles())
             DeleteFileA((e2e::WindowsDir() + name).c_str());
     }
 
-    std::string dir, data, common, log, uninstallEntry;
+    std::string dir, data, common, log, uninstallName, uninstallEntry;
 
 private:
     Size size_;
@@ -414,9 +403,7 @@ TEST_P(KillTable, TheRegisteredCommandFinishesTheRemoval)
     e2e::Remover first;
     ASSERT_TRUE(first.Start(RemoverExe(), (interactive ? "-f" : "-a -f") + p.log));
     if (interactive) {
-        HWND box = first.WaitForWindow(e2e::FindMessageBox, 20000);
-        ASSERT_TRUE(box) << "no confirmation box";
-        e2e::Press(box, IDYES);
+        ASSERT_TRUE(e2e::AnswerYes(first));
     }
     Progress where;
     ASSERT_TRUE(KillAt(first, p, at, &where));
@@ -476,19 +463,13 @@ TEST_F(RobustKill, OneRunOfALogAtATime)
 
     e2e::Remover asking;
     ASSERT_TRUE(asking.Start(RemoverExe(), "-f" + p.log));
-    HWND box = asking.WaitForWindow(e2e::FindMessageBox, 20000);
-    ASSERT_TRUE(box) << "no confirmation box";
-    e2e::Press(box, IDYES);
+    ASSERT_TRUE(e2e::AnswerYes(asking));
     Sleep(500);  // the confirmation box is gone before the next one is looked for
-    box = asking.WaitForWindow(e2e::FindMessageBox, 20000);
+    HWND box = asking.WaitForWindow(e2e::FindMessageBox, 20000);
     ASSERT_TRUE(box) << "no message for the second run";
-    wchar_t expected[512] = L"";
-    HMODULE texts = LoadLibraryExA(RemoverExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_TRUE(texts);
-    LoadStringW(texts, 506, expected, 512);
-    FreeLibrary(texts);
-    EXPECT_NE(0, expected[0]);
-    EXPECT_EQ(std::wstring(expected), e2e::MessageBoxText(box));
+    std::wstring expected = e2e::ProgramText(RemoverExe(), ENGINE_TEXT_BUSY);
+    EXPECT_NE(L"", expected);
+    EXPECT_EQ(expected, e2e::MessageBoxText(box));
     e2e::Press(box, IDOK);
     EXPECT_TRUE(asking.WaitForExit(10000));
     EXPECT_EQ(1618u, asking.exitCode);
@@ -540,30 +521,19 @@ TEST_F(RobustKill, ObstaclesStayAndTheRunFinishesIncomplete)
 
     e2e::Remover r;
     ASSERT_TRUE(r.Start(RemoverExe(), "-f" + p.log));
-    HWND box = r.WaitForWindow(e2e::FindMessageBox, 20000);
-    ASSERT_TRUE(box) << "no confirmation box";
-    e2e::Press(box, IDYES);
-    auto findDialog = [](DWORD pid) -> HWND {
-        for (HWND w : e2e::ProcessWindows(pid, true))
-            if (e2e::ClassName(w) == L"#32770" && GetDlgItem(w, IDC_BAR))
-                return w;
-        return nullptr;
-    };
-    HWND dialog = r.WaitForWindow(findDialog, 15000);
+    ASSERT_TRUE(e2e::AnswerYes(r));
+    HWND dialog = r.WaitForWindow(FindProgressDialog, 15000);
     ASSERT_TRUE(dialog) << "no progress dialog";
     HWND ok = GetDlgItem(dialog, IDOK);
     for (DWORD begin = GetTickCount(); GetTickCount() - begin < 60000 && r.Running(); Sleep(20))
         if (IsWindowEnabled(ok))
             break;
     ASSERT_TRUE(IsWindowEnabled(ok)) << "the run did not go on to the end";
-    wchar_t message[512] = L"", expected[512] = L"";
+    wchar_t message[512] = L"";
     GetDlgItemTextW(dialog, IDC_MESSAGE, message, 512);
-    HMODULE texts = LoadLibraryExA(RemoverExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_TRUE(texts);
-    LoadStringW(texts, 503, expected, 512);
-    FreeLibrary(texts);
-    EXPECT_NE(0, expected[0]);
-    EXPECT_EQ(std::wstring(expected), std::wstring(message));
+    std::wstring expected = e2e::ProgramText(RemoverExe(), ENGINE_TEXT_INCOMPLETE);
+    EXPECT_NE(L"", expected);
+    EXPECT_EQ(expected, std::wstring(message));
     e2e::Press(dialog, IDOK);
     EXPECT_TRUE(r.WaitForExit(15000));
     EXPECT_EQ(1u, r.exitCode) << "finished, the obstacles remain";

@@ -491,12 +491,34 @@ LRESULT CALLBACK ServerWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
+// The options that only switch a behaviour on.
+bool *Switch(const std::string &name)
+{
+    const struct {
+        const char *name;
+        bool Options::*flag;
+    } switches[] = {
+        {"--nack-request", &Options::nackRequest}, {"--nack-execute", &Options::nackExecute},
+        {"--refuse-show", &Options::refuseShow},   {"--refuse-groups", &Options::refuseGroups},
+        {"--silent", &Options::silent},            {"--binary", &Options::binary},
+        {"--ackreq", &Options::ackReq},            {"--keep", &Options::keep},
+        {"--hangup", &Options::hangup},            {"--no-initiate", &Options::noInitiate},
+        {"--top", &Options::top},
+    };
+    for (const auto &s : switches)
+        if (name == s.name)
+            return &(opt.*s.flag);
+    return nullptr;
+}
+
 bool ParseOptions(int argc, char **argv)
 {
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         bool more = i + 1 < argc;
-        if (a == "--title" && more)
+        if (bool *flag = Switch(a))
+            *flag = true;
+        else if (a == "--title" && more)
             opt.title = argv[++i];
         else if (a == "--journal" && more)
             opt.journal = argv[++i];
@@ -514,29 +536,7 @@ bool ParseOptions(int argc, char **argv)
             if (eq == std::string::npos)
                 return false;
             opt.replies.push_back({r.substr(0, eq), Unescape(r.substr(eq + 1))});
-        } else if (a == "--nack-request")
-            opt.nackRequest = true;
-        else if (a == "--nack-execute")
-            opt.nackExecute = true;
-        else if (a == "--refuse-show")
-            opt.refuseShow = true;
-        else if (a == "--refuse-groups")
-            opt.refuseGroups = true;
-        else if (a == "--silent")
-            opt.silent = true;
-        else if (a == "--binary")
-            opt.binary = true;
-        else if (a == "--ackreq")
-            opt.ackReq = true;
-        else if (a == "--keep")
-            opt.keep = true;
-        else if (a == "--hangup")
-            opt.hangup = true;
-        else if (a == "--no-initiate")
-            opt.noInitiate = true;
-        else if (a == "--top")
-            opt.top = true;
-        else
+        } else
             return false;
     }
     return true;

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "dde/ddeclient.h"
-#include "run_host.h"
+#include "support/run_host.h"
+#include "support/tempdir.h"
 
 namespace progman_test {
 
@@ -22,27 +23,11 @@ inline std::string ExeDirectory()
     return dir.substr(0, dir.find_last_of("\\/"));
 }
 
+// The file's text; "" when it is not there (yet).
 inline std::string ReadFileText(const std::string &file)
 {
-    std::string text;
-    HANDLE f = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                           FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return text;
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got)
-        text.append(buf, got);
-    CloseHandle(f);
-    return text;
-}
-
-inline void WriteFileText(const std::string &file, const std::string &text)
-{
-    HANDLE f = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD put = 0;
-    WriteFile(f, text.data(), (DWORD)text.size(), &put, nullptr);
-    CloseHandle(f);
+    std::string text = testfs::ReadBytes(file);
+    return text == "<missing>" ? "" : text;
 }
 
 inline std::vector<std::string> SplitLines(const std::string &text)
@@ -135,7 +120,7 @@ public:
         // Process ids come round again: a run that was cut short may have left its files.
         DeleteFileA(journal_.c_str());
         DeleteFileA(state_.c_str());
-        WriteFileText(seed, groups);
+        testfs::WriteBytes(seed, groups);
         std::string cmd = "\"" + UnixToWine(PROGMAN_SERVER_EXE) + "\" --title " + title_ + " --journal \"" + journal_ +
                           "\" --state \"" + state_ + "\" --groups \"" + seed + "\"";
         for (const std::string &o : options)

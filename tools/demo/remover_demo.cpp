@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/regkeys.h"
+#include "support/product.h"
 #include "tools/logtool/json.h"
 #include "ui/progress_res.h"
 
@@ -30,9 +30,6 @@ const char NEIGHBOUR[] = "Diccionario Demo";
 const char NEIGHBOUR_VERSION[] = "2.0";
 
 const char CURRENT_VERSION[] = "Software\\Microsoft\\Windows\\CurrentVersion";
-const char SHARED_DLLS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-const char SHELL_FOLDERS[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const char WINE_APP_DEFAULTS[] = "Software\\Wine\\AppDefaults\\remover.exe";
 
 // remover's own windows, as a user sees them.
@@ -175,11 +172,7 @@ std::string NeighbourKey(const Product &p)
 }
 std::string UninstallKey(const Product &p)
 {
-    return std::string(ENGINE_UNINSTALL_KEY) + "\\" + p.items[11];
-}
-std::string AppPathsKey(const std::string &name)
-{
-    return std::string(ENGINE_APP_PATHS_KEY) + "\\" + name;
+    return testreg::UNINSTALL_KEY + p.items[11];
 }
 std::string LinkPath(const Product &p, const Record &r)
 {
@@ -188,111 +181,41 @@ std::string LinkPath(const Product &p, const Record &r)
 
 // ---- Registry and files --------------------------------------------------------------------
 
-bool SetString(HKEY root, const std::string &key, const char *name, const std::string &value)
-{
-    HKEY h;
-    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr))
-        return false;
-    LONG rc = RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
-                             DWORD(value.size() + 1));
-    RegCloseKey(h);
-    return rc == ERROR_SUCCESS;
-}
+using testfs::IsDir;
+using testfs::IsFile;
+using testfs::MakeDirs;
+using testfs::Parent;
+using testreg::KeyExists;
+using testreg::SetString;
 
-bool KeyExists(HKEY root, const std::string &key)
+// The value's text (REG_SZ) or number (REG_DWORD, in decimal); false when it is missing.
+bool GetValue(HKEY root, const std::string &key, const std::string &name, std::string *text)
 {
-    HKEY h;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h))
+    std::string value = testreg::GetValue(root, key, name);
+    if (value == testreg::MISSING)
         return false;
-    RegCloseKey(h);
-    return true;
-}
-
-// The value's text (REG_SZ) or number (REG_DWORD); false when it is missing.
-bool GetValue(HKEY root, const std::string &key, const std::string &name, std::string *text,
-              DWORD *number)
-{
-    HKEY h;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h))
-        return false;
-    char buf[1024];
-    DWORD type = 0, size = sizeof buf - 1;
-    LONG rc = RegQueryValueExA(h, name.c_str(), nullptr, &type, reinterpret_cast<BYTE *>(buf), &size);
-    RegCloseKey(h);
-    if (rc != ERROR_SUCCESS)
-        return false;
-    buf[size] = '\0';
     if (text)
-        *text = type == REG_DWORD ? std::to_string(*reinterpret_cast<DWORD *>(buf)) : buf;
-    if (number)
-        *number = type == REG_DWORD && size >= 4 ? *reinterpret_cast<DWORD *>(buf) : 0;
+        *text = value;
     return true;
 }
 
 DWORD SharedCount(const std::string &file)
 {
-    DWORD n = 0;
-    return GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS, file, nullptr, &n) ? n : 0;
+    std::string count;
+    return GetValue(HKEY_LOCAL_MACHINE, testreg::SHARED_DLLS_KEY, file, &count) ? DWORD(atol(count.c_str())) : 0;
 }
 
 void SetSharedCount(const std::string &file, DWORD n)
 {
-    HKEY h;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, SHARED_DLLS, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
-                        nullptr))
-        return;
     if (n)
-        RegSetValueExA(h, file.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&n), 4);
+        testreg::SetDword(HKEY_LOCAL_MACHINE, testreg::SHARED_DLLS_KEY, file, n);
     else
-        RegDeleteValueA(h, file.c_str());
-    RegCloseKey(h);
-}
-
-void DeleteValue(HKEY root, const std::string &key, const std::string &name)
-{
-    HKEY h;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &h))
-        return;
-    RegDeleteValueA(h, name.c_str());
-    RegCloseKey(h);
-}
-
-bool IsFile(const std::string &path)
-{
-    DWORD a = GetFileAttributesA(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool IsDir(const std::string &path)
-{
-    DWORD a = GetFileAttributesA(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::string Parent(const std::string &path)
-{
-    size_t slash = path.find_last_of('\\');
-    return slash == std::string::npos ? "" : path.substr(0, slash);
-}
-
-bool MakeDirs(const std::string &dir)
-{
-    if (dir.empty() || IsDir(dir))
-        return true;
-    MakeDirs(Parent(dir));
-    return CreateDirectoryA(dir.c_str(), nullptr) || IsDir(dir);
+        testreg::DeleteValue(HKEY_LOCAL_MACHINE, testreg::SHARED_DLLS_KEY, file);
 }
 
 bool WriteFile(const std::string &path, const std::string &content)
 {
-    MakeDirs(Parent(path));
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD put = 0;
-    BOOL ok = ::WriteFile(h, content.data(), DWORD(content.size()), &put, nullptr);
-    CloseHandle(h);
-    return ok && put == content.size();
+    return MakeDirs(Parent(path)) && testfs::WriteBytes(path, content);
 }
 
 // A real shell link to target, as the installer's Start Menu entries are.
@@ -359,13 +282,14 @@ void Clean(const Product &p)
         HKEY root;
         std::string key;
         if (SplitKey(r->list[0], &root, &key)) {
-            DeleteValue(root, key, r->list[1]);
-            DeleteValue(root, key, NEIGHBOUR);
+            testreg::DeleteValue(root, key, r->list[1]);
+            testreg::DeleteValue(root, key, NEIGHBOUR);
         }
     }
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, ("Software\\" + p.items[9]).c_str());
     for (const std::string &name : AppNames(p))
-        SHDeleteKeyA(HKEY_LOCAL_MACHINE, AppPathsKey(name).c_str());
+        SHDeleteKeyA(HKEY_LOCAL_MACHINE,
+                     (testreg::APP_PATHS_KEY + name).c_str());
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, UninstallKey(p).c_str());
     // Working copies an interrupted run would have left in the Windows directory.
     WIN32_FIND_DATAA fd;
@@ -382,56 +306,75 @@ void Clean(const Product &p)
 // for the log at logPath, and sets up the neighbour.
 bool Install(const Product &p, const std::string &logPath)
 {
-    bool ok = true;
+    testinstall::Product installed;
     std::string program;
     for (const Record *r : Kind(p, "CF")) {
-        ok = WriteFile(r->text, "Parlomatic demo file\r\n") && ok;
+        installed.File(r->text, "Parlomatic demo file\r\n");
         if (program.empty() && r->text.size() > 4 &&
             lstrcmpiA(r->text.c_str() + r->text.size() - 4, ".exe") == 0)
             program = r->text;
     }
+    // One more reference to each shared DLL, and the neighbour's to the first.
+    auto reference = [&](const std::string &file) {
+        for (auto &counted : installed.shared)
+            if (counted.first == file) {
+                counted.second++;
+                return;
+            }
+        installed.shared.push_back({file, SharedCount(file) + 1});
+    };
     const std::vector<const Record *> shared = Kind(p, "CSF", 2);
     for (const Record *r : shared) {
-        ok = WriteFile(r->list[1], "shared library\r\n") && ok;
-        SetSharedCount(r->list[1], SharedCount(r->list[1]) + 1);
+        installed.File(r->list[1], "shared library\r\n");
+        reference(r->list[1]);
     }
-    if (!shared.empty())  // the neighbour uses the first shared DLL as well
-        SetSharedCount(shared[0]->list[1], SharedCount(shared[0]->list[1]) + 1);
+    if (!shared.empty())
+        reference(shared[0]->list[1]);
     for (const Record *r : Kind(p, "CDR"))
-        ok = MakeDirs(r->text) && ok;
-    CoInitialize(nullptr);
-    for (const Record *r : Kind(p, "API", 2))
-        ok = MakeShortcut(LinkPath(p, *r), program) && ok;
-    CoUninitialize();
+        installed.dirs.push_back(r->text);
     for (const Record *r : Kind(p, "CPG"))
-        ok = MakeDirs(p.programs + "\\" + r->text) && ok;
+        installed.dirs.push_back(p.programs + "\\" + r->text);
     // remover finds the shortcuts through this value.
-    ok = SetString(HKEY_CURRENT_USER, SHELL_FOLDERS, "Programs", p.programs) && ok;
+    installed.String(HKEY_CURRENT_USER, testreg::SHELL_FOLDERS_KEY, "Programs", p.programs);
+    bool ok = true;
     for (const Record *r : Kind(p, "CRK")) {
         HKEY root;
         std::string key;
-        ok = SplitKey(r->text, &root, &key) && SetString(root, key, "", p.items[1]) &&
-             SetString(root, key + "\\Opciones", "Idioma", "es") && ok;
+        if (!SplitKey(r->text, &root, &key)) {
+            ok = false;
+            continue;
+        }
+        installed.String(root, key, "", p.items[1]);
+        installed.String(root, key + "\\Opciones", "Idioma", "es");
     }
     for (const Record *r : Kind(p, "SRK", 2)) {
         HKEY root;
         std::string key;
-        ok = SplitKey(r->list[0], &root, &key) && SetString(root, key, r->list[1].c_str(), program) &&
-             SetString(root, key, NEIGHBOUR, "C:\\Program Files\\Diccionario Demo\\dicc.exe") && ok;
+        if (!SplitKey(r->list[0], &root, &key)) {
+            ok = false;
+            continue;
+        }
+        installed.String(root, key, r->list[1], program);
+        installed.String(root, key, NEIGHBOUR, "C:\\Program Files\\Diccionario Demo\\dicc.exe");
     }
-    ok = SetString(HKEY_LOCAL_MACHINE, ProductKey(p), "Ruta", p.folder) &&
-         SetString(HKEY_LOCAL_MACHINE, NeighbourKey(p), "Ruta",
-                   "C:\\Program Files\\Diccionario Demo") && ok;
+    installed.String(HKEY_LOCAL_MACHINE, ProductKey(p), "Ruta", p.folder);
+    installed.String(HKEY_LOCAL_MACHINE, NeighbourKey(p), "Ruta", "C:\\Program Files\\Diccionario Demo");
     for (const std::string &name : AppNames(p))
-        ok = SetString(HKEY_LOCAL_MACHINE, AppPathsKey(name), "",
-                       p.folder + "\\" + name) && ok;
+        installed.AppPath(name, p.folder + "\\" + name);
     // -f followed directly by the log; quoted, since the path holds blanks.
-    ok = SetString(HKEY_LOCAL_MACHINE, UninstallKey(p), "DisplayName", p.items[1]) &&
-         SetString(HKEY_LOCAL_MACHINE, UninstallKey(p), "UninstallString",
-                   "C:\\windows\\remover.exe -f\"" + logPath + "\"") && ok;
+    installed.Uninstall(p.items[11], p.items[1], "C:\\windows\\remover.exe -f\"" + logPath + "\"");
+    std::string why;
+    if (!installed.Build(&why)) {
+        fprintf(stderr, "remover_demo: %s\n", why.c_str());
+        ok = false;
+    }
+    CoInitialize(nullptr);
+    for (const Record *r : Kind(p, "API", 2))
+        ok = MakeShortcut(LinkPath(p, *r), program) && ok;
+    CoUninitialize();
     // remover runs under Wine's own Windows version; a demo prefix made by an earlier demo may
     // still tell Wine to report Windows 95 to it.
-    DeleteValue(HKEY_CURRENT_USER, WINE_APP_DEFAULTS, "Version");
+    testreg::DeleteValue(HKEY_CURRENT_USER, WINE_APP_DEFAULTS, "Version");
     return ok;
 }
 
@@ -461,12 +404,12 @@ std::string State(const Row &r)
     case PROBE_KEY:
         return KeyExists(r.root, r.path) ? "present" : "-";
     case PROBE_VALUE:
-        return GetValue(r.root, r.path, r.value, nullptr, nullptr) ? "present" : "-";
+        return GetValue(r.root, r.path, r.value, nullptr) ? "present" : "-";
     case PROBE_SHARED: {
         std::string s = IsFile(r.path) ? "present" : "-";
-        DWORD n = 0;
-        if (GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS, r.path, nullptr, &n))
-            s += ", count " + std::to_string(n);
+        std::string count;
+        if (GetValue(HKEY_LOCAL_MACHINE, testreg::SHARED_DLLS_KEY, r.path, &count))
+            s += ", count " + count;
         return s;
     }
     case PROBE_TEMP: {
@@ -572,7 +515,7 @@ std::vector<Row> Rows(const Product &p)
     if (!Kind(p, "MRK").empty()) {
         const char *section = "App Paths and the Uninstall entry (MRK)";
         for (const std::string &name : AppNames(p)) {
-            std::string key = AppPathsKey(name);
+            std::string key = testreg::APP_PATHS_KEY + name;
             add(section, "HKLM\\" + key, PROBE_KEY, HKEY_LOCAL_MACHINE, key);
         }
         add(section, "HKLM\\" + UninstallKey(p), PROBE_KEY, HKEY_LOCAL_MACHINE, UninstallKey(p));
@@ -837,7 +780,7 @@ void PrintReport(const std::string &path)
 int Uninstall(const Product &p, const std::string &mode, const std::string &shotDir)
 {
     std::string command;
-    if (!GetValue(HKEY_LOCAL_MACHINE, UninstallKey(p), "UninstallString", &command, nullptr)) {
+    if (!GetValue(HKEY_LOCAL_MACHINE, UninstallKey(p), "UninstallString", &command)) {
         fprintf(stderr, "remover_demo: no UninstallString under HKLM\\%s\n", UninstallKey(p).c_str());
         return 2;
     }

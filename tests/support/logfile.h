@@ -1,12 +1,17 @@
 // Test-side view of installation log bytes, written independently of logdb: field access,
-// body unscrambling, the checksum, and a raw writer for logs the real writer would never make
-// (damaged bodies with a correct checksum, other banners, other versions).
+// body unscrambling, the checksum, a raw writer for logs the real writer would never make
+// (damaged bodies with a correct checksum, other banners, other versions), and on top of it the
+// one writer of sound logs the tests build their worlds with.
 #pragma once
 
+#include "logdb/logdb.h"
 #include "logdb/scramble.h"
+#include "support/tempdir.h"
 
 #include <stdint.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -183,6 +188,121 @@ inline std::string NameEntry(const std::string &name, uint32_t count, uint32_t f
 inline std::string Record(uint32_t link, uint32_t id, uint32_t flags, const std::string &rest)
 {
     return Le32(link) + Le16(id) + Le16(flags) + rest;
+}
+
+// ---- Sound logs, laid out the way the installer writes them.
+
+// One record of a log: its kind (the name it is filed under) and the parts its flags name.
+struct Rec {
+    std::string kind;
+    uint32_t flags = 0;
+    std::string text;
+    uint32_t value = 0;
+    std::vector<std::string> list;
+};
+
+inline Rec Text(const std::string &kind, const std::string &text)
+{
+    return {kind, REC_TEXT, text, 0, {}};
+}
+
+inline Rec List(const std::string &kind, const std::vector<std::string> &list)
+{
+    return {kind, REC_LIST, "", 0, list};
+}
+
+inline Rec Bare(const std::string &kind)
+{
+    return {kind, 0, "", 0, {}};
+}
+
+// Header items by number; numbers 5, 6 and 7 are the Writer's fields.
+using Items = std::map<int, std::string>;
+
+inline uint32_t NameBucket(const std::string &name)
+{
+    uint16_t sum = 0;
+    for (char c : name)
+        sum = uint16_t(sum + int8_t(c));
+    return sum % 73u;
+}
+
+inline std::string RecordBody(const Rec &r, uint32_t link, uint32_t id)
+{
+    std::string rest;
+    if (r.flags & REC_TEXT)
+        rest += Str(r.text);
+    if (r.flags & REC_VALUE)
+        rest += Le32(r.value);
+    if (r.flags & REC_LIST) {
+        rest += Le16(uint32_t(r.list.size()));
+        for (const std::string &s : r.list)
+            rest += Str(s);
+    }
+    return Record(link, id, r.flags & 0xFFFF, rest);
+}
+
+// Lays out a committed log: each kind's records chained in the order given, names ids from 100
+// in the order they first appear, the name table in the order of the writer's 73-bucket table
+// (bucket by bucket, the newest name first). False when the name table would not fit its place.
+inline bool LayOut(const Items &items, const std::vector<Rec> &records, Writer *w)
+{
+    struct Name {
+        std::string name;
+        uint32_t id, count = 0;
+        size_t first = 0;
+    };
+    std::vector<Name> names;
+    std::vector<uint32_t> ids;
+    for (size_t i = 0; i < records.size(); i++) {
+        auto it = std::find_if(names.begin(), names.end(),
+                               [&](const Name &n) { return n.name == records[i].kind; });
+        if (it == names.end()) {
+            names.push_back({records[i].kind, uint32_t(100 + names.size()), 0, i});
+            it = names.end() - 1;
+        }
+        it->count++;
+        ids.push_back(it->id);
+    }
+    w->records.clear();
+    for (size_t i = 0; i < records.size(); i++)
+        w->records.push_back(RecordBody(records[i], 0, ids[i]));
+    for (size_t i = 0; i < records.size(); i++)   // offsets known once every body is there
+        for (size_t j = i + 1; j < records.size(); j++)
+            if (records[j].kind == records[i].kind) {
+                Put32(w->records[i], 0, w->RecordOffset(j));
+                break;
+            }
+    std::stable_sort(names.begin(), names.end(), [](const Name &a, const Name &b) {
+        uint32_t ba = NameBucket(a.name), bb = NameBucket(b.name);
+        return ba != bb ? ba < bb : a.id > b.id;
+    });
+    w->nameTableBody = Le16(uint32_t(names.size()));
+    for (const Name &n : names)
+        w->nameTableBody += NameEntry(n.name, n.count, w->RecordOffset(n.first), n.id);
+    w->recordCount = uint32_t(records.size());
+    const int order[] = {ITEM_PRODUCT_KEY, ITEM_VERSION_KEY, ITEM_TEXT3, ITEM_TEXT4,
+                         ITEM_COMPANY_KEY, ITEM_APP_PATH, ITEM_UNINSTALL_KEY};
+    w->strings.clear();
+    for (int item : order) {
+        auto it = items.find(item);
+        w->strings.push_back(it == items.end() ? "" : it->second);
+    }
+    return w->nameTableBody.size() <= 1024;
+}
+
+// The bytes of a committed log, or "" when it cannot be laid out.
+inline std::string LogBytes(const Items &items, const std::vector<Rec> &records)
+{
+    Writer w;
+    return LayOut(items, records, &w) ? w.Build() : "";
+}
+
+// Writes a committed log at path.
+inline bool WriteLog(const std::string &path, const Items &items, const std::vector<Rec> &records)
+{
+    std::string bytes = LogBytes(items, records);
+    return !bytes.empty() && testfs::WriteBytes(path, bytes);
 }
 
 }  // namespace rawlog

@@ -69,8 +69,9 @@ inline bool WriteBytes(const std::string &path, const std::string &bytes)
 // The whole file, or "<missing>" when it cannot be opened.
 inline std::string ReadBytes(const std::string &path)
 {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return "<missing>";
     std::string out;
@@ -92,6 +93,44 @@ inline bool IsDir(const std::string &path)
 {
     DWORD a = GetFileAttributesA(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+inline bool Exists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline std::string Parent(const std::string &path)
+{
+    size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+// Makes dir and any parent it lacks; true when it is there.
+inline bool MakeDirs(const std::string &dir)
+{
+    if (dir.empty() || IsDir(dir))
+        return true;
+    MakeDirs(Parent(dir));
+    return CreateDirectoryA(dir.c_str(), nullptr) || IsDir(dir);
+}
+
+// The Windows directory, with its trailing backslash.
+inline std::string WindowsDir()
+{
+    char dir[MAX_PATH];
+    GetWindowsDirectoryA(dir, sizeof dir);
+    std::string s = dir;
+    if (s.empty() || s.back() != '\\')
+        s += '\\';
+    return s;
+}
+
+inline std::string SystemDir()
+{
+    char dir[MAX_PATH];
+    GetSystemDirectoryA(dir, sizeof dir);
+    return dir;
 }
 
 inline std::string Pattern(size_t n, unsigned seed = 1)
