@@ -9,11 +9,17 @@ static int IsSep(const char *p)
     return *p == '\\' || *p == ':';
 }
 
-// Copies src to dst when they differ; both hold at most PATH_SIZE bytes.
-static void CopyPath(char *dst, const char *src)
+// Copies src to dst when they differ. A path longer than a path buffer empties dst and gives 0:
+// a cut copy would name another, shorter path.
+static int CopyPath(char *dst, const char *src)
 {
+    if (StrByteLength(src) > PATH_MAX_BYTES) {
+        dst[0] = 0;
+        return 0;
+    }
     if (dst != src)
         lstrcpynA(dst, src, PATH_SIZE);
+    return 1;
 }
 
 char *PathLastChar(const char *s)
@@ -26,7 +32,8 @@ char *PathLastChar(const char *s)
 
 void PathDir(const char *path, char *out)
 {
-    CopyPath(out, path);
+    if (!CopyPath(out, path))
+        return;
     char *last = nullptr;
     int counted = 0, sawColon = 0, sawBackslash = 0;
     for (char *p = out; *p; p = StrNextChar(p)) {
@@ -91,7 +98,8 @@ int PathNoSlash(char *path)
 
 void PathParent(const char *path, char *out)
 {
-    CopyPath(out, path);
+    if (!CopyPath(out, path))
+        return;
     char *cut = nullptr, *colon = nullptr;
     for (char *p = out; *p; p = StrNextChar(p)) {
         if (*p == '\\' && p[1])
@@ -118,11 +126,8 @@ void PathParent(const char *path, char *out)
 
 int PathJoin(char *out, const char *dir, const char *name)
 {
-    if (StrByteLength(dir) > PATH_MAX_BYTES) {
-        out[0] = 0;
+    if (!CopyPath(out, dir))
         return 0;
-    }
-    CopyPath(out, dir);
     if (!PathAppendName(out, name)) {
         out[0] = 0;
         return 0;

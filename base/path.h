@@ -6,6 +6,8 @@
 constexpr int PATH_MAX_BYTES = 260;              // longest path, terminator not counted
 constexpr int PATH_SIZE = PATH_MAX_BYTES + 1;    // buffer size every path buffer has
 
+// PathDir, PathName and PathParent leave out empty when their result would not fit in PATH_SIZE
+// (a path over PATH_MAX_BYTES, a name over it): refused, never cut.
 // Directory part of path into out ("C:\dir\file" -> "C:\dir", "C:\file" -> "C:\").
 void PathDir(const char *path, char *out);
 // Text after the last backslash or colon; the whole path when there is neither.

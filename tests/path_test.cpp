@@ -127,6 +127,19 @@ TEST(Path, JoinRefusesWhatDoesNotFitInsteadOfCutting)
     lstrcpyA(buf, full.c_str());
     EXPECT_EQ(0, PathWithSlash(buf));
     EXPECT_EQ(full, buf);
+
+    // A cut copy of a longer path would name another folder: the result is empty instead.
+    std::string deep = "C:\\" + std::string(150, 'a') + "\\" + std::string(150, 'b') + "\\f";
+    for (void (*split)(const char *, char *) : {PathDir, PathParent}) {
+        lstrcpyA(out, "stale");
+        split(deep.c_str(), out);
+        EXPECT_STREQ("", out);
+    }
+    lstrcpyA(out, "stale");
+    PathName(("C:\\" + std::string(261, 'n')).c_str(), out);
+    EXPECT_STREQ("", out);
+    PathName(deep.c_str(), out);
+    EXPECT_STREQ("f", out) << "a short name of a long path is whole";
 }
 
 TEST(Path, ExtensionTakesTheFirstDotOfTheName)
