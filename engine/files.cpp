@@ -1,7 +1,6 @@
 // Record handlers for what the installation put on disk: plain files ("CF"), shared files
 // counted under "SharedDLLs" ("CSF") and the directories it created ("CDR").
 #include "engine/engine.h"
-#include "engine/session_internal.h"
 
 #include "base/fs.h"
 #include "base/path.h"
@@ -15,11 +14,10 @@
 // (*error: the system's reason).
 static int DeleteOrSchedule(Session *session, const char *path, int *outcome, DWORD *error)
 {
-    int scheduled = session ? session->scheduled : 0;
     *error = 0;
-    if (RestartDeleteOrSchedule(session, path) == 0) {
-        *outcome = session && session->scheduled != scheduled ? OUTCOME_SCHEDULED
-                                                              : OUTCOME_REMOVED;
+    int done = RestartDeleteOrSchedule(session, path);
+    if (done >= 0) {
+        *outcome = done == 1 ? OUTCOME_SCHEDULED : OUTCOME_REMOVED;
         return 0;
     }
     *error = GetLastError();

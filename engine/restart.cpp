@@ -190,11 +190,11 @@ int RestartDeleteOrSchedule(Session *session, const char *path)
     FullPath(path, full);
     // Named twice in the log: the first time already put it on the list.
     if (IsScheduled(session, full))
-        return 0;
+        return 1;
     if (!RestartDeleteFile(path))
         return -1;
     Remember(session, full);
-    return 0;
+    return 1;
 }
 
 struct ScheduledSearch {

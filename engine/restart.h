@@ -20,7 +20,8 @@ int RestartIsInUse(DWORD error);
 int RestartDeleteFile(const char *path);
 
 // Deletes the file now; when it is in use, schedules it instead and notes it in the session.
-// 0 deleted or scheduled, -1 neither. Without a session nothing is scheduled.
+// 0 deleted, 1 scheduled (now, or by an earlier record naming the same file), -1 neither.
+// Without a session nothing is scheduled.
 int RestartDeleteOrSchedule(Session *session, const char *path);
 
 // The directory holds nothing but what this session scheduled (files, or directories below it

@@ -8,6 +8,7 @@
 
 #include "base/strlist.h"
 #include "engine/engine.h"
+#include "engine/report.h"
 #include "engine/restart.h"
 #include "engine/session_internal.h"
 #include "support/engine_fixture.h"
@@ -276,6 +277,7 @@ TEST_F(FileRecords, FilesInUseAndTheirDirectoryGoAtTheNextRestart)
 
     EXPECT_EQ(File(program.path), 0);
     EXPECT_EQ(File(program.path), 0) << "named twice, scheduled once";
+    EXPECT_EQ(session->outcome, OUTCOME_SCHEDULED) << "and reported as left for the restart again";
     EXPECT_EQ(Shared(library.path, library.path), 0);
     EXPECT_EQ(File(text.path), 0);
     EXPECT_EQ(File(readOnly), WARN_FILE) << "refused, not in use";
