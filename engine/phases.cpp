@@ -137,6 +137,25 @@ static int HandOver(PhaseState *state, int mode, Session *session, const PhaseKi
 }
 
 // One record of the kind: 1 the kind is done, 0 more to come, -1 failure.
+int PhaseBarSteps(LogDatabase *log, const PhaseKind &kind)
+{
+    char name[LOG_NAME_SIZE];
+    char text[PHASE_READ_SIZE];
+    uint32_t flags = 0;
+    uint32_t value = 0;
+    lstrcpynA(name, kind.name, LOG_NAME_SIZE);
+    LogSelectName(log, name);
+    int steps = 0;
+    int read = LogReadRecord(log, name, LOG_NAME_SIZE, &flags, text, PHASE_READ_SIZE, &value,
+                             nullptr, LOG_FIRST);
+    while (read >= 0 && read != LOG_END) {
+        ++steps;
+        read = LogReadRecord(log, name, LOG_NAME_SIZE, &flags, text, PHASE_READ_SIZE, &value,
+                             nullptr, LOG_NEXT);
+    }
+    return read == LOG_END && steps > 0 ? steps + 1 : steps;
+}
+
 static int StepPhase(PhaseState *state, Session *session, LogDatabase *log,
                      const PhaseKind &row, StringList *list)
 {

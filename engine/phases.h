@@ -69,6 +69,11 @@ struct PhaseKind {
 // The ten kinds in uninstall order, one phase each.
 extern const PhaseKind PHASE_KINDS[PHASE_COUNT];
 
+// How far the phase of kind moves the progress bar: one step per record and one for the end of
+// its records when it has any (the first read of an empty kind moves nothing). A run that goes on
+// from an earlier one moves the bar past the phases that one completed.
+int PhaseBarSteps(LogDatabase *log, const PhaseKind &kind);
+
 // Fills the session's first ten entries in uninstall order and creates their states.
 // Returns 1, or -1 when a state could not be allocated (no phase is then usable).
 int BuildPhaseTable(Session *session);

@@ -412,9 +412,12 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
     ProgressDialogSetMessage(session->dialog, "");
     ProgressDialogSetTotal(session->dialog, LogGetItem(log, ITEM_RECORD_COUNT, nullptr, 0));
     if (session->resumed) {
-        // The phases an earlier run completed are not run again.
-        for (int i = 0; i < session->resumePhase; ++i)
+        // The phases an earlier run completed are not run again; the bar starts past them.
+        for (int i = 0; i < session->resumePhase; ++i) {
             MarkPhaseDone(session, i);
+            for (int n = PhaseBarSteps(log, PHASE_KINDS[i]); n > 0; --n)
+                ProgressDialogStep(session->dialog);
+        }
         session->phaseIndex = session->resumePhase;
     }
     return session;

@@ -330,6 +330,7 @@ TEST_F(SessionTest, RunAfterAKillFinishesWithoutFalseWarnings)
         ASSERT_NE(Open(w.logPath), nullptr) << "the working copy is found again";
         SessionStart(session, 0);
         EXPECT_EQ(StepToEnd(session).back(), 1);
+        EXPECT_EQ(session->dialog->current, session->dialog->total) << "the bar ends full";
         EXPECT_TRUE(Reports().empty());
         EXPECT_EQ(session->incomplete, 0);
         EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, w.sharedKept), "1");
