@@ -94,10 +94,15 @@ static const FolderValues FOLDER_VALUES[] = {
 // ---- Resolving a name as the system does.
 
 // A resolved name: the full path with long names where the system can give them, and its 8.3
-// form ("" when the system gives none), which is the same for every spelling of a folder.
+// form ("" when the system gives none), which is the same for every spelling of a folder. Where
+// the system can open it, its identity (volume and file number) also catches what no spelling
+// rule can: another drive letter, share or link that reaches the same folder.
 struct Resolved {
     char path[PATH_SIZE];
     char brief[PATH_SIZE];
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;     // 0 with indexHigh: no identity known
 };
 
 typedef DWORD(WINAPI *PathFunction)(LPCSTR, LPSTR, DWORD);
@@ -188,6 +193,24 @@ static void LongName(char *path)
         ExpandLastName(path);
 }
 
+// Directories open only with backup semantics, and not at all on Windows 95 and Win32s: there
+// the identity stays unknown and the names alone decide.
+static void ReadIdentity(Resolved *out)
+{
+    out->volume = out->indexHigh = out->indexLow = 0;
+    HANDLE h = CreateFileA(out->path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(h, &info)) {
+        out->volume = info.dwVolumeSerialNumber;
+        out->indexHigh = info.nFileIndexHigh;
+        out->indexLow = info.nFileIndexLow;
+    }
+    CloseHandle(h);
+}
+
 static int Resolve(const char *name, Resolved *out)
 {
     out->brief[0] = '\0';
@@ -198,12 +221,20 @@ static int Resolve(const char *name, Resolved *out)
     DWORD n = GetShortPathNameA(out->path, out->brief, PATH_SIZE);
     if (n == 0 || n >= PATH_SIZE)
         out->brief[0] = '\0';
+    ReadIdentity(out);
     return 1;
+}
+
+static int SameIdentity(const Resolved &a, const Resolved &b)
+{
+    return (a.indexHigh || a.indexLow) && a.volume == b.volume && a.indexHigh == b.indexHigh &&
+           a.indexLow == b.indexLow;
 }
 
 static int SameFolder(const Resolved &a, const Resolved &b)
 {
-    return lstrcmpiA(a.path, b.path) == 0 || (a.brief[0] && lstrcmpiA(a.brief, b.brief) == 0);
+    return lstrcmpiA(a.path, b.path) == 0 || (a.brief[0] && lstrcmpiA(a.brief, b.brief) == 0) ||
+           SameIdentity(a, b);
 }
 
 // ---- Where the system is on this machine.
@@ -477,10 +508,17 @@ static const ProtectedFolders &GetProtectedFolders(void)
     f.overflow = 0;
     const SystemPlaces *places = GetSystemPlaces();
     char name[PATH_SIZE];
-    for (int i = 0; i < places->windowsCount; ++i)
+    for (int i = 0; i < places->windowsCount; ++i) {
         for (const char *sub : WINDOWS_FOLDERS)
             if (PathJoin(name, places->windows[i].path, sub))
                 AddFolder(name);
+        // The system drive's root, for the spellings that do not look like a root.
+        if (places->windows[i].path[1] == ':') {
+            lstrcpynA(name, places->windows[i].path, 3);
+            lstrcatA(name, "\\");
+            AddFolder(name);
+        }
+    }
     for (const char *variable : FOLDER_VARIABLES) {
         DWORD n = GetEnvironmentVariableA(variable, name, PATH_SIZE);
         if (n > 0 && n < PATH_SIZE)

@@ -359,6 +359,29 @@ std::string Respelled(std::string path, char from, char to)
     return path;
 }
 
+// The same file or folder through Wine's drive of the whole Unix tree ("Z:\work\...\drive_c\..."):
+// another drive letter reaching it, as a mapped drive, a share or a link would on Windows.
+std::string ThroughOtherDrive(const std::string &path)
+{
+    typedef char *(CDECL * UnixName)(LPCWSTR);
+    UnixName unixName = reinterpret_cast<UnixName>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    wchar_t wide[MAX_PATH];
+    if (!unixName || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
+        return "";
+    char *found = unixName(wide);
+    std::string other = found ? "Z:" + std::string(found) : "";
+    HeapFree(GetProcessHeap(), 0, found);
+    for (char &c : other)
+        c = c == '/' ? '\\' : c;
+    // Wine answers through its drive link ("dosdevices\c:"), whose colon no file name may hold.
+    const std::string link = "\\dosdevices\\c:";
+    size_t at = other.find(link);
+    if (at != std::string::npos)
+        other.replace(at, link.size(), "\\drive_c");
+    return other;
+}
+
 // Every real system file a test hands to a handler is held open without delete sharing: even a
 // broken guard cannot delete it, and only its untouched shared count tells the refusal apart.
 class HeldOpen {
@@ -393,6 +416,8 @@ TEST_F(FileRecords, SystemFilesStayUnderEverySpellingOnEveryPlatform)
         {kernel + ".", false},
         {kernel + " . ", false},
         {shortBase, false},
+        // Under Wine a handle does not stop a deletion through another drive: a file to spare.
+        {ThroughOtherDrive(win + "win.ini"), false},
         {win + "system32\\user32.dll", false},
         {win + "SysWOW64\\gdi32.dll", false},
         {win + "sysnative\\kernel32.dll", false},
@@ -448,6 +473,7 @@ TEST_F(FileRecords, SystemAndUserFoldersStayEvenEmpty)
     SetEnvironmentVariableA("ProgramFiles", programFiles.c_str());
     ForgetProtectedFolders();
     std::string win = WindowsDir();
+    ASSERT_EQ(std::string::npos, ThroughOtherDrive(win).find(':', 2)) << ThroughOtherDrive(win);
     struct Case {
         std::string path;
         bool removable;
@@ -463,6 +489,9 @@ TEST_F(FileRecords, SystemAndUserFoldersStayEvenEmpty)
         {win + "Fonts", false},
         {"C:\\", false},
         {"D:/", false},
+        {ThroughOtherDrive(win), false},
+        {ThroughOtherDrive(programFiles), false},
+        {ThroughOtherDrive("C:\\"), false},
         {own, true},
     };
     for (const Case &c : cases) {
