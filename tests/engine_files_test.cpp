@@ -473,7 +473,8 @@ TEST_F(FileRecords, SystemAndUserFoldersStayEvenEmpty)
     SetEnvironmentVariableA("ProgramFiles", programFiles.c_str());
     ForgetProtectedFolders();
     std::string win = WindowsDir();
-    ASSERT_EQ(std::string::npos, ThroughOtherDrive(win).find(':', 2)) << ThroughOtherDrive(win);
+    std::string other = ThroughOtherDrive(win);
+    ASSERT_TRUE(other.rfind("Z:\\", 0) == 0 && other.find(':', 2) == std::string::npos) << other;
     struct Case {
         std::string path;
         bool removable;
