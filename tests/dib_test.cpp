@@ -9,7 +9,7 @@
 namespace {
 
 // A bitmap file in memory: file header, BITMAPINFOHEADER (biSize bytes), colour table, rows.
-struct BmpSpec {
+struct BmpLayout {
     int width = 4;
     int height = 2;
     int bitCount = 24;
@@ -19,9 +19,9 @@ struct BmpSpec {
     int gap = 0;            // bytes between the table and the rows
 };
 
-BmpSpec Spec(int width, int height, int bitCount = 24)
+BmpLayout Layout(int width, int height, int bitCount = 24)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.width = width;
     s.height = height;
     s.bitCount = bitCount;
@@ -39,7 +39,7 @@ int Stride(int width, int bitCount)
 }
 
 // Colour table entry i is (r, g, b) = (i, 255 - i, i / 2); rows are filled by fill().
-std::vector<BYTE> MakeBmp(const BmpSpec &s, BYTE rowFill = 0)
+std::vector<BYTE> MakeBmp(const BmpLayout &s, BYTE rowFill = 0)
 {
     int entries = s.tableEntries < 0 ? FullTable(s.bitCount) : s.tableEntries;
     int rows = s.height < 0 ? -s.height : s.height;
@@ -125,7 +125,7 @@ TEST_F(Dib, LoadsEverySupportedBitCount)
 {
     for (int bits : {1, 4, 8, 24}) {
         SCOPED_TRACE(bits);
-        BmpSpec s = Spec(5, 3, bits);
+        BmpLayout s = Layout(5, 3, bits);
         ASSERT_EQ(DIB_OK, Load(MakeBmp(s, 0x00)));
         EXPECT_NE(nullptr, pic_.bitmap);
         EXPECT_EQ(nullptr, pic_.palette) << "no palette on a display of more than 8 bits";
@@ -142,7 +142,7 @@ TEST_F(Dib, LoadsEverySupportedBitCount)
 
 TEST_F(Dib, RowsAreBottomUpUnlessTheHeightIsNegative)
 {
-    BmpSpec s = Spec(1, 2);
+    BmpLayout s = Layout(1, 2);
     std::vector<BYTE> f = MakeBmp(s);
     size_t bits = f.size() - 8;  // two rows of 4 bytes (3 used)
     f[bits + 2] = 0xFF;          // first stored row: red
@@ -163,14 +163,14 @@ TEST_F(Dib, RowsAreBottomUpUnlessTheHeightIsNegative)
 
 TEST_F(Dib, RefusedFilesGiveTheirCodeAndCreateNothing)
 {
-    BmpSpec rle;
+    BmpLayout rle;
     rle.bitCount = 8;
     rle.compression = BI_RLE8;
-    BmpSpec bits16;
+    BmpLayout bits16;
     bits16.bitCount = 16;
-    BmpSpec bits32;
+    BmpLayout bits32;
     bits32.bitCount = 32;
-    std::vector<BYTE> notBm = MakeBmp(BmpSpec{});
+    std::vector<BYTE> notBm = MakeBmp(BmpLayout{});
     notBm[0] = 'M';
     notBm[1] = 'B';
     struct {
@@ -211,13 +211,13 @@ TEST_F(Dib, RefusedFilesGiveTheirCodeAndCreateNothing)
 
 TEST_F(Dib, HeadersAndRowsThatRunPastTheFileAreRefused)
 {
-    BmpSpec big;
+    BmpLayout big;
     big.width = 100;
     big.height = 100;
     std::vector<BYTE> shortRows = MakeBmp(big);
     shortRows.resize(shortRows.size() - 1);
 
-    BmpSpec hugeHeader;
+    BmpLayout hugeHeader;
     std::vector<BYTE> hugeBiSize = MakeBmp(hugeHeader);
     DWORD huge = 0x7FFFFFF0;
     memcpy(&hugeBiSize[14], &huge, 4);
@@ -226,17 +226,17 @@ TEST_F(Dib, HeadersAndRowsThatRunPastTheFileAreRefused)
     DWORD twelve = 12;  // an OS/2 core header is not read as an info header
     memcpy(&smallBiSize[14], &twelve, 4);
 
-    std::vector<BYTE> wide = MakeBmp(BmpSpec{});
+    std::vector<BYTE> wide = MakeBmp(BmpLayout{});
     LONG w = 0x7FFFFFFF;
     memcpy(&wide[18], &w, 4);
-    std::vector<BYTE> zeroWidth = MakeBmp(BmpSpec{});
+    std::vector<BYTE> zeroWidth = MakeBmp(BmpLayout{});
     LONG zero = 0;
     memcpy(&zeroWidth[18], &zero, 4);
-    std::vector<BYTE> minHeight = MakeBmp(BmpSpec{});
+    std::vector<BYTE> minHeight = MakeBmp(BmpLayout{});
     LONG hmin = INT32_MIN;
     memcpy(&minHeight[22], &hmin, 4);
 
-    BmpSpec shortTable;  // 8 bits with only 16 colours stored: the full table would overlap rows
+    BmpLayout shortTable;  // 8 bits with only 16 colours stored: the full table would overlap rows
     shortTable.bitCount = 8;
     shortTable.tableEntries = 16;
     struct {
@@ -260,7 +260,7 @@ TEST_F(Dib, HeadersAndRowsThatRunPastTheFileAreRefused)
 
 TEST_F(Dib, EveryTruncationOfAGoodFileIsRefused)
 {
-    BmpSpec s = Spec(3, 2, 8);
+    BmpLayout s = Layout(3, 2, 8);
     std::vector<BYTE> good = MakeBmp(s, 7);
     ASSERT_EQ(DIB_OK, Load(good));
     for (size_t n = 0; n < good.size(); n++) {
@@ -274,7 +274,7 @@ TEST_F(Dib, PixelsAreTakenRightBehindTheFullColourTable)
 {
     // The pixel-offset field is not consulted: with a gap before the rows, the first row
     // read is the gap.
-    BmpSpec s = Spec(1, 1, 8);
+    BmpLayout s = Layout(1, 1, 8);
     s.gap = 4;
     std::vector<BYTE> f = MakeBmp(s, 9);  // the stored row says entry 9
     size_t gapAt = 14 + 40 + 1024;
@@ -287,7 +287,7 @@ TEST_F(Dib, PaletteHoldsThePictureColoursBetweenTheStaticOnes)
 {
     for (DWORD headerSize : {DWORD(sizeof(BITMAPINFOHEADER)), DWORD(sizeof(BITMAPV5HEADER))}) {
         SCOPED_TRACE(headerSize);
-        BmpSpec s;
+        BmpLayout s;
         s.bitCount = 8;
         s.headerSize = headerSize;
         std::vector<BYTE> f = MakeBmp(s);
