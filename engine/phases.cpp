@@ -136,41 +136,44 @@ static int HandOver(PhaseState *state, int mode, Session *session, const PhaseKi
     return 0;
 }
 
-// One record of the kind: 1 the kind is done, 0 more to come, -1 failure.
-int PhaseBarSteps(LogDatabase *log, const PhaseKind &kind)
+// Reads the kind's first (LOG_FIRST, which selects the kind) or next record into text
+// (PHASE_READ_SIZE bytes): what LogReadRecord gives.
+static int ReadKindRecord(LogDatabase *log, const char *kind, char *text, uint32_t *value,
+                          StringList *list, int mode)
 {
     char name[LOG_NAME_SIZE];
-    char text[PHASE_READ_SIZE];
     uint32_t flags = 0;
+    lstrcpynA(name, kind, LOG_NAME_SIZE);
+    if (mode == LOG_FIRST)
+        LogSelectName(log, name);
+    return LogReadRecord(log, name, LOG_NAME_SIZE, &flags, text, PHASE_READ_SIZE, value, list,
+                         mode);
+}
+
+int PhaseBarSteps(LogDatabase *log, const PhaseKind &kind)
+{
+    char text[PHASE_READ_SIZE];
     uint32_t value = 0;
-    lstrcpynA(name, kind.name, LOG_NAME_SIZE);
-    LogSelectName(log, name);
     int steps = 0;
-    int read = LogReadRecord(log, name, LOG_NAME_SIZE, &flags, text, PHASE_READ_SIZE, &value,
-                             nullptr, LOG_FIRST);
+    int read = ReadKindRecord(log, kind.name, text, &value, nullptr, LOG_FIRST);
     while (read >= 0 && read != LOG_END) {
         ++steps;
-        read = LogReadRecord(log, name, LOG_NAME_SIZE, &flags, text, PHASE_READ_SIZE, &value,
-                             nullptr, LOG_NEXT);
+        read = ReadKindRecord(log, kind.name, text, &value, nullptr, LOG_NEXT);
     }
     return read == LOG_END && steps > 0 ? steps + 1 : steps;
 }
 
+// One record of the kind: 1 the kind is done, 0 more to come, -1 failure.
 static int StepPhase(PhaseState *state, Session *session, LogDatabase *log,
                      const PhaseKind &row, StringList *list)
 {
-    char name[LOG_NAME_SIZE];
     char readText[PHASE_READ_SIZE];
-    uint32_t flags = 0;
     uint32_t value = 0;
     ProgressDialog *dialog = SessionGetDialog(session);
     readText[0] = '\0';
-    lstrcpynA(name, row.name, LOG_NAME_SIZE);
 
     if (state->first) {
-        LogSelectName(log, name);
-        int read = LogReadRecord(log, name, LOG_NAME_SIZE, &flags, readText, PHASE_READ_SIZE,
-                                 &value, list, LOG_FIRST);
+        int read = ReadKindRecord(log, row.name, readText, &value, list, LOG_FIRST);
         if (read < 0)
             return -1;
         if (read == LOG_END)
@@ -182,8 +185,7 @@ static int StepPhase(PhaseState *state, Session *session, LogDatabase *log,
         return 0;
     }
 
-    int read = LogReadRecord(log, name, LOG_NAME_SIZE, &flags, readText, PHASE_READ_SIZE, &value,
-                             list, LOG_NEXT);
+    int read = ReadKindRecord(log, row.name, readText, &value, list, LOG_NEXT);
     if (read < 0)
         return -1;
     ProgressDialogStep(dialog);
@@ -193,6 +195,20 @@ static int StepPhase(PhaseState *state, Session *session, LogDatabase *log,
         return 1;
     }
     return HandOver(state, PHASE_STEP, session, row, readText, value, list);
+}
+
+// One step of the kind's phase, with its list when the kind wants one.
+static int StepKind(PhaseState *state, Session *session, LogDatabase *log, const PhaseKind &row)
+{
+    if (!state)
+        return -1;
+    StringList *list = row.wantsList ? ListCreate(0) : nullptr;
+    // Without its list a record would look empty and be passed over as if done.
+    if (row.wantsList && !list)
+        return -1;
+    int result = StepPhase(state, session, log, row, list);
+    ListDestroy(list);
+    return result;
 }
 
 int RunPhase(PhaseState **state, int mode, int wantList, Session *session, LogDatabase *log,
@@ -211,17 +227,10 @@ int RunPhase(PhaseState **state, int mode, int wantList, Session *session, LogDa
         }
         return 0;
     case PHASE_STEP: {
-        if (!*state)
-            return -1;
-        StringList *list = wantList ? ListCreate(0) : nullptr;
-        // Without its list a record would look empty and be passed over as if done.
-        if (wantList && !list)
-            return -1;
         PhaseKind row = FindKind(kind);
         row.handler = handler;
-        int result = StepPhase(*state, session, log, row, list);
-        ListDestroy(list);
-        return result;
+        row.wantsList = wantList;
+        return StepKind(*state, session, log, row);
     }
     default:
         return 0;
@@ -257,12 +266,9 @@ static int KindPhase(PhaseState **state, int mode, Session *session, LogDatabase
 {
     if (mode != PHASE_STEP)
         return RunPhase(state, mode, 0, session, log, nullptr, "");
-    for (int i = 0; i < PHASE_COUNT; ++i) {
-        if (state == &session->phases[i].state) {
-            const PhaseKind &kind = PHASE_KINDS[i];
-            return RunPhase(state, mode, kind.wantsList, session, log, kind.handler, kind.name);
-        }
-    }
+    for (int i = 0; i < PHASE_COUNT; ++i)
+        if (state == &session->phases[i].state)
+            return StepKind(*state, session, log, PHASE_KINDS[i]);
     return -1;
 }
 
