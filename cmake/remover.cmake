@@ -33,3 +33,11 @@ function(remover_header_constant var header name)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${path})
   set(${var} ${CMAKE_MATCH_1} PARENT_SCOPE)
 endfunction()
+
+# remover_shipped(target): a program that ships is checked after every link (cmake/check-image.cmake).
+function(remover_shipped target)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DIMAGE=$<TARGET_FILE:${target}>
+            -DBITS=${REMOVER_BITS} -P ${CMAKE_SOURCE_DIR}/cmake/check-image.cmake
+    VERBATIM)
+endfunction()

@@ -7,6 +7,7 @@
 #   wine_server_start             ... and starts its server and services, detached
 #   wine_server_stop              stops that prefix's server (only this prefix's)
 #   wine_display_exec SCRIPT ARGS re-runs SCRIPT on a private Xvfb display, once
+#   wine_mode32 SOURCE_DIR        whether this machine can run 32-bit code at all (see there)
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 
@@ -102,4 +103,50 @@ wine_display_exec() {
     export REMOVER_IN_XVFB=1
     exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$@"
   fi
+}
+
+# wine_mode32 SOURCE_DIR: whether this machine can run 32-bit code at all. wine64's WoW64 mode,
+# which runs the shipped 32-bit programs, needs the processor's 32-bit mode, and some machines
+# lack it. Decided by a native probe (SOURCE_DIR/scripts/probe32.c) built and run on the spot,
+# independent of Wine. The answer is exported for the scripts started from here, so that one run
+# probes once: REMOVER_MODE32 (yes or no) and REMOVER_MODE32_HOW (how it was decided).
+# REMOVER_FORCE_NO32=1 answers no, as such a machine would. Returns 0 (can), 1 (cannot), or 2
+# when the probe itself failed: an error, never taken for either answer.
+wine_mode32() {
+  case "${REMOVER_MODE32:-}" in
+    yes) return 0 ;;
+    no) return 1 ;;
+  esac
+  if [ -n "${REMOVER_FORCE_NO32:-}" ] && [ "$REMOVER_FORCE_NO32" != 0 ]; then
+    wine_mode32_is no "REMOVER_FORCE_NO32=$REMOVER_FORCE_NO32 makes it behave as a machine without it"
+    return 1
+  fi
+  _p32=$(mktemp -d) || return 2
+  if ! cc -O1 -no-pie -o "$_p32/probe32" "$1/scripts/probe32.c" >"$_p32/out" 2>&1; then
+    cat "$_p32/out" >&2
+    echo "wine-env: the 32-bit mode probe could not be built (cc, from scripts/setup)" >&2
+    rm -rf "$_p32"
+    return 2
+  fi
+  _st=0
+  # The subshell waits for the probe itself, so a killed probe's "Segmentation fault" notice goes
+  # to the file too, not to the caller's terminal.
+  ( ulimit -c 0; "$_p32/probe32"; exit $? ) >"$_p32/out" 2>&1 || _st=$?
+  _out=$(cat "$_p32/out")
+  rm -rf "$_p32"
+  if [ "$_st" -eq 0 ] && [ "$(printf '%s' "$_out" | tail -n 1)" = "32-bit code ran" ]; then
+    wine_mode32_is yes "a native probe switched to the 32-bit code segment (selector 0x23), ran 32-bit code and came back"
+    return 0
+  fi
+  if [ "$_st" -gt 128 ] && [ "$(printf '%s' "$_out" | head -n 1)" = switching ]; then
+    _sig=$(kill -l "$((_st - 128))" 2>/dev/null || echo "$((_st - 128))")
+    wine_mode32_is no "a native probe that far-returns to the 32-bit code segment (selector 0x23) was killed by SIG$_sig"
+    return 1
+  fi
+  echo "wine-env: the 32-bit mode probe failed (exit $_st): $_out" >&2
+  return 2
+}
+
+wine_mode32_is() {
+  export REMOVER_MODE32="$1" REMOVER_MODE32_HOW="$2"
 }
