@@ -3,6 +3,7 @@
 #include "engine/engine.h"
 
 #include "base/fs.h"
+#include "base/ident.h"
 #include "base/path.h"
 #include "base/strlist.h"
 #include "engine/report.h"
@@ -33,8 +34,9 @@ int RemoveFileRecord(PhaseState *, int mode, Session *session, const char *text,
         return 0;
     if (!PathFits(text))
         return SessionVerdict(session, WARN_FILE, OUTCOME_TOO_LONG);
-    if (!IsFileRemovable(text))
-        return SessionVerdict(session, WARN_FILE, OUTCOME_SYSTEM_FILE);
+    int refusal;
+    if (!IsFileRemovable(text, &refusal))
+        return SessionVerdict(session, WARN_FILE, refusal);
     // No existence test: a file already gone is reported like one that could not go, unless an
     // interrupted run of this log may have removed it. One in use goes at the next restart.
     int outcome;
@@ -43,6 +45,17 @@ int RemoveFileRecord(PhaseState *, int mode, Session *session, const char *text,
     if (result != 0 && SessionIsResumedPhase(session) && !FsExists(text))
         return SessionVerdict(session, 0, OUTCOME_GONE);
     return SessionVerdict(session, result, outcome, error);
+}
+
+// The first path names the shared file itself under another spelling (a short name, another
+// drive): it is the shared record then, never a plain file to delete past the count.
+static int SamePlace(const char *a, const char *b)
+{
+    char ca[PATH_SIZE], cb[PATH_SIZE];
+    FileIdent ia, ib;
+    return IdentSameName(a, b) ||
+           (IdentCanonical(a, ca) && IdentCanonical(b, cb) && IdentSameName(ca, cb)) ||
+           (IdentRead(a, &ia) && IdentRead(b, &ib) && IdentSame(ia, ib));
 }
 
 int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char *, DWORD,
@@ -55,11 +68,11 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char 
     if (!RecordPathPair(session, list, WARN_FILE, &first, &shared, &verdict))
         return verdict;
 
-    int outcome;
+    int outcome, refusal;
     DWORD error;
-    if (lstrcmpiA(first, shared) != 0 && FsExists(first)) {
-        if (!IsFileRemovable(first))
-            return SessionVerdict(session, WARN_FILE, OUTCOME_SYSTEM_FILE, 0, first);
+    if (!SamePlace(first, shared) && FsExists(first)) {
+        if (!IsFileRemovable(first, &refusal))
+            return SessionVerdict(session, WARN_FILE, refusal, 0, first);
         int result = DeleteOrSchedule(session, first, &outcome, &error);
         return SessionVerdict(session, result, outcome, error, first);
     }
@@ -67,8 +80,8 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char 
     if (!FsExists(shared))
         return SessionVerdict(session, 0, OUTCOME_GONE, 0, shared);
     // A system file keeps its count too: the record is refused as a whole.
-    if (!IsFileRemovable(shared))
-        return SessionVerdict(session, WARN_FILE, OUTCOME_SYSTEM_FILE, 0, shared);
+    if (!IsFileRemovable(shared, &refusal))
+        return SessionVerdict(session, WARN_FILE, refusal, 0, shared);
     // Give back this product's reference; the file stays while another product counts on it.
     int count = SharedCountAdjust(shared, -1, 1);
     if (count > 0)
@@ -93,8 +106,9 @@ int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const 
         // user's own folders never go: the directory stays.
         if (!PathFits(text))
             return SessionVerdict(session, WARN_DIRECTORY, OUTCOME_TOO_LONG);
-        if (!IsDirectoryRemovable(text))
-            return SessionVerdict(session, WARN_DIRECTORY, OUTCOME_SYSTEM_FOLDER);
+        int refusal;
+        if (!IsDirectoryRemovable(text, &refusal))
+            return SessionVerdict(session, WARN_DIRECTORY, refusal);
         if (!ListAdd(state->list, text))
             return SessionVerdict(session, WARN_DIRECTORY, OUTCOME_FAILED, ERROR_NOT_ENOUGH_MEMORY);
         return SessionVerdict(session, 0, OUTCOME_COLLECTED);

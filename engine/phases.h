@@ -118,15 +118,19 @@ RecordHandlerFunction RemoveRegistryKeyRecord, RemoveRegistryValueRecord, Remove
 // non-empty path on Win32s). The table lives in engine/protected.cpp.
 int IsKeyRemovable(HKEY root, const char *keyPath);
 // What no log may delete on disk (engine/protected_files.cpp), on every platform. 0 when path is
-// one of the system's own files under any spelling the system resolves, or a name that cannot be
-// resolved within a path buffer (or that no plain file name has: wildcards, streams, devices);
-// else 1. The "CF" and "CSF" handlers refuse such a record with WARN_FILE.
-int IsFileRemovable(const char *path);
+// one of the system's own files under any spelling (judged on its canonical spelling and its
+// folder's identity, base/ident.h), or a name that cannot be resolved to one place with
+// confidence (a device, a link that cannot be followed, wildcards, streams, a name that does not
+// fit); else 1. *refusal (when not null) receives OUTCOME_SYSTEM_FILE or OUTCOME_UNRESOLVED, 0
+// for a removable file. The "CF" and "CSF" handlers refuse such a record with WARN_FILE.
+int IsFileRemovable(const char *path, int *refusal = nullptr);
 // The same for folders: the Windows and system directories, a drive's root, Program Files, the
-// profile and every Shell Folder of the user or of all users. "CDR" refuses them, even empty,
-// with WARN_DIRECTORY.
-int IsDirectoryRemovable(const char *path);
-// Drops the folders IsDirectoryRemovable resolved, so a new phase table sees today's settings.
+// profile and every Shell Folder of the user or of all users, under any spelling and by identity
+// (OUTCOME_SYSTEM_FOLDER or OUTCOME_UNRESOLVED). "CDR" refuses them, even empty, with
+// WARN_DIRECTORY.
+int IsDirectoryRemovable(const char *path, int *refusal = nullptr);
+// Drops the folders IsDirectoryRemovable resolved and what folders' spellings resolved to, so a
+// new phase table sees today's settings and links.
 void ForgetProtectedFolders(void);
 // Deletes the key prefix\name for each ";"-separated name of names, up to the first empty
 // one. Returns 1, or 0 when a name was refused for being more than one key name (the others

@@ -6,6 +6,9 @@
 // is protected_files.cpp.
 #include "engine/engine.h"
 
+#include <string.h>
+
+#include "base/ident.h"
 #include "base/path.h"
 #include "base/str.h"
 #include "engine/regkeys.h"
@@ -130,26 +133,27 @@ static const KeyAlias KEY_ALIASES[] = {
 constexpr int PROTECTED_ALIAS_DEPTH = 4;   // aliases may lead to further aliases, never in a loop
 constexpr int PROTECTED_PATH_SIZE = REGISTRY_TEXT_SIZE + 64;
 
-// path is entry itself or one of its parents (letter case ignored).
+// path is entry itself or one of its parents (letter case ignored, as the registry does).
 static int Covers(const char *path, const char *entry)
 {
     int n = lstrlenA(path);
     int m = lstrlenA(entry);
-    if (n > m || (n < m && entry[n] != '\\'))
+    if (n > m || (n < m && entry[n] != '\\') || n >= PROTECTED_PATH_SIZE)
         return 0;
-    char head[PATH_SIZE];
-    lstrcpynA(head, entry, n + 1);
-    return lstrcmpiA(head, path) == 0;
+    char head[PROTECTED_PATH_SIZE];
+    memcpy(head, entry, n);
+    head[n] = '\0';
+    return IdentSameName(head, path);
 }
 
 static int NameMatches(const char *name, const char *pattern)
 {
     if (pattern[0] != '*')
-        return lstrcmpiA(name, pattern) == 0;
+        return IdentSameName(name, pattern);
     const char *suffix = pattern + 1;
     int n = lstrlenA(name);
     int m = lstrlenA(suffix);
-    return n > m && lstrcmpiA(name + n - m, suffix) == 0;
+    return n > m && IdentSameName(name + n - m, suffix);
 }
 
 // What follows pattern's components at the start of path ("" when nothing does), or null.

@@ -1,10 +1,15 @@
 // What no log may delete on disk: the files that make up Windows itself and the folders that are
 // the system's or the user's rather than any product's. The registry's twin of these tables is
 // in protected.cpp; both exist so that a damaged or hostile log cannot break the machine.
-// A name is judged as the system resolves it (full path, long and short names, trailing dots
-// and blanks, forward slashes), so no spelling of a protected file slips through.
+// A name is judged by its canonical spelling and its folder's identity (base/ident.h): device
+// prefixes, short names, trailing dots, other drive letters and links all lead to the same
+// verdict, and a spelling that cannot be resolved with confidence is refused.
 #include "engine/engine.h"
+#include "engine/report.h"
 
+#include <string.h>
+
+#include "base/ident.h"
 #include "base/path.h"
 #include "base/str.h"
 
@@ -93,19 +98,15 @@ static const FolderValues FOLDER_VALUES[] = {
 
 // ---- Resolving a name as the system does.
 
-// A resolved name: the full path with long names where the system can give them, and its 8.3
-// form ("" when the system gives none), which is the same for every spelling of a folder. Where
-// the system can open it, its identity (volume and file number) also catches what no spelling
-// rule can: another drive letter, share or link that reaches the same folder.
+// A resolved name: its canonical spelling (base/ident.h) and its 8.3 form ("" when the system
+// gives none). Where the system can open it, its identity (volume and file number) also catches
+// what no spelling rule can: another drive letter, share or link that reaches the same folder.
 struct Resolved {
     char path[PATH_SIZE];
     char brief[PATH_SIZE];
-    DWORD volume;
-    DWORD indexHigh;
-    DWORD indexLow;     // 0 with indexHigh: no identity known
+    FileIdent id;
 };
 
-typedef DWORD(WINAPI *PathFunction)(LPCSTR, LPSTR, DWORD);
 typedef UINT(WINAPI *DirectoryFunction)(LPSTR, UINT);
 typedef BOOL(WINAPI *SfcFunction)(HANDLE, LPCWSTR);
 
@@ -115,126 +116,22 @@ static FARPROC Kernel32Entry(const char *name)
     return GetProcAddress(GetModuleHandleA("kernel32.dll"), name);
 }
 
-// Names the plain Win32 rules do not cover are refused: the device namespaces, wildcards and
-// characters no file name holds, and a colon past the drive letter (an NTFS stream such as
-// "FILE::$DATA" is the file itself).
-static int HasForeignSyntax(const char *path)
-{
-    if (path[0] == '\\' && path[1] == '\\' && path[2] == '.' && path[3] == '\\')
-        return 1;
-    for (const char *p = path; *p; p = StrNextChar(p)) {
-        if (StrIsDoubleByte(p))
-            continue;
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 32 || c == '*' || c == '?' || c == '<' || c == '>' || c == '"' || c == '|')
-            return 1;
-        if (c == ':' && p != path + 1)
-            return 1;
-    }
-    return 0;
-}
-
-// The system drops trailing dots and blanks from the last name ("WIN.INI. " is WIN.INI); a
-// name of nothing else stays as it is.
-static void TrimTrailingDots(char *path)
-{
-    char *start = path;
-    for (char *p = path; *p; p = StrNextChar(p))
-        if (*p == '\\' || *p == ':')
-            start = p + 1;
-    char *end = start;   // just past the last character that stays
-    for (char *p = start; *p; p = StrNextChar(p))
-        if (*p != '.' && *p != ' ')
-            end = StrNextChar(p);
-    if (end != start)
-        *end = '\0';
-}
-
-// Without GetLongPathNameA the last name is still found in its long form.
-static void ExpandLastName(char *path)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA(path, &found);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    FindClose(h);
-    char dir[PATH_SIZE];
-    PathDir(path, dir);
-    char joined[PATH_SIZE];
-    if (dir[0] && PathJoin(joined, dir, found.cFileName))
-        lstrcpyA(path, joined);
-}
-
-// The full path of name as the system forms it, trailing dots and blanks dropped. 0 when the
-// name cannot be resolved within a path buffer: it is then refused, never cut.
-static int FullName(const char *name, char *out)
-{
-    out[0] = '\0';
-    if (!name[0] || lstrlenA(name) > PATH_MAX_BYTES || HasForeignSyntax(name))
-        return 0;
-    char *file = nullptr;
-    DWORD n = GetFullPathNameA(name, PATH_SIZE, out, &file);
-    if (n == 0 || n >= PATH_SIZE)
-        return 0;
-    TrimTrailingDots(out);
-    return 1;
-}
-
-// Short names replaced by long ones where the path exists.
-static void LongName(char *path)
-{
-    static PathFunction longPath =
-        reinterpret_cast<PathFunction>(reinterpret_cast<void *>(Kernel32Entry("GetLongPathNameA")));
-    char expanded[PATH_SIZE];
-    DWORD n = longPath ? longPath(path, expanded, PATH_SIZE) : 0;
-    if (n > 0 && n < PATH_SIZE)
-        lstrcpyA(path, expanded);
-    else
-        ExpandLastName(path);
-}
-
-// Directories open only with backup semantics, and not at all on Windows 95 and Win32s: there
-// the identity stays unknown and the names alone decide.
-static void ReadIdentity(Resolved *out)
-{
-    out->volume = out->indexHigh = out->indexLow = 0;
-    HANDLE h = CreateFileA(out->path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(h, &info)) {
-        out->volume = info.dwVolumeSerialNumber;
-        out->indexHigh = info.nFileIndexHigh;
-        out->indexLow = info.nFileIndexLow;
-    }
-    CloseHandle(h);
-}
-
 static int Resolve(const char *name, Resolved *out)
 {
     out->brief[0] = '\0';
-    if (!FullName(name, out->path))
+    if (!IdentCanonical(name, out->path))
         return 0;
-    LongName(out->path);
-    PathNoSlash(out->path);
     DWORD n = GetShortPathNameA(out->path, out->brief, PATH_SIZE);
     if (n == 0 || n >= PATH_SIZE)
         out->brief[0] = '\0';
-    ReadIdentity(out);
+    IdentRead(out->path, &out->id);
     return 1;
-}
-
-static int SameIdentity(const Resolved &a, const Resolved &b)
-{
-    return (a.indexHigh || a.indexLow) && a.volume == b.volume && a.indexHigh == b.indexHigh &&
-           a.indexLow == b.indexLow;
 }
 
 static int SameFolder(const Resolved &a, const Resolved &b)
 {
-    return lstrcmpiA(a.path, b.path) == 0 || (a.brief[0] && lstrcmpiA(a.brief, b.brief) == 0) ||
-           SameIdentity(a, b);
+    return IdentSameName(a.path, b.path) || (a.brief[0] && IdentSameName(a.brief, b.brief)) ||
+           IdentSame(a.id, b.id);
 }
 
 // ---- Where the system is on this machine.
@@ -298,6 +195,37 @@ static int IsVolumeRoot(const char *dir)
     return separators <= 1;
 }
 
+// The identities of the drives' roots, so that a folder that is one under another name (a link
+// to "C:\", Wine's drive of the Unix root reaching a drive's folder) is known as one. Floppy and
+// CD drives are left out: asking them may wait on the drive or ask the user for a disk.
+struct DriveRoots {
+    int ready;
+    int count;
+    FileIdent ids[26];
+};
+
+static int IsDriveRootByIdentity(const FileIdent &id)
+{
+    static DriveRoots roots;
+    if (!IdentKnown(id))
+        return 0;
+    if (!roots.ready) {
+        DWORD drives = GetLogicalDrives();
+        for (int i = 0; i < 26; ++i) {
+            char root[] = {static_cast<char>('A' + i), ':', '\\', '\0'};
+            UINT type = (drives >> i) & 1 ? GetDriveTypeA(root) : DRIVE_NO_ROOT_DIR;
+            if ((type == DRIVE_FIXED || type == DRIVE_REMOTE || type == DRIVE_RAMDISK) &&
+                IdentRead(root, &roots.ids[roots.count]))
+                ++roots.count;
+        }
+        roots.ready = 1;
+    }
+    for (int i = 0; i < roots.count; ++i)
+        if (IdentSame(id, roots.ids[i]))
+            return 1;
+    return 0;
+}
+
 static int IsOneOf(const Resolved &folder, const Resolved *list, int count)
 {
     for (int i = 0; i < count; ++i)
@@ -327,7 +255,7 @@ static int IsSystemSubfolder(const Folder &folder, const char *sub)
 {
     char name[PATH_SIZE];
     PathName(folder.text, name);
-    if (lstrcmpiA(name, sub) != 0)
+    if (!IdentSameName(name, sub))
         return 0;
     char parentName[PATH_SIZE];
     Resolved parent;
@@ -343,7 +271,10 @@ static int IsInPlace(Folder *folder, FilePlace place)
     const Resolved *resolved = nullptr;
     switch (place) {
     case AT_DRIVE_ROOT:
-        return IsVolumeRoot(folder->text);
+        if (IsVolumeRoot(folder->text))
+            return 1;
+        resolved = FolderResolved(folder);
+        return !resolved || IsDriveRootByIdentity(resolved->id);
     case IN_WINDOWS:
         resolved = FolderResolved(folder);
         return !resolved || IsOneOf(*resolved, places->windows, places->windowsCount) ||
@@ -356,13 +287,24 @@ static int IsInPlace(Folder *folder, FilePlace place)
     return 0;
 }
 
+// The listed names are ASCII words separated by blanks: no character walk is needed to split them.
 static int IsListed(const char *names, const char *name)
 {
     char word[PATH_SIZE];
-    for (const char *p = names; p && *p;) {
-        p = PathField(p, word, ' ');
-        if (p && (lstrcmpiA(word, name) == 0 || lstrcmpA(word, "*") == 0))
+    for (const char *p = names; *p;) {
+        const char *end = p;
+        while (*end && *end != ' ')
+            ++end;
+        int length = static_cast<int>(end - p);
+        if (length == 1 && *p == '*')
             return 1;
+        if (length < PATH_SIZE) {
+            memcpy(word, p, length);
+            word[length] = '\0';
+            if (IdentSameName(word, name))
+                return 1;
+        }
+        p = *end ? end + 1 : end;
     }
     return 0;
 }
@@ -401,34 +343,28 @@ static int SystemProtects(const char *path)
     return isProtected(nullptr, wide) ? 1 : 0;
 }
 
-static int HasTilde(const char *name)
+static int Refuse(int *refusal, int outcome)
 {
-    for (const char *p = name; *p; p = StrNextChar(p))
-        if (*p == '~' && !StrIsDoubleByte(p))
-            return 1;
-    return 0;
+    if (refusal)
+        *refusal = outcome;
+    return outcome ? 0 : 1;
 }
 
-int IsFileRemovable(const char *path)
+int IsFileRemovable(const char *path, int *refusal)
 {
     char full[PATH_SIZE];
-    if (!path || !FullName(path, full))
-        return 0;
+    if (!path || !IdentCanonical(path, full))
+        return Refuse(refusal, OUTCOME_UNRESOLVED);
     char name[PATH_SIZE];
     PathName(full, name);
-    // Only a generated short name ("KERNEL~1.DLL") hides a file's own name.
-    if (HasTilde(name)) {
-        LongName(full);
-        PathName(full, name);
-    }
     Folder folder;
     PathDir(full, folder.text);
     folder.state = 0;
     // Here a file is refused for being the system's own ("refused, system file").
     for (const ProtectedFiles &row : PROTECTED_FILES)
         if (IsListed(row.names, name) && IsInPlace(&folder, row.place))
-            return 0;
-    return SystemProtects(full) ? 0 : 1;
+            return Refuse(refusal, OUTCOME_SYSTEM_FILE);
+    return Refuse(refusal, SystemProtects(full) ? OUTCOME_SYSTEM_FILE : OUTCOME_NONE);
 }
 
 // ---- Folders.
@@ -450,6 +386,7 @@ static ProtectedFolders protectedFolders;
 void ForgetProtectedFolders(void)
 {
     protectedFolders.ready = 0;
+    IdentForget();
 }
 
 static void AddFolder(const char *name)
@@ -540,11 +477,11 @@ static int IsSystemFolder(const Resolved &folder)
     return f.overflow || IsOneOf(folder, f.list, f.count);
 }
 
-int IsDirectoryRemovable(const char *path)
+int IsDirectoryRemovable(const char *path, int *refusal)
 {
     Resolved folder;
     if (!path || !Resolve(path, &folder))
-        return 0;
+        return Refuse(refusal, OUTCOME_UNRESOLVED);
     // Here a folder is refused for being the system's or the user's own.
-    return IsSystemFolder(folder) ? 0 : 1;
+    return Refuse(refusal, IsSystemFolder(folder) ? OUTCOME_SYSTEM_FOLDER : OUTCOME_NONE);
 }

@@ -32,6 +32,7 @@ static const OutcomeText OUTCOME_TEXTS[] = {
     {OUTCOME_SYSTEM_FILE, "refused, system file", 1},
     {OUTCOME_SYSTEM_FOLDER, "refused, system folder", 1},
     {OUTCOME_TOO_LONG, "refused, over-long text", 1},
+    {OUTCOME_UNRESOLVED, "refused, the path cannot be resolved to one place", 1},
     {OUTCOME_NOT_OURS, "refused, not a key name of the product", 1},
     {OUTCOME_MALFORMED, "refused, damaged record", 1},
     {OUTCOME_NOT_NAMED, "nothing named", 0},

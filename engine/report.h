@@ -22,6 +22,7 @@ enum ReportOutcome {
     OUTCOME_SYSTEM_FILE,    // refused
     OUTCOME_SYSTEM_FOLDER,  // refused
     OUTCOME_TOO_LONG,       // refused: the text does not fit a path or a record
+    OUTCOME_UNRESOLVED,     // refused: the path cannot be resolved to one place with confidence
     OUTCOME_NOT_OURS,       // refused: the name reaches beyond the product's own key
     OUTCOME_MALFORMED,      // refused: the record is damaged (the run stops)
     OUTCOME_NOT_NAMED,      // nothing to do: the log names nothing here

@@ -2,6 +2,7 @@
 #include "engine/restart.h"
 
 #include "base/fs.h"
+#include "base/ident.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "base/strlist.h"
@@ -152,10 +153,12 @@ int RestartDeleteFile(const char *path)
     return 0;
 }
 
-// The full form of path, so that a file named in the log and the same file found in its
-// directory compare equal; as given when it cannot be had.
+// The canonical form of path, so that a file named in the log and the same file found in its
+// directory compare equal; the full path, or as given, when it cannot be had.
 static void FullPath(const char *path, char *full)
 {
+    if (IdentCanonical(path, full))
+        return;
     DWORD n = GetFullPathNameA(path, PATH_SIZE, full, nullptr);
     if (n == 0 || n >= static_cast<DWORD>(PATH_SIZE))
         lstrcpynA(full, path, PATH_SIZE);
@@ -166,7 +169,7 @@ static int IsScheduled(Session *session, const char *full)
 {
     for (const char *p = static_cast<const char *>(ListFirst(session->scheduledPaths)); p;
          p = static_cast<const char *>(ListNext(session->scheduledPaths)))
-        if (lstrcmpiA(p, full) == 0)
+        if (IdentSameName(p, full))
             return 1;
     return 0;
 }

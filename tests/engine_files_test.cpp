@@ -14,8 +14,11 @@
 #include "support/engine_fixture.h"
 #include "support/locked_key.h"
 #include "support/pending_restart.h"
+#include "support/spellings.h"
 
 using namespace enginetest;
+using spell::Respelled;
+using spell::ThroughOtherDrive;
 
 namespace {
 
@@ -352,36 +355,6 @@ std::string ShortName(const std::string &path)
     return out;
 }
 
-std::string Respelled(std::string path, char from, char to)
-{
-    for (char &c : path)
-        c = c == from ? to : char(toupper(static_cast<unsigned char>(c)));
-    return path;
-}
-
-// The same file or folder through Wine's drive of the whole Unix tree ("Z:\work\...\drive_c\..."):
-// another drive letter reaching it, as a mapped drive, a share or a link would on Windows.
-std::string ThroughOtherDrive(const std::string &path)
-{
-    typedef char *(CDECL * UnixName)(LPCWSTR);
-    UnixName unixName = reinterpret_cast<UnixName>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    wchar_t wide[MAX_PATH];
-    if (!unixName || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
-        return "";
-    char *found = unixName(wide);
-    std::string other = found ? "Z:" + std::string(found) : "";
-    HeapFree(GetProcessHeap(), 0, found);
-    for (char &c : other)
-        c = c == '/' ? '\\' : c;
-    // Wine answers through its drive link ("dosdevices\c:"), whose colon no file name may hold.
-    const std::string link = "\\dosdevices\\c:";
-    size_t at = other.find(link);
-    if (at != std::string::npos)
-        other.replace(at, link.size(), "\\drive_c");
-    return other;
-}
-
 // Every real system file a test hands to a handler is held open without delete sharing: even a
 // broken guard cannot delete it, and only its untouched shared count tells the refusal apart.
 class HeldOpen {
@@ -401,8 +374,12 @@ private:
 TEST_F(FileRecords, SystemFilesStayUnderEverySpellingOnEveryPlatform)
 {
     std::string win = WindowsDir(), sys = SystemDir(), kernel = sys + "\\kernel32.dll";
+    spell::Canary canary(win + "win.ini"), bootIni("C:\\boot.ini");
     HeldOpen heldIni(win + "win.ini");
     ASSERT_TRUE(heldIni.Holds());
+    // Links on the way to the drive's root and to the Windows folder.
+    spell::HostLink toRoot(dir / "raiz", "C:\\"), toWindows(dir / "ventanas", win);
+    ASSERT_TRUE(toRoot.ok() && toWindows.ok());
     std::string shortBase = ShortName(sys + "\\kernelbase.dll");
     ASSERT_NE("", shortBase);
     std::string sysName = sys.substr(sys.rfind('\\') + 1);
@@ -412,6 +389,16 @@ TEST_F(FileRecords, SystemFilesStayUnderEverySpellingOnEveryPlatform)
     } cases[] = {
         {kernel, false},
         {Respelled(kernel, '\\', '/'), false},
+        {"//./" + Respelled(kernel, '\\', '/'), false},
+        {"\\/.\\" + kernel, false},
+        {"//?/" + kernel, false},
+        {"\\??\\" + win + "win.ini", false},
+        {spell::VolumeSpelling(win + "win.ini"), false},
+        {"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\Windows\\win.ini", false},
+        {dir / "raiz\\boot.ini", false},
+        {dir / "ventanas\\win.ini", false},
+        {"//./C:/boot.ini", false},
+        {ThroughOtherDrive("C:\\boot.ini"), false},
         {sys + "\\..\\" + sysName + "\\.\\kernel32.dll", false},
         {kernel + ".", false},
         {kernel + " . ", false},

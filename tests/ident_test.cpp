@@ -15,6 +15,7 @@ namespace {
 
 using spell::HostLink;
 using spell::ThroughOtherDrive;
+using spell::VolumeSpelling;
 
 std::string Canonical(const std::string &path)
 {
@@ -29,14 +30,6 @@ std::string ShortName(const std::string &path)
     char out[MAX_PATH] = "";
     DWORD n = GetShortPathNameA(path.c_str(), out, sizeof out);
     return n && n < sizeof out ? out : "";
-}
-
-std::string VolumeSpelling(const std::string &path)
-{
-    char volume[MAX_PATH];
-    if (!GetVolumeNameForVolumeMountPointA(path.substr(0, 3).c_str(), volume, sizeof volume))
-        return "";
-    return volume + path.substr(3);   // "\\?\Volume{...}\" + the rest
 }
 
 class Ident : public ::testing::Test {

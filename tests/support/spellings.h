@@ -48,6 +48,16 @@ inline std::string Respelled(std::string path, char from, char to)
     return path;
 }
 
+// "\\?\Volume{GUID}\rest" for a path on a drive, or "" where the system cannot name its volume.
+inline std::string VolumeSpelling(const std::string &path)
+{
+    char volume[MAX_PATH];
+    if (path.size() < 3 || !GetVolumeNameForVolumeMountPointA(path.substr(0, 3).c_str(), volume,
+                                                              sizeof volume))
+        return "";
+    return volume + path.substr(3);
+}
+
 // A directory link at link (which must not exist) to the folder target, made on the Unix side
 // and removed with the object. ok() is false when it could not be made.
 class HostLink {
