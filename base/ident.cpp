@@ -86,6 +86,22 @@ int IdentCompare(const char *a, const char *b)
     return WideCompare(wa, wb);
 }
 
+uint64_t IdentHash(const char *name)
+{
+    WCHAR wide[IDENT_COMPARE_MAX];
+    int ascii = IsAscii(name);
+    if (!ascii && !MultiByteToWideChar(CP_ACP, 0, name, -1, wide, IDENT_COMPARE_MAX))
+        ascii = 1;   // as IdentCompare falls back
+    uint64_t hash = 14695981039346656037ull;
+    for (int i = 0;; ++i) {
+        unsigned c = ascii ? AsciiUpper(static_cast<unsigned char>(name[i])) : FoldChar(wide[i]);
+        if (!c)
+            return hash;
+        hash = (hash ^ (c & 0xFF)) * 1099511628211ull;
+        hash = (hash ^ (c >> 8)) * 1099511628211ull;
+    }
+}
+
 // ---- Identity.
 
 int IdentKnown(const FileIdent &id)

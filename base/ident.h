@@ -37,6 +37,8 @@ void IdentForget(void);
 // Compares two names ordinally, ignoring case as the file system and the registry do, the same
 // under every user locale (lstrcmpi is not). <0, 0 or >0.
 int IdentCompare(const char *a, const char *b);
+// A hash of the name that is the same for every two names that comparison finds equal.
+uint64_t IdentHash(const char *name);
 // 1 when a and b are the same name in that comparison.
 inline int IdentSameName(const char *a, const char *b)
 {

@@ -27,12 +27,6 @@ static int JournalDir(char *dir)
     return PathWithSlash(dir);
 }
 
-int JournalNormalisePath(const char *path, char *full)
-{
-    DWORD length = GetFullPathNameA(path, PATH_SIZE, full, nullptr);
-    return length > 0 && length < static_cast<DWORD>(PATH_SIZE);
-}
-
 int JournalReadIdentity(const char *path, uint32_t *size, uint32_t *checksum)
 {
     int handle = FsOpen(path, FS_READ);
@@ -62,7 +56,8 @@ static int ReadJournal(const char *path, JournalRecord *record)
 
 struct JournalSearch {
     const char *dir;
-    const char *fullLogPath;
+    const char *logPath;
+    const FileIdent *id;
     Journal *journal;
     int match;
 };
@@ -74,17 +69,19 @@ static int MatchJournal(const char *name, uint32_t, void *context)
     int length = snprintf(s->journal->path, PATH_SIZE, "%s%s", s->dir, name);
     if (length < 0 || length >= PATH_SIZE)
         return 1;
+    const JournalRecord &r = s->journal->record;
     s->match = ReadJournal(s->journal->path, &s->journal->record) &&
-               lstrcmpiA(s->journal->record.logPath, s->fullLogPath) == 0;
+               (IdentSameName(r.logPath, s->logPath) || IdentSame(r.logIdent, *s->id) ||
+                IdentSame(r.backIdent, *s->id));
     return !s->match;
 }
 
-int JournalFind(const char *fullLogPath, Journal *journal)
+int JournalFind(const char *canonicalLogPath, const FileIdent &id, Journal *journal)
 {
     char dir[PATH_SIZE];
     if (!JournalDir(dir))
         return 0;
-    JournalSearch search = {dir, fullLogPath, journal, 0};
+    JournalSearch search = {dir, canonicalLogPath, &id, journal, 0};
     if (!FsWalkDir(dir, JOURNAL_PATTERN, MatchJournal, &search))
         return 0;
     journal->open = 0;
@@ -93,6 +90,7 @@ int JournalFind(const char *fullLogPath, Journal *journal)
 
 static int WriteWhole(Journal *journal, int mode)
 {
+    JournalClose(journal);
     journal->handle = FsOpen(journal->path, mode);
     if (journal->handle == FS_NO_FILE)
         return 0;

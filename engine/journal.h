@@ -12,9 +12,10 @@
 
 #include <stdint.h>
 
+#include "base/ident.h"
 #include "base/path.h"
 
-constexpr uint32_t JOURNAL_MAGIC = 0x314A4544;      // "DEJ1"
+constexpr uint32_t JOURNAL_MAGIC = 0x324A4544;      // "DEJ2"
 constexpr uint32_t JOURNAL_INCOMPLETE = 0x1;        // some record of the run gave a warning
 constexpr uint32_t JOURNAL_SCHEDULED = 0x2;         // something was left for the next restart
 constexpr uint32_t JOURNAL_REMAINS = 0x4;           // something named stays that no restart removes
@@ -29,8 +30,10 @@ struct JournalRecord {
     int32_t phase;                     // phases before this one are done
     int32_t handled;                   // records of that phase already handled
     uint32_t flags;                    // JOURNAL_INCOMPLETE, _SCHEDULED, _REMAINS
-    char logPath[PATH_SIZE];           // the log's full path
+    char logPath[PATH_SIZE];           // the log's canonical path (base/ident.h)
     char workPath[PATH_SIZE];          // its working copy
+    FileIdent logIdent;                // the log file the run took from logPath ...
+    FileIdent backIdent;               // ... and the one it put back there (unknown until then)
 };
 
 struct Journal {
@@ -40,13 +43,13 @@ struct Journal {
     JournalRecord record;
 };
 
-// The full path of a log as journals hold it; 0 when it does not fit.
-int JournalNormalisePath(const char *path, char *full);
 // Size and header checksum of the log file at path; 0 when it cannot be read.
 int JournalReadIdentity(const char *path, uint32_t *size, uint32_t *checksum);
-// Looks in the Windows directory for a sound journal of the log (fullLogPath as normalised);
+// Looks in the Windows directory for a sound journal of the log: one that names its canonical
+// path, or the identity of the file now at that path (id, unknown when nothing is there) as the
+// log it took or put back, so every spelling and hard link of one log finds one journal.
 // 1 and journal filled (not open) when one is there, else 0.
-int JournalFind(const char *fullLogPath, Journal *journal);
+int JournalFind(const char *canonicalLogPath, const FileIdent &id, Journal *journal);
 // Writes journal->record into a new "_dejrn.N" and keeps it open. 1, or 0 (nothing left).
 int JournalCreate(Journal *journal);
 // Writes journal->record over the existing journal file and keeps it open. 1, or 0.

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "base/fs.h"
+#include "base/ident.h"
 #include "base/path.h"
 #include "base/pool.h"
 #include "base/str.h"
@@ -26,7 +27,6 @@ static const char VALUE_UNINSTALL_STRING[] = "UninstallString";
 static const char REMOVER_PROGRAM[] = "remover.exe";
 static const char FALLBACK_TEXT[] = "Error handler not displayed";
 static const char FALLBACK_CAPTION[] = "Uninstall";
-static const char RUN_LOCK_PREFIX[] = "DeKv21Remover.";
 
 constexpr int ENGINE_POOL_BLOCK = 16384;
 constexpr int ENGINE_POOL_FLAGS = POOL_DEFAULT | POOL_GROW | POOL_ZERO;
@@ -188,49 +188,24 @@ static int RestoreLog(Session *session, const char *uninstallName)
     return back;
 }
 
-// One lock per log, however its path is written: named after a hash of the full path in upper
-// case. 0 when another run holds it. Where named mutexes do not exist the run goes on without.
-static int TakeRunLock(Session *session, const char *fullPath)
-{
-    char upper[SESSION_PATH_SIZE];
-    lstrcpyA(upper, fullPath);
-    CharUpperA(upper);
-    uint64_t hash = 14695981039346656037ull;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(upper); *p; ++p)
-        hash = (hash ^ *p) * 1099511628211ull;
-    char name[64];
-    snprintf(name, sizeof name, "%s%016llx", RUN_LOCK_PREFIX, static_cast<unsigned long long>(hash));
-    HANDLE lock = CreateMutexA(nullptr, FALSE, name);
-    if (!lock)
-        return 1;
-    // A run that was killed leaves the lock abandoned: it is free again.
-    DWORD wait = WaitForSingleObject(lock, 0);
-    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-        CloseHandle(lock);
-        return 0;
-    }
-    session->runLock = lock;
-    return 1;
-}
-
 static void ReleaseRunLock(Session *session)
 {
-    if (!session->runLock)
-        return;
-    ReleaseMutex(session->runLock);
-    CloseHandle(session->runLock);
-    session->runLock = nullptr;
+    RunLockRelease(&session->runLock);
 }
 
 // A run that did nothing leaves nothing behind; one that got anywhere, or whose log could not
-// be put back, keeps its journal so that the next run goes on from there.
+// be put back, keeps its journal so that the next run goes on from there. The log put back is a
+// new file: the journal learns its identity, so that any spelling of it finds the journal.
 static void SettleJournal(Session *session, int logBack)
 {
-    const JournalRecord &r = session->journal.record;
-    if (logBack && !session->resumed && r.phase == 0 && r.handled == 0 && r.flags == 0)
+    JournalRecord &r = session->journal.record;
+    if (logBack && !session->resumed && r.phase == 0 && r.handled == 0 && r.flags == 0) {
         JournalDelete(&session->journal);
-    else
-        JournalClose(&session->journal);
+        return;
+    }
+    if (logBack && session->journal.path[0] && IdentRead(session->logPath, &r.backIdent))
+        JournalRewrite(&session->journal);
+    JournalClose(&session->journal);
 }
 
 // 1 when the journal's working copy is there and holds the log the journal describes: a
@@ -284,7 +259,7 @@ static int OpenFromWorkingCopy(Session *session, int found)
 
 // The log is at its path: work on a fresh copy of it, and go on from the journal when the
 // journal describes this very log (a run that failed or was closed early put it back).
-static int OpenFromLog(Session *session, const char *fullPath, int found)
+static int OpenFromLog(Session *session, const char *canonicalPath, const FileIdent &id, int found)
 {
     Journal *journal = &session->journal;
     JournalRecord *r = &journal->record;
@@ -306,7 +281,7 @@ static int OpenFromLog(Session *session, const char *fullPath, int found)
     JournalReadIdentity(tempPath, &size, &checksum);
     if (found && size == r->logSize && checksum == r->logChecksum) {
         // A copy left by a run killed before it moved the log aside is no longer needed.
-        if (lstrcmpiA(r->workPath, tempPath) != 0 && IsOwnWorkingCopy(r))
+        if (!IdentSameName(r->workPath, tempPath) && IsOwnWorkingCopy(r))
             FsDelete(r->workPath);
         TakeOverProgress(session);
     } else {
@@ -320,7 +295,8 @@ static int OpenFromLog(Session *session, const char *fullPath, int found)
         memset(r, 0, sizeof *r);
         r->logSize = size;
         r->logChecksum = checksum;
-        lstrcpyA(r->logPath, fullPath);
+        r->logIdent = id;
+        lstrcpyA(r->logPath, canonicalPath);
     }
     lstrcpyA(r->workPath, tempPath);
     if (!(found ? JournalRewrite(journal) : JournalCreate(journal))) {
@@ -364,21 +340,34 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
         return nullptr;
     }
     session->errorCallback = callback;
-    char fullPath[SESSION_PATH_SIZE];
+    // The log is known by what it is: its canonical spelling, and the identity of the file at
+    // that path while there is one. Both key the run lock and the journal.
+    char canonicalPath[SESSION_PATH_SIZE];
+    FileIdent id;
     if (!logPath || lstrlenA(logPath) >= SESSION_PATH_SIZE ||
-        !JournalNormalisePath(logPath, fullPath)) {
+        !IdentCanonical(logPath, canonicalPath)) {
         Report(callback, ERR_NO_LOG, logPath ? logPath : "", session);
         PoolFree(enginePool, session);
         return nullptr;
     }
     lstrcpyA(session->logPath, logPath);
-    if (!TakeRunLock(session, fullPath)) {
+    IdentRead(logPath, &id);
+    int found = 0;
+    int available = RunLockTakePath(&session->runLock, canonicalPath) &&
+               RunLockTakeIdent(&session->runLock, id);
+    if (available) {
+        // The log may be back under another name than the one the journal knew it by.
+        found = JournalFind(canonicalPath, id, &session->journal);
+        available = !found || (RunLockTakeIdent(&session->runLock, session->journal.record.logIdent) &&
+                          RunLockTakeIdent(&session->runLock, session->journal.record.backIdent));
+    }
+    if (!available) {
+        ReleaseRunLock(session);
         Report(callback, ERR_BUSY, logPath, session);
         PoolFree(enginePool, session);
         return nullptr;
     }
-    int found = JournalFind(fullPath, &session->journal);
-    int opened = FsExists(logPath) ? OpenFromLog(session, fullPath, found)
+    int opened = FsExists(logPath) ? OpenFromLog(session, canonicalPath, id, found)
                                    : OpenFromWorkingCopy(session, found);
     if (!opened) {
         JournalClose(&session->journal);

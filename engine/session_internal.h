@@ -9,6 +9,7 @@
 #include "base/path.h"
 #include "engine/engine.h"
 #include "engine/journal.h"
+#include "engine/runlock.h"
 
 constexpr int SESSION_PATH_SIZE = PATH_SIZE;
 
@@ -30,7 +31,7 @@ struct Session {
     char displayName[SESSION_NAME_SIZE];
     int displayNameDropped;         // the registry holds a name that displayName could not take
                                     // (too long, unreadable): it is never rewritten
-    HANDLE runLock;                 // held while the session is open: one run per log at a time
+    RunLock runLock;                // held while the session is open: one run per log at a time
     Journal journal;                // how far this run (and the ones before it) got
     int resumed;                    // an earlier run of the same log was interrupted
     int resumePhase;                // the phase it was in

@@ -3,6 +3,7 @@
 // what stays, what the dialog says and where the log is afterwards.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "engine/session_internal.h"
 #include "support/engine_fixture.h"
 #include "support/pending_restart.h"
+#include "support/spellings.h"
 #include "registry/registry.h"
 #include "ui/progress_internal.h"
 
@@ -265,8 +267,9 @@ TEST_F(SessionTest, FailuresStopTheRunAndPutTheLogBack)
     }
 }
 
-// A log that fails at the same record every time (a protected key) is run again and again: the
-// shared reference the first run gave back is never given back a second time.
+// A log that fails at the same record every time (a protected key) is run again and again, each
+// time under another spelling of its path (another drive, a device path, its short name, a hard
+// link): the shared reference the first run gave back is never given back a second time.
 TEST_F(SessionTest, RepeatsAfterAFailureGiveNoReferenceBackTwice)
 {
     World w("Again");
@@ -274,18 +277,27 @@ TEST_F(SessionTest, RepeatsAfterAFailureGiveNoReferenceBackTwice)
     ASSERT_TRUE(w.WriteTheLog(
         {List("CSF", {w.sharedKept, w.sharedKept}), Text("CRK", "-2147483646;Software")}));
     const std::string logBytes = testfs::ReadBytes(w.logPath);
-    for (int run = 1; run <= 3; ++run) {
-        SCOPED_TRACE("run " + std::to_string(run));
-        ASSERT_NE(Open(w.logPath), nullptr);
+    const std::string hardLink = testfs::Parent(w.logPath) + "\\enlace.log";
+    ASSERT_TRUE(CreateHardLinkA(hardLink.c_str(), w.logPath.c_str(), nullptr));
+    char shortName[MAX_PATH] = "";
+    ASSERT_NE(0u, GetShortPathNameA(w.logPath.c_str(), shortName, sizeof shortName));
+    const std::string spellings[] = {
+        w.logPath, spell::ThroughOtherDrive(w.logPath),
+        "//./" + spell::Respelled(w.logPath, '\\', '/'), shortName, "\\\\?\\" + w.logPath, hardLink,
+    };
+    for (const std::string &path : spellings) {
+        SCOPED_TRACE("run through " + path);
+        ASSERT_NE(Open(path), nullptr);
         SessionStart(session, 0);
         EXPECT_EQ(StepToEnd(session).back(), -1);
         Close();
-        EXPECT_EQ(testfs::ReadBytes(w.logPath), logBytes) << "the log goes back unchanged";
+        EXPECT_EQ(testfs::ReadBytes(path), logBytes) << "the log goes back unchanged";
         EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, w.sharedKept), "1");
         EXPECT_TRUE(testfs::IsFile(w.sharedKept)) << "the other product still needs it";
         EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
     }
-    EXPECT_EQ(Reports().size(), 3u);
+    EXPECT_EQ(Reports().size(), std::size(spellings));
+    DeleteFileA(hardLink.c_str());
 }
 
 // What a kill leaves (the working copy and the journal, the log gone from its path) is rebuilt
@@ -378,6 +390,108 @@ TEST_F(SessionTest, LogPutBackIntoADirectoryThatIsGone)
     ASSERT_TRUE(RemoveDirectoryA((w.root / "a\\b").c_str()));
     Close();
     EXPECT_TRUE(testfs::IsFile(path));
+}
+
+// Another run's lock, taken by a thread that stands for it: held, abandoned by a run that died
+// while someone else still holds a handle to it, or there but not ours to open.
+class OtherRun {
+public:
+    enum Mode { HOLDS, DIED, FORBIDS };
+    OtherRun(const std::string &name, Mode mode) : name_(name), mode_(mode)
+    {
+        stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (mode == FORBIDS) {
+            // An empty access list: nobody may open it, as with another user's lock.
+            SECURITY_DESCRIPTOR sd;
+            InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+            SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
+            ACL acl;
+            InitializeAcl(&acl, sizeof acl, ACL_REVISION);
+            SetSecurityDescriptorDacl(&sd, TRUE, &acl, FALSE);
+            SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, FALSE};
+            handle_ = CreateMutexA(&sa, FALSE, name.c_str());
+            return;
+        }
+        handle_ = OpenOrCreate();   // this handle outlives the owner
+        thread_ = CreateThread(nullptr, 0, Own, this, 0, nullptr);
+        for (int waited = 0; !taken_ && waited < 5000; waited += 5)
+            Sleep(5);
+        if (mode == DIED)
+            WaitForSingleObject(thread_, 5000);
+    }
+    ~OtherRun()
+    {
+        SetEvent(stop_);
+        if (thread_) {
+            WaitForSingleObject(thread_, 5000);
+            CloseHandle(thread_);
+        }
+        CloseHandle(handle_);
+        CloseHandle(stop_);
+    }
+    bool ok() const { return handle_ && (mode_ == FORBIDS || taken_); }
+
+private:
+    HANDLE OpenOrCreate() { return CreateMutexA(nullptr, FALSE, name_.c_str()); }
+    static DWORD WINAPI Own(void *p)
+    {
+        OtherRun *self = static_cast<OtherRun *>(p);
+        HANDLE h = self->OpenOrCreate();
+        self->taken_ = WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+        if (self->mode_ == HOLDS) {
+            WaitForSingleObject(self->stop_, INFINITE);
+            ReleaseMutex(h);
+        }
+        CloseHandle(h);   // DIED: ends owning it, never released
+        return 0;
+    }
+    std::string name_;
+    Mode mode_;
+    HANDLE handle_ = nullptr, thread_ = nullptr, stop_ = nullptr;
+    volatile bool taken_ = false;
+};
+
+// One run of a log at a time, whichever of its locks another run holds (its path's or its file's);
+// a lock that another run died holding is free; one that exists but may not be opened is busy.
+TEST_F(SessionTest, RunLocksAreKeptByWhatTheLogIs)
+{
+    World w("Cerrojo");
+    ASSERT_TRUE(CreateDirectoryA(w.app.c_str(), nullptr));
+    ASSERT_TRUE(WriteLog(w.logPath, {{ITEM_UNINSTALL_KEY, w.uninstallName}}, {}));
+    char canonical[PATH_SIZE];
+    FileIdent id;
+    ASSERT_TRUE(IdentCanonical(w.logPath.c_str(), canonical));
+    ASSERT_TRUE(IdentRead(w.logPath.c_str(), &id));
+    char byPath[RUN_LOCK_NAME_SIZE], byFile[RUN_LOCK_NAME_SIZE];
+    ASSERT_TRUE(RunLockName(canonical, nullptr, byPath, sizeof byPath));
+    ASSERT_TRUE(RunLockName(nullptr, &id, byFile, sizeof byFile));
+    EXPECT_EQ(std::string("Global\\"), std::string(byPath).substr(0, 7)) << "one lock for every session";
+    struct Case {
+        const char *lock;
+        OtherRun::Mode mode;
+        bool busy;
+    } cases[] = {
+        {byPath, OtherRun::HOLDS, true},  {byFile, OtherRun::HOLDS, true},
+        {byPath, OtherRun::DIED, false},  {byFile, OtherRun::DIED, false},
+        {byPath, OtherRun::FORBIDS, true},
+    };
+    const std::string logBytes = testfs::ReadBytes(w.logPath);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.lock) + " mode " + std::to_string(c.mode));
+        OtherRun other(c.lock, c.mode);
+        ASSERT_TRUE(other.ok());
+        Reports().clear();
+        if (c.busy) {
+            EXPECT_EQ(Open(w.logPath), nullptr);
+            ASSERT_EQ(Reports().size(), 1u);
+            EXPECT_EQ(Reports()[0].code, ERR_BUSY);
+        } else {
+            ASSERT_NE(Open(w.logPath), nullptr) << "an abandoned lock is free";
+            Close();
+        }
+        EXPECT_EQ(testfs::ReadBytes(w.logPath), logBytes) << "the log is where it was";
+        EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
+    }
 }
 
 TEST_F(SessionTest, SecondRunTakesTheNextWorkingName)

@@ -11,6 +11,7 @@
 #include "progman/server_control.h"
 #include "support/pending_restart.h"
 #include "support/product.h"
+#include "support/spellings.h"
 #include "ui/progress_res.h"
 
 using namespace e2e;
@@ -583,6 +584,47 @@ TEST_F(RemoverAutomatic, TheReportTellsWhatBecameOfEveryRecord)
         "Result: finished, something the log named remains (exit code 1)",
     };
     EXPECT_EQ(expected, lines);
+}
+
+// The drive's start-up files and a file of the Windows folder named through other spellings:
+// device paths in either slash, a volume name, Wine's drive of the Unix root, a link to the
+// drive's root. None goes, each is reported refused, and the product's own files go.
+TEST_F(RemoverAutomatic, SystemFilesStayUnderEverySpelling)
+{
+    const std::string winIni = WindowsDir() + "win.ini", report = "C:\\parloe2e grafias.txt";
+    spell::Canary boot("C:\\boot.ini"), autoexec("C:\\autoexec.bat"), ini(winIni);
+    testfs::TempDir links;
+    spell::HostLink toRoot(links / "raiz", "C:\\");
+    ASSERT_TRUE(toRoot.ok());
+    const std::string refused = ": refused, system file";
+    const std::vector<std::pair<std::string, std::string>> named = {
+        {"//./C:/boot.ini", refused},
+        {"\\/.\\C:\\autoexec.bat", refused},
+        {"//?/" + spell::Respelled(winIni, '\\', '/'), refused},
+        {"\\??\\C:\\boot.ini", refused},
+        {spell::VolumeSpelling(winIni), refused},
+        {spell::ThroughOtherDrive("C:\\boot.ini"), refused},
+        {links / "raiz\\autoexec.bat", refused},
+        {"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\boot.ini",
+         ": refused, the path cannot be resolved to one place"},
+    };
+    Installation inst("ParloE2E Grafias", Items::None);
+    for (const auto &n : named) {
+        ASSERT_NE("", n.first) << "a spelling could not be made here";
+        inst.extra.push_back(Text("CF", n.first));
+    }
+    ASSERT_TRUE(inst.Build());
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\" -l\"" + report + "\""));
+    ASSERT_TRUE(r.WaitForExit(60000));
+    const std::string text = progman_test::ReadFileText(report);
+    DeleteFileA(report.c_str());
+    EXPECT_EQ(1u, r.exitCode);
+    EXPECT_TRUE(boot.alive() && autoexec.alive() && ini.alive()) << "a system file went";
+    for (const auto &n : named)
+        EXPECT_NE(std::string::npos, text.find("file           " + n.first + n.second))
+            << n.first << " in\n" << text;
+    EXPECT_EQ(NOTHING, inst.Remaining());
 }
 
 // A report that cannot be written (a path over 260 bytes, or the log's own file) stops the run

@@ -21,6 +21,7 @@
 #include "support/locked_key.h"
 #include "support/pending_restart.h"
 #include "support/product.h"
+#include "support/spellings.h"
 #include "ui/progress_res.h"
 
 using e2e::Exists;
@@ -441,8 +442,9 @@ INSTANTIATE_TEST_SUITE_P(Kills, KillTable, ::testing::ValuesIn(KILL_POINTS),
                              return name;
                          });
 
-// While one run works on a log, a second run of it touches nothing and ends: with a message in
-// an interactive run, silently in an unattended one. The first run is not disturbed.
+// While one run works on a log, a second run of it, under another spelling of its path, touches
+// nothing and ends: with a message in an interactive run, silently in an unattended one. The first
+// run is not disturbed.
 TEST_F(RobustKill, OneRunOfALogAtATime)
 {
     e2e::VersionEmulation version("nt40");
@@ -456,13 +458,13 @@ TEST_F(RobustKill, OneRunOfALogAtATime)
     ASSERT_TRUE(ReadJournal().found) << "the first run did not open its session";
 
     e2e::Remover silent;
-    ASSERT_TRUE(silent.Start(RemoverExe(), "-a -f" + p.log));
+    ASSERT_TRUE(silent.Start(RemoverExe(), "-a -f" + spell::ThroughOtherDrive(p.log)));
     ASSERT_TRUE(silent.WaitForExit(THIRD_TICK_MS)) << "the unattended second run did not end";
     EXPECT_EQ(1618u, silent.exitCode);
     EXPECT_EQ(std::vector<std::wstring>{}, silent.Shown());
 
     e2e::Remover asking;
-    ASSERT_TRUE(asking.Start(RemoverExe(), "-f" + p.log));
+    ASSERT_TRUE(asking.Start(RemoverExe(), "-f//./" + spell::Respelled(p.log, '\\', '/')));
     ASSERT_TRUE(e2e::AnswerYes(asking));
     Sleep(500);  // the confirmation box is gone before the next one is looked for
     HWND box = asking.WaitForWindow(e2e::FindMessageBox, 20000);
