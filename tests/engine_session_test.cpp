@@ -29,10 +29,25 @@ protected:
     }
     void TearDown() override
     {
-        if (session)
+        if (session) {
+            // The test's world is gone already: closing puts the log back into a folder made
+            // anew, which goes too.
+            std::string log = session->logPath;
             SessionClose(session);
+            RemoveScratchRoot(log);
+        }
         EngineShutdown();
         UsePlatform(Os::Other);
+    }
+
+    static void RemoveScratchRoot(const std::string &path)
+    {
+        char temp[MAX_PATH] = "";
+        GetTempPathA(sizeof temp, temp);
+        std::string scratch = std::string(temp) + "rmtest";
+        if (path.compare(0, scratch.size(), scratch) != 0)
+            return;
+        testfs::RemoveTree(path.substr(0, path.find('\\', scratch.size())));
     }
 
     Session *Open(const std::string &path)
