@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string.h>
+
 #include "base/str.h"
 
 typedef int(WINAPI *OrdinalFunction)(LPCWSTR, int, LPCWSTR, int, BOOL);
@@ -301,7 +303,7 @@ static int FullSpelling(const char *path, char *full)
     TrimTrailingDots(full);
     // A literal name that these rules would read as another ("\\?\C:\a\..\b", "\\?\C:\x.")
     // names a file of its own: that cannot be told with confidence.
-    if (literal && lstrcmpA(full, text) != 0)
+    if (literal && strcmp(full, text) != 0)
         return 0;
     if (!IsRoot(full))
         PathNoSlash(full);
@@ -319,7 +321,7 @@ static int CutToExisting(char *folder)
             return 0;
         char parent[PATH_SIZE];
         PathParent(folder, parent);
-        if (!parent[0] || lstrcmpA(parent, folder) == 0)
+        if (!parent[0] || strcmp(parent, folder) == 0)
             return 0;
         lstrcpyA(folder, parent);
     }
@@ -445,7 +447,7 @@ static int ResolveFolder(const char *full, char *out)
 static int CachedFolder(const char *full, char *out)
 {
     for (const FolderEntry &e : folderCache.entries)
-        if (e.used && lstrcmpA(e.full, full) == 0) {
+        if (e.used && strcmp(e.full, full) == 0) {
             if (e.ok)
                 lstrcpyA(out, e.canonical);
             return e.ok;

@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
+// No code page has an ASCII lead byte: most of every path is walked without asking the system.
 char *StrNextChar(const char *pos)
 {
+    if (static_cast<unsigned char>(*pos) < 0x80)
+        return const_cast<char *>(*pos ? pos + 1 : pos);
     return CharNextA(pos);
 }
 

@@ -287,8 +287,10 @@ static int IsInPlace(Folder *folder, FilePlace place)
     return 0;
 }
 
-// The listed names are ASCII words separated by blanks: no character walk is needed to split them.
-static int IsListed(const char *names, const char *name)
+// The listed names are ASCII words separated by blanks: no character walk is needed to split
+// them. An ASCII name can only be a word of its own length; the comparison runs once per record
+// and row, so the others are passed over unread.
+static int IsListed(const char *names, const char *name, int asciiLength)
 {
     char word[PATH_SIZE];
     for (const char *p = names; *p;) {
@@ -298,7 +300,7 @@ static int IsListed(const char *names, const char *name)
         int length = static_cast<int>(end - p);
         if (length == 1 && *p == '*')
             return 1;
-        if (length < PATH_SIZE) {
+        if (length < PATH_SIZE && (asciiLength < 0 || asciiLength == length)) {
             memcpy(word, p, length);
             word[length] = '\0';
             if (IdentSameName(word, name))
@@ -360,9 +362,12 @@ int IsFileRemovable(const char *path, int *refusal)
     Folder folder;
     PathDir(full, folder.text);
     folder.state = 0;
+    int asciiLength = 0;
+    for (const char *p = name; *p && asciiLength >= 0; ++p)
+        asciiLength = static_cast<unsigned char>(*p) < 0x80 ? asciiLength + 1 : -1;
     // Here a file is refused for being the system's own ("refused, system file").
     for (const ProtectedFiles &row : PROTECTED_FILES)
-        if (IsListed(row.names, name) && IsInPlace(&folder, row.place))
+        if (IsListed(row.names, name, asciiLength) && IsInPlace(&folder, row.place))
             return Refuse(refusal, OUTCOME_SYSTEM_FILE);
     return Refuse(refusal, SystemProtects(full) ? OUTCOME_SYSTEM_FILE : OUTCOME_NONE);
 }
