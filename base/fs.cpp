@@ -167,6 +167,32 @@ static void CopyWriteTime(const char *source, const char *destination)
     _lclose(h);
 }
 
+int FsCreateNew(const char *path)
+{
+    char buf[PATH_SIZE];
+    if (!CopyPath(buf, path))
+        return FS_NO_FILE;
+    HANDLE h = CreateFileA(buf, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? FS_NO_FILE : HandleToLong(h);
+}
+
+// The folder's entry of a new file is written with the folder; NT flushes a folder opened for
+// writing, Windows 95 cannot open one (nothing more can be done there).
+static void FlushFolderOf(const char *path)
+{
+    char dir[PATH_SIZE];
+    PathDir(path, dir);
+    if (!dir[0])
+        return;
+    HANDLE h = CreateFileA(dir, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    FlushFileBuffers(h);
+    CloseHandle(h);
+}
+
 int FsCopyFile(const char *source, const char *destination)
 {
     if (!source || !destination)
@@ -190,7 +216,7 @@ int FsCopyFile(const char *source, const char *destination)
         PoolDestroy(pool);
         return -1;
     }
-    if (CopyContents(src, dst, buf) != 0) {
+    if (CopyContents(src, dst, buf) != 0 || FsFlush(dst) != 0) {
         FsClose(src);
         FsClose(dst);
         FsDelete(destination);
@@ -199,8 +225,10 @@ int FsCopyFile(const char *source, const char *destination)
     }
     FsClose(src);
     int result = FsClose(dst);
-    if (result == 0)
+    if (result == 0) {
         CopyWriteTime(source, destination);
+        FlushFolderOf(destination);
+    }
     PoolDestroy(pool);
     return result;
 }

@@ -22,6 +22,10 @@ int FsExists(const char *path);
 // The OS file handle, or -1. Paths too long for OpenFile's own buffer are opened the same way
 // through CreateFileA, so the handle works with the _l* functions either way.
 int FsOpen(const char *path, int mode);
+// Creates path only when nothing of that name exists, for reading and writing: the name is the
+// caller's only if this succeeds (two processes picking a free name cannot both win). The
+// handle, or -1 (GetLastError: ERROR_FILE_EXISTS when the name is taken).
+int FsCreateNew(const char *path);
 // 0, or -1.
 int FsClose(int handle);
 // The file's size; 0 when it cannot be had.
@@ -41,7 +45,9 @@ int FsFlush(int handle);
 // DeleteFileA: 0, or -1 (also for a read-only file: attributes are not touched).
 int FsDelete(const char *path);
 // Copies source to destination (created or emptied) and gives it the source's last-write
-// time. 0, or -1; a failure while copying deletes the partial destination.
+// time. The copy is on the disk when this returns 0 (its folder entry too, where the system can
+// flush a folder), so the source may be deleted next. 0, or -1; a failure while copying deletes
+// the partial destination.
 int FsCopyFile(const char *source, const char *destination);
 // Creates the directory and every missing parent, top-down. 1 when it exists as a directory
 // afterwards (drive specs and "" count as existing), 0 otherwise.

@@ -129,9 +129,11 @@ static HANDLE OpenForQuery(const char *path)
     return h;
 }
 
-int IdentRead(const char *path, FileIdent *id)
+int IdentRead(const char *path, FileIdent *id, uint64_t *writeTime)
 {
     id->volume = id->indexHigh = id->indexLow = 0;
+    if (writeTime)
+        *writeTime = 0;
     if (!path || !PathFits(path))
         return 0;
     HANDLE h = OpenForQuery(path);
@@ -142,6 +144,9 @@ int IdentRead(const char *path, FileIdent *id)
         id->volume = info.dwVolumeSerialNumber;
         id->indexHigh = info.nFileIndexHigh;
         id->indexLow = info.nFileIndexLow;
+        if (writeTime)
+            *writeTime = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                         info.ftLastWriteTime.dwLowDateTime;
     }
     CloseHandle(h);
     return IdentKnown(*id);

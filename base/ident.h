@@ -45,10 +45,10 @@ inline int IdentSameName(const char *a, const char *b)
     return IdentCompare(a, b) == 0;
 }
 
-// The identity of the existing file or folder at path (any spelling; links are followed).
-// 1, or 0 with *id zeroed when nothing is there or the system cannot tell (Win32s, a folder on
-// Windows 95).
-int IdentRead(const char *path, FileIdent *id);
+// The identity of the existing file or folder at path (any spelling; links are followed), and
+// its last write time when writeTime is not null. 1, or 0 with *id (and *writeTime) zeroed when
+// nothing is there or the system cannot tell (Win32s, a folder on Windows 95).
+int IdentRead(const char *path, FileIdent *id, uint64_t *writeTime = nullptr);
 // 1 when both identities are known and equal.
 int IdentSame(const FileIdent &a, const FileIdent &b);
 // 1 when the identity is known.

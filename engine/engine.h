@@ -94,3 +94,6 @@ int SessionExitStatus(const Session *session);
 // 1 in the phase an earlier run was interrupted in: what it removed is gone, and that is no
 // reason to call the removal incomplete.
 int SessionIsResumedPhase(const Session *session);
+// 1 when the shared files are not to be handled: an earlier run's progress could not be trusted,
+// so their references may have been given back already. They stay, counts unchanged.
+int SessionKeepsSharedFiles(const Session *session);

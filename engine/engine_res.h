@@ -7,6 +7,8 @@
 #define ENGINE_TEXT_DONE        502     /* closing text, complete removal */
 #define ENGINE_TEXT_INCOMPLETE  503     /* closing text after warnings */
 #define ENGINE_TEXT_BUSY        506     /* ERR_BUSY: another run removes the same product */
+#define ENGINE_TEXT_PROGRESS_DAMAGED 507 /* closing text when shared files were kept because an
+                                           earlier run's progress record is damaged */
 
 #define ENGINE_TEXT_COPY_LOG    1001    /* ERR_COPY_LOG, "%s": the working copy */
 #define ENGINE_TEXT_NO_MEMORY   1002    /* ERR_NO_MEMORY */

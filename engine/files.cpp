@@ -77,6 +77,9 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char 
         return SessionVerdict(session, result, outcome, error, first);
     }
 
+    // An earlier run may have given this reference back already: it is not given again.
+    if (SessionKeepsSharedFiles(session))
+        return SessionVerdict(session, WARN_FILE, OUTCOME_PROGRESS_DAMAGED, 0, shared);
     if (!FsExists(shared))
         return SessionVerdict(session, 0, OUTCOME_GONE, 0, shared);
     // A system file keeps its count too: the record is refused as a whole.
@@ -124,6 +127,13 @@ int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const 
     return 0;
 }
 
+// A folder written with a trailing backslash is still the folder (FindFirstFile finds no such
+// name).
+static int FolderExists(const char *path)
+{
+    return FsIsDirectory(path) || FsExists(path);
+}
+
 int RemoveDirectories(Session *session, PhaseState *state)
 {
     int result = 0;
@@ -132,7 +142,7 @@ int RemoveDirectories(Session *session, PhaseState *state)
     int goneIsDone = SessionIsResumedPhase(session);
     while (ListCount(state->list) > 0) {
         TakeLongestPath(state->list, path);
-        if (goneIsDone && !FsExists(path)) {
+        if (goneIsDone && !FolderExists(path)) {
             SessionNoteOutcome(session, "CDR", path, OUTCOME_GONE, 0);
             continue;
         }
@@ -149,7 +159,7 @@ int RemoveDirectories(Session *session, PhaseState *state)
             continue;
         }
         result = WARN_DIRECTORY;
-        int outcome = !FsExists(path)     ? OUTCOME_GONE
+        int outcome = !FolderExists(path) ? OUTCOME_GONE
                       : isDir && !empty ? OUTCOME_FOLDER_HOLDS
                                         : OUTCOME_FAILED;
         SessionNoteOutcome(session, "CDR", path, outcome, outcome == OUTCOME_FAILED ? error : 0);

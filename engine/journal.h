@@ -4,10 +4,14 @@
 // next run of the same log reads it and goes on from there, so no record is handled twice (a
 // shared file's reference is never given back twice).
 //
-// The record is written once whole; afterwards only its progress block (phase, records handled
-// in that phase, flags) is written again, in place, after each record: the cost per record stays
-// flat, and the system keeps what was written when the process is killed. Phase ends, and
-// records that must never be repeated, are flushed to the disk.
+// Two parts, each with its own check. The identity part (which log, which working copy, which
+// file the run took from the log's path) is written once, when the journal is made, and handed
+// to the disk before anything changes. The progress part (phase, records handled in it, flags,
+// the log put back) is written again in place after each record: the cost per record stays flat,
+// and the system keeps what was written when the process is killed. Phase ends, and records that
+// must never be repeated, are flushed to the disk. A journal is recognised by the log file's
+// identity and last write time, never by the log's bytes: an installer writes the same bytes at
+// every installation.
 #pragma once
 
 #include <stdint.h>
@@ -15,46 +19,82 @@
 #include "base/ident.h"
 #include "base/path.h"
 
-constexpr uint32_t JOURNAL_MAGIC = 0x324A4544;      // "DEJ2"
+constexpr uint32_t JOURNAL_MAGIC = 0x334A4544;      // "DEJ3"
 constexpr uint32_t JOURNAL_INCOMPLETE = 0x1;        // some record of the run gave a warning
 constexpr uint32_t JOURNAL_SCHEDULED = 0x2;         // something was left for the next restart
 constexpr uint32_t JOURNAL_REMAINS = 0x4;           // something named stays that no restart removes
-constexpr uint32_t JOURNAL_PROGRESS_OFFSET = 12;    // where phase, handled and flags lie
-constexpr uint32_t JOURNAL_PROGRESS_SIZE = 12;
+constexpr uint32_t JOURNAL_PUT_BACK = 0x8;          // the log is back at its path (back below)
+constexpr uint32_t JOURNAL_KEEP_SHARED = 0x10;      // an earlier progress could not be trusted:
+                                                    // shared files are never handled again
+constexpr uint32_t JOURNAL_PROGRESS_OFFSET = 12;    // where the progress part lies
+
+// One file that was the log at its path: its identity and last write time.
+struct JournalMark {
+    FileIdent id;
+    uint32_t timeLow;
+    uint32_t timeHigh;
+};
 
 // The file's layout, little-endian as the machine is.
 struct JournalRecord {
     uint32_t magic;
-    uint32_t logSize;                  // identity of the log: its size ...
-    uint32_t logChecksum;              // ... and the checksum in its header
+    uint32_t logSize;                  // the log's size and header checksum, to know a working
+    uint32_t logChecksum;              // copy of it (never to know the log itself)
+    // Progress part, rewritten in place.
     int32_t phase;                     // phases before this one are done
     int32_t handled;                   // records of that phase already handled
-    uint32_t flags;                    // JOURNAL_INCOMPLETE, _SCHEDULED, _REMAINS
+    uint32_t flags;                    // JOURNAL_*
+    JournalMark back;                  // the log a run of this journal put back at logPath
+    uint32_t progressCheck;
+    // Identity part, written once.
     char logPath[PATH_SIZE];           // the log's canonical path (base/ident.h)
     char workPath[PATH_SIZE];          // its working copy
-    FileIdent logIdent;                // the log file the run took from logPath ...
-    FileIdent backIdent;               // ... and the one it put back there (unknown until then)
+    JournalMark taken;                 // the log the first run took from logPath
+    uint32_t identityCheck;
 };
+
+constexpr uint32_t JOURNAL_PROGRESS_SIZE = sizeof(int32_t) * 3 + sizeof(JournalMark) + 4;
 
 struct Journal {
     int handle;                        // open while the session uses it
     int open;
+    int progressDamaged;               // found with a progress part that fails its check
     char path[PATH_SIZE];
     JournalRecord record;
 };
 
+// Journals in the Windows directory that name no log that can be read: left alone, and told.
+constexpr int JOURNAL_STRAY_MAX = 4;
+struct JournalStrays {
+    int count;                         // all of them, also those not named below
+    char paths[JOURNAL_STRAY_MAX][PATH_SIZE];
+};
+
 // Size and header checksum of the log file at path; 0 when it cannot be read.
 int JournalReadIdentity(const char *path, uint32_t *size, uint32_t *checksum);
-// Looks in the Windows directory for a sound journal of the log: one that names its canonical
-// path, or the identity of the file now at that path (id, unknown when nothing is there) as the
-// log it took or put back, so every spelling and hard link of one log finds one journal.
-// 1 and journal filled (not open) when one is there, else 0.
-int JournalFind(const char *canonicalLogPath, const FileIdent &id, Journal *journal);
-// Writes journal->record into a new "_dejrn.N" and keeps it open. 1, or 0 (nothing left).
+// The mark of the file at path; 0 (mark zeroed) when nothing is there.
+int JournalReadMark(const char *path, JournalMark *mark);
+// 1 when both marks are known and name the same file as it was then.
+int JournalSameMark(const JournalMark &a, const JournalMark &b);
+// 1 when mark (the file now at the log's path) is a log this journal's runs took or put back.
+int JournalIsItsLog(const JournalRecord &record, const JournalMark &mark);
+// Looks in the Windows directory for the journal of the log: one whose identity part names its
+// canonical path, or the file now at that path (mark, unknown when nothing is there) as taken or
+// put back. Of several, the furthest on is kept and the others (left by a run killed while it
+// moved to a new journal) are deleted. 1 and journal filled (not open; progressDamaged set when
+// its progress part cannot be trusted) when one is there, else 0. strays, when not null,
+// receives the journals that cannot be attributed to any log.
+int JournalFind(const char *canonicalLogPath, const JournalMark &mark, Journal *journal,
+                JournalStrays *strays);
+// Writes journal->record into a new "_dejrn.N" (a name no other run holds), hands it to the disk
+// and keeps it open. 1, or 0 (nothing left).
 int JournalCreate(Journal *journal);
-// Writes journal->record over the existing journal file and keeps it open. 1, or 0.
-int JournalRewrite(Journal *journal);
-// Writes the progress block; durable also hands it to the disk.
+// Moves the journal to a new file with journal->record as it is now (a new working copy), then
+// deletes the old one. 1, or 0 with the old one kept.
+int JournalMove(Journal *journal);
+// Opens the journal file again to go on writing its progress. 1, or 0.
+int JournalReopen(Journal *journal);
+// Writes the progress part; durable also hands it to the disk.
 void JournalWriteProgress(Journal *journal, int durable);
 void JournalClose(Journal *journal);
 // Closes and deletes the journal file.

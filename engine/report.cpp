@@ -39,6 +39,9 @@ static const OutcomeText OUTCOME_TEXTS[] = {
     {OUTCOME_GROUP_EMPTY, "not found, the group is gone or holds no items", 0},
     {OUTCOME_PROGMAN, "failed, the Program Manager did not carry it out", 1},
     {OUTCOME_PLATFORM, "kept, left alone on this platform", 0},
+    {OUTCOME_PROGRESS_DAMAGED, "kept, progress record damaged", 1},
+    {OUTCOME_JOURNAL_RETIRED, "retired, the product was installed again since", 0},
+    {OUTCOME_JOURNAL_STRAY, "left alone, it names no log that can be read", 0},
 };
 
 struct KindLabel {
@@ -50,7 +53,7 @@ static const KindLabel KIND_LABELS[] = {
     {"CF", "file"},           {"CSF", "shared file"},   {"API", "program item"},
     {"RPI", "program item"},  {"CPG", "program group"}, {"CDR", "folder"},
     {"CRK", "registry key"},  {"SRK", "registry value"}, {"URK", "product key"},
-    {"MRK", "registration"},
+    {"MRK", "registration"},  {"JRN", "journal"},
 };
 
 struct StatusText {

@@ -29,6 +29,9 @@ enum ReportOutcome {
     OUTCOME_GROUP_EMPTY,    // the Program Manager has no such group, or it holds no items
     OUTCOME_PROGMAN,        // the Program Manager did not carry the command out
     OUTCOME_PLATFORM,       // left alone on this platform (Win32s keeps the registration)
+    OUTCOME_PROGRESS_DAMAGED,  // kept: an earlier run's progress record cannot be trusted
+    OUTCOME_JOURNAL_RETIRED,   // a journal of an earlier installation, deleted with its copy
+    OUTCOME_JOURNAL_STRAY,     // a journal that names no log that can be read, left alone
     OUTCOME_COLLECTED,      // no line yet: the folder is removed at the end of its kind
 };
 

@@ -87,8 +87,9 @@ static int WindowsDirWithSlash(char *dir)
     return PathWithSlash(dir);
 }
 
-// The first "_detmp.N" of the Windows directory that does not exist yet. 0 when the Windows
-// directory is unknown or the name no longer fits a path.
+// Claims the first "_detmp.N" of the Windows directory that is free, by creating it empty: two
+// runs started together never take the same name. 0 when the Windows directory is unknown, the
+// name no longer fits a path, or none can be created.
 static int MakeTempLogName(char *name)
 {
     char dir[SESSION_PATH_SIZE];
@@ -97,13 +98,18 @@ static int MakeTempLogName(char *name)
         return 0;
     for (int n = 1; n > 0; ++n) {
         int length = snprintf(name, SESSION_PATH_SIZE, "%s%s.%d", dir, TEMP_LOG_BASE, n);
-        if (length < 0 || length >= SESSION_PATH_SIZE) {
-            name[0] = '\0';
-            return 0;
-        }
-        if (!FsExists(name))
+        if (length < 0 || length >= SESSION_PATH_SIZE)
+            break;
+        int h = FsCreateNew(name);
+        if (h != FS_NO_FILE) {
+            FsClose(h);
             return 1;
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            break;
     }
+    name[0] = '\0';
     return 0;
 }
 
@@ -195,7 +201,8 @@ static void ReleaseRunLock(Session *session)
 
 // A run that did nothing leaves nothing behind; one that got anywhere, or whose log could not
 // be put back, keeps its journal so that the next run goes on from there. The log put back is a
-// new file: the journal learns its identity, so that any spelling of it finds the journal.
+// new file: the journal learns its mark, so that this file, under any spelling, is known as its
+// log and a later installation's log is not.
 static void SettleJournal(Session *session, int logBack)
 {
     JournalRecord &r = session->journal.record;
@@ -203,8 +210,10 @@ static void SettleJournal(Session *session, int logBack)
         JournalDelete(&session->journal);
         return;
     }
-    if (logBack && session->journal.path[0] && IdentRead(session->logPath, &r.backIdent))
-        JournalRewrite(&session->journal);
+    if (logBack && JournalReadMark(session->logPath, &r.back)) {
+        r.flags |= JOURNAL_PUT_BACK;
+        JournalWriteProgress(&session->journal, 1);
+    }
     JournalClose(&session->journal);
 }
 
@@ -219,13 +228,35 @@ static int IsOwnWorkingCopy(const JournalRecord *r)
 
 static void TakeOverProgress(Session *session)
 {
-    const JournalRecord &r = session->journal.record;
+    JournalRecord &r = session->journal.record;
+    if (session->journal.progressDamaged) {
+        // How far an earlier run got is unknown: everything is done again but the shared files,
+        // whose references it may have given back already. They stay, with their counts.
+        r.phase = 0;
+        r.handled = 0;
+        r.flags = (r.flags & JOURNAL_PUT_BACK) | JOURNAL_KEEP_SHARED;
+        memset(&r.back, 0, sizeof r.back);
+        return;
+    }
     session->resumed = 1;
     session->resumePhase = r.phase < PHASE_COUNT ? r.phase : PHASE_COUNT;
     session->resumeCount = r.handled;
     session->incomplete = (r.flags & JOURNAL_INCOMPLETE) ? 1 : 0;
     session->remains = (r.flags & JOURNAL_REMAINS) ? 1 : 0;
     session->scheduledBefore = (r.flags & JOURNAL_SCHEDULED) ? 1 : 0;
+}
+
+// A journal of an earlier installation of the same product: its working copy and the journal go,
+// and the report says so.
+static void RetireJournal(Session *session)
+{
+    Journal *journal = &session->journal;
+    if (IsOwnWorkingCopy(&journal->record))
+        FsDelete(journal->record.workPath);
+    lstrcpyA(session->retiredJournal, journal->path);
+    JournalDelete(journal);
+    memset(&journal->record, 0, sizeof journal->record);
+    journal->progressDamaged = 0;
 }
 
 // The log is gone from its path: a run killed after it had moved the log aside left its
@@ -246,25 +277,30 @@ static int OpenFromWorkingCopy(Session *session, int found)
         Report(session->errorCallback, ERR_BAD_LOG, session->logPath, session);
         return 0;
     }
-    if (!JournalRewrite(journal)) {
+    if (!JournalReopen(journal)) {
         LogClose(log);
         Report(session->errorCallback, ERR_COPY_LOG, journal->path, session);
         return 0;
     }
+    TakeOverProgress(session);
+    JournalWriteProgress(journal, 1);
     lstrcpyA(session->tempLogPath, r->workPath);
     session->log = log;
-    TakeOverProgress(session);
     return 1;
 }
 
-// The log is at its path: work on a fresh copy of it, and go on from the journal when the
-// journal describes this very log (a run that failed or was closed early put it back).
-static int OpenFromLog(Session *session, const char *canonicalPath, const FileIdent &id, int found)
+// The log is at its path: work on a fresh copy of it. The journal found goes on when the file at
+// the path is its log (taken or put back by its runs); any other file there is a new installation
+// of the product, removed whole, and the old journal is retired.
+static int OpenFromLog(Session *session, const char *canonicalPath, const JournalMark &mark,
+                       int found)
 {
     Journal *journal = &session->journal;
     JournalRecord *r = &journal->record;
     char tempPath[SESSION_PATH_SIZE];
     if (!MakeTempLogName(tempPath) || FsCopyFile(session->logPath, tempPath) != 0) {
+        if (tempPath[0])
+            FsDelete(tempPath);   // the name claimed for the copy
         Report(session->errorCallback, ERR_COPY_LOG, tempPath, session);
         return 0;
     }
@@ -277,29 +313,30 @@ static int OpenFromLog(Session *session, const char *canonicalPath, const FileId
         Report(session->errorCallback, ERR_BAD_LOG, session->logPath, session);
         return 0;
     }
-    uint32_t size = 0, checksum = 0;
-    JournalReadIdentity(tempPath, &size, &checksum);
-    if (found && size == r->logSize && checksum == r->logChecksum) {
+    if (found && !JournalIsItsLog(*r, mark)) {
+        RetireJournal(session);
+        found = 0;
+    }
+    int made;
+    if (found) {
         // A copy left by a run killed before it moved the log aside is no longer needed.
         if (!IdentSameName(r->workPath, tempPath) && IsOwnWorkingCopy(r))
             FsDelete(r->workPath);
         TakeOverProgress(session);
+        r->flags &= ~JOURNAL_PUT_BACK;
+        lstrcpyA(r->workPath, tempPath);
+        made = JournalMove(journal);
     } else {
-        // The journal describes a log that is no longer there (installed again since).
-        if (found) {
-            if (IsOwnWorkingCopy(r))
-                FsDelete(r->workPath);
-            JournalDelete(journal);
-            found = 0;
-        }
         memset(r, 0, sizeof *r);
-        r->logSize = size;
-        r->logChecksum = checksum;
-        r->logIdent = id;
+        JournalReadIdentity(tempPath, &r->logSize, &r->logChecksum);
+        r->taken = mark;
+        if (session->strays.count > 0)
+            r->flags = JOURNAL_KEEP_SHARED;   // a journal nobody can read may be this log's
         lstrcpyA(r->logPath, canonicalPath);
+        lstrcpyA(r->workPath, tempPath);
+        made = JournalCreate(journal);
     }
-    lstrcpyA(r->workPath, tempPath);
-    if (!(found ? JournalRewrite(journal) : JournalCreate(journal))) {
+    if (!made) {
         LogClose(log);
         FsDelete(tempPath);
         Report(session->errorCallback, ERR_COPY_LOG, tempPath, session);
@@ -332,6 +369,17 @@ static void AbandonSession(Session *session, const char *uninstallName)
 
 static void MarkPhaseDone(Session *session, int phase);
 
+// What became of other journals met on the way: one of an earlier installation retired, and
+// those that name no log that can be read (left alone).
+static void ReportJournals(const Session *session)
+{
+    if (session->retiredJournal[0])
+        ReportRecord("JRN", session->retiredJournal, OUTCOME_JOURNAL_RETIRED, 0);
+    const JournalStrays &strays = session->strays;
+    for (int i = 0; i < strays.count && i < JOURNAL_STRAY_MAX; ++i)
+        ReportRecord("JRN", strays.paths[i], OUTCOME_JOURNAL_STRAY, 0);
+}
+
 Session *SessionCreate(const char *logPath, ErrorCallback callback)
 {
     Session *session = static_cast<Session *>(PoolAlloc(enginePool, sizeof(Session)));
@@ -343,7 +391,7 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
     // The log is known by what it is: its canonical spelling, and the identity of the file at
     // that path while there is one. Both key the run lock and the journal.
     char canonicalPath[SESSION_PATH_SIZE];
-    FileIdent id;
+    JournalMark mark;
     if (!logPath || lstrlenA(logPath) >= SESSION_PATH_SIZE ||
         !IdentCanonical(logPath, canonicalPath)) {
         Report(callback, ERR_NO_LOG, logPath ? logPath : "", session);
@@ -351,15 +399,16 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
         return nullptr;
     }
     lstrcpyA(session->logPath, logPath);
-    IdentRead(logPath, &id);
+    JournalReadMark(logPath, &mark);
     int found = 0;
     int available = RunLockTakePath(&session->runLock, canonicalPath) &&
-               RunLockTakeIdent(&session->runLock, id);
+                    RunLockTakeIdent(&session->runLock, mark.id);
     if (available) {
         // The log may be back under another name than the one the journal knew it by.
-        found = JournalFind(canonicalPath, id, &session->journal);
-        available = !found || (RunLockTakeIdent(&session->runLock, session->journal.record.logIdent) &&
-                          RunLockTakeIdent(&session->runLock, session->journal.record.backIdent));
+        const JournalRecord &r = session->journal.record;
+        found = JournalFind(canonicalPath, mark, &session->journal, &session->strays);
+        available = !found || (RunLockTakeIdent(&session->runLock, r.taken.id) &&
+                               RunLockTakeIdent(&session->runLock, r.back.id));
     }
     if (!available) {
         ReleaseRunLock(session);
@@ -367,7 +416,7 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
         PoolFree(enginePool, session);
         return nullptr;
     }
-    int opened = FsExists(logPath) ? OpenFromLog(session, canonicalPath, id, found)
+    int opened = FsExists(logPath) ? OpenFromLog(session, canonicalPath, mark, found)
                                    : OpenFromWorkingCopy(session, found);
     if (!opened) {
         JournalClose(&session->journal);
@@ -381,6 +430,7 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
     LogGetItem(log, ITEM_UNINSTALL_KEY, uninstallName, ENGINE_ITEM_SIZE);
     ReadDisplayName(session, uninstallName);
     ReportHeading(session->displayName);
+    ReportJournals(session);
 
     // Without its phases or its dialog the run cannot go on; the log goes back at once rather
     // than stay hidden in the working copy.
@@ -463,8 +513,9 @@ static void ShowCompletion(Session *session)
 {
     char text[ENGINE_COMPLETION_SIZE];
     // What waits for the restart is not removed yet.
-    UINT id =
-        session->incomplete || session->scheduled ? ENGINE_TEXT_INCOMPLETE : ENGINE_TEXT_DONE;
+    UINT id = SessionKeepsSharedFiles(session)           ? ENGINE_TEXT_PROGRESS_DAMAGED
+              : session->incomplete || session->scheduled ? ENGINE_TEXT_INCOMPLETE
+                                                          : ENGINE_TEXT_DONE;
     if (LoadStringA(GetModuleHandleA(nullptr), id, text, ENGINE_COMPLETION_SIZE) <= 0)
         text[0] = '\0';
     ProgressDialogFinish(session->dialog);
@@ -535,7 +586,12 @@ int SessionClose(Session *session)
     session->log = nullptr;
     if (session->finished) {
         FsDelete(session->tempLogPath);
-        FsDelete(session->logPath);
+        // Normally nothing is at the log's path any more; a log put there since (the product
+        // installed again while the finished dialog stood open) is another installation's.
+        JournalMark now;
+        if (JournalReadMark(session->logPath, &now) &&
+            JournalIsItsLog(session->journal.record, now))
+            FsDelete(session->logPath);
         JournalDelete(&session->journal);
     } else {
         SettleJournal(session, RestoreLog(session, uninstallName));
@@ -646,4 +702,9 @@ void SessionRecordHandled(Session *session, int durable)
 int SessionIsResumedPhase(const Session *session)
 {
     return session && session->resumed && session->phaseIndex == session->resumePhase;
+}
+
+int SessionKeepsSharedFiles(const Session *session)
+{
+    return session && (session->journal.record.flags & JOURNAL_KEEP_SHARED) ? 1 : 0;
 }

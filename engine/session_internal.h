@@ -33,6 +33,8 @@ struct Session {
                                     // (too long, unreadable): it is never rewritten
     RunLock runLock;                // held while the session is open: one run per log at a time
     Journal journal;                // how far this run (and the ones before it) got
+    JournalStrays strays;           // journals met that name no log that can be read
+    char retiredJournal[SESSION_PATH_SIZE];  // an earlier installation's journal, retired
     int resumed;                    // an earlier run of the same log was interrupted
     int resumePhase;                // the phase it was in
     int resumeCount;                // records of that phase it had handled
