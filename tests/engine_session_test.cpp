@@ -3,6 +3,7 @@
 // what stays, what the dialog says and where the log is afterwards.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -367,6 +368,78 @@ TEST_F(SessionTest, RunAfterAKillFinishesWithoutFalseWarnings)
         EXPECT_FALSE(testfs::IsFile(TempLogName(1)));
         EXPECT_FALSE(testfs::IsFile(JournalName(1)));
     }
+}
+
+// A journal that cannot be trusted never gives a reference back twice. The run is stopped inside
+// the shared files (one reference given back); then either its progress part is damaged while
+// the log lies in the working copy, or its identity part is damaged after the log went back (no
+// log can be told from it: it stays, and every log's shared files are kept while it does). The
+// next run removes everything else and keeps both shared files with their counts.
+TEST_F(SessionTest, ADamagedJournalKeepsTheSharedFiles)
+{
+    struct Case {
+        const char *name;
+        bool logBack;
+        size_t at;   // the byte of the journal that is damaged
+    } cases[] = {
+        {"progress part", false, JOURNAL_PROGRESS_OFFSET + 4},
+        {"identity part", true, offsetof(JournalRecord, logPath) + 3},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        World w("Dano");
+        ASSERT_TRUE(w.Build());
+        ASSERT_TRUE(w.WriteTheLog(w.Records()));
+        ASSERT_NE(Open(w.logPath), nullptr);
+        SessionStart(session, 0);
+        while (session->phaseIndex < 1 || session->journal.record.handled < 1)
+            ASSERT_EQ(SessionStep(session), 0);
+        const std::string work = testfs::ReadBytes(TempLogName(1));
+        std::string journal = testfs::ReadBytes(JournalName(1));
+        Close();
+        if (!c.logBack) {
+            ASSERT_TRUE(DeleteFileA(w.logPath.c_str()));
+            ASSERT_TRUE(testfs::WriteBytes(TempLogName(1), work));
+        } else {
+            journal = testfs::ReadBytes(JournalName(1));
+        }
+        journal[c.at] ^= 0x55;
+        ASSERT_TRUE(testfs::WriteBytes(JournalName(1), journal));
+
+        ASSERT_NE(Open(w.logPath), nullptr);
+        EXPECT_EQ(SessionKeepsSharedFiles(session), 1);
+        SessionStart(session, 0);
+        EXPECT_EQ(StepToEnd(session).back(), 1);
+        EXPECT_EQ(SessionExitStatus(session), 1) << "the shared files named remain";
+        Close();
+        EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, w.sharedKept), "1");
+        EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, w.sharedLast), "1");
+        EXPECT_TRUE(testfs::IsFile(w.sharedKept) && testfs::IsFile(w.sharedLast));
+        for (const std::string &f : w.Files()) {
+            EXPECT_FALSE(testfs::IsFile(f)) << f;
+        }
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, w.UninstallEntry()));
+        EXPECT_EQ(testfs::IsFile(JournalName(1)), c.logBack) << "a stray journal is left alone";
+        DeleteFileA(JournalName(1).c_str());
+        DeleteValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, w.sharedLast);
+    }
+}
+
+// OK pressed after the product was installed again while the finished dialog stood open: the
+// new installation's log stays.
+TEST_F(SessionTest, TheFinishedRunLeavesALogInstalledSince)
+{
+    World w("Otra");
+    ASSERT_TRUE(w.Build());
+    ASSERT_TRUE(w.WriteTheLog(w.Records()));
+    ASSERT_NE(Open(w.logPath), nullptr);
+    SessionStart(session, 0);
+    EXPECT_EQ(StepToEnd(session).back(), 1);
+    ASSERT_TRUE(testfs::MakeDirs(w.app));
+    ASSERT_TRUE(w.WriteTheLog(w.Records()));
+    const std::string reinstalled = testfs::ReadBytes(w.logPath);
+    Close();
+    EXPECT_EQ(testfs::ReadBytes(w.logPath), reinstalled);
 }
 
 TEST_F(SessionTest, ClosingBeforeTheStartPutsEverythingBack)

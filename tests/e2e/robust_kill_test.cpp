@@ -286,16 +286,23 @@ protected:
 
 // Where a kill lands: the phase, and the records of it handled at least (at most, the phase
 // must not have ended). "inside CDR" waits until directories are being removed; "after MRK"
-// kills an interactive run whose finished dialog waits for OK.
+// kills an interactive run whose finished dialog waits for OK. With reinstall, the product is
+// installed again after the kill (the same log, byte for byte) before the registered command runs.
 struct KillPoint {
     const char *name;
     int phase;
     int handled;
+    bool reinstall;
 };
 
 const KillPoint KILL_POINTS[] = {
-    {"inside CF", 0, 100},     {"inside CSF", 1, 20},          {"inside CDR", 5, 0},
-    {"inside CRK", 6, 50},     {"after MRK", PHASE_COUNT, 0},
+    {"inside CF", 0, 100, false},     {"inside CSF", 1, 20, false},
+    {"inside CDR", 5, 0, false},      {"inside CRK", 6, 50, false},
+    {"after MRK", PHASE_COUNT, 0, false},
+    {"inside CF then reinstalled", 0, 100, true},
+    {"inside CSF then reinstalled", 1, 20, true},
+    {"inside CDR then reinstalled", 5, 0, true},
+    {"after MRK then reinstalled", PHASE_COUNT, 0, true},
 };
 
 const Size KILL_SIZE = {1000, 100, 150, 200};
@@ -385,7 +392,9 @@ protected:
 
 // The registered command run after the kill finishes the removal: the outcome is that of one
 // clean run, shared references exact (a kill inside "CSF" may keep one reference: never one
-// given back twice), and nothing is left in the Windows directory.
+// given back twice), and nothing is left in the Windows directory. After a reinstall the new
+// installation is removed whole, not taken for the killed run (whose journal and working copy
+// go); its installer sets the shared counts anew.
 TEST_P(KillTable, TheRegisteredCommandFinishesTheRemoval)
 {
     const KillPoint &at = GetParam();
@@ -420,13 +429,27 @@ TEST_P(KillTable, TheRegisteredCommandFinishesTheRemoval)
     // After "MRK" the product's entry is gone with the rest: the same command is run again.
     std::string again = GetValue(HKEY_LOCAL_MACHINE, p.uninstallEntry, "UninstallString");
     EXPECT_EQ(interactive ? "<missing>" : registered, again);
-    ASSERT_TRUE(RunToEnd(interactive ? registered : again, 120000));
+    const std::string report = p.dir + "-informe.txt";
+    if (at.reinstall) {
+        ASSERT_TRUE(p.Build());
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, p.uninstallEntry, "UninstallString", registered));
+        again = registered + " -l" + report;
+    }
+    ASSERT_TRUE(RunToEnd(interactive && !at.reinstall ? registered : again, 120000));
+    if (at.reinstall) {
+        std::string text = testfs::ReadBytes(report);
+        DeleteFileA(report.c_str());
+        EXPECT_NE(std::string::npos,
+                  text.find("journal        " + e2e::WindowsDir() +
+                            "_dejrn.1: retired, the product was installed again since"))
+            << text;
+    }
 
     Outcome after = Observe(p);
     EXPECT_EQ(clean.remaining, after.remaining);
     EXPECT_EQ(clean.userValue, after.userValue);
     EXPECT_EQ(clean.shared.second, after.shared.second) << "shared files kept";
-    if (at.phase == 1)
+    if (at.phase == 1 && !at.reinstall)
         EXPECT_LE(after.shared.first - clean.shared.first, 1) << "at most one reference kept";
     else
         EXPECT_EQ(clean.shared.first, after.shared.first) << "shared references";
@@ -480,6 +503,43 @@ TEST_F(RobustKill, OneRunOfALogAtATime)
     EXPECT_TRUE(first.WaitForExit(60000));
     EXPECT_EQ(0u, first.exitCode);
     EXPECT_EQ(std::vector<std::string>{}, p.Remaining());
+}
+
+// Twenty different products removed at once, as a management tool does: each run takes working
+// and journal names of its own (a clash would cut one run's log short or end it with an error),
+// and every one finishes with its product gone.
+TEST_F(RobustKill, TwentyRemovalsAtOnceTakeTwentyNames)
+{
+    constexpr int RUNS = 20;
+    std::vector<testinstall::Product> products(RUNS);
+    for (int i = 0; i < RUNS; i++) {
+        testinstall::Product &p = products[i];
+        std::string dir = Numbered("C:\\ParloVeinte", "%02d", i);
+        p.dirs = {dir};
+        for (const char *name : {"\\a.dat", "\\b.dat", "\\c.dat"}) {
+            p.File(dir + name, "contenido");
+            p.records.push_back(Text("CF", dir + name));
+        }
+        std::string entry = Numbered("ParloVeinte", "%02d", i);
+        p.Uninstall(entry, "Parlomatic Veinte", "instalado");
+        p.records.push_back(Text("CDR", dir));
+        p.records.push_back(Bare("MRK"));
+        p.log = dir + "\\install.log";
+        p.items = {{ITEM_UNINSTALL_KEY, entry}};
+        p.Remove();
+        ASSERT_TRUE(p.Build());
+    }
+    std::vector<e2e::Remover> runs(RUNS);
+    for (int i = 0; i < RUNS; i++)
+        ASSERT_TRUE(runs[i].Start(RemoverExe(), "-a -f" + products[i].log));
+    for (int i = 0; i < RUNS; i++) {
+        SCOPED_TRACE(products[i].log);
+        EXPECT_TRUE(runs[i].WaitForExit(120000));
+        EXPECT_EQ(0u, runs[i].exitCode);
+        EXPECT_FALSE(testfs::IsDir(products[i].dirs[0])) << "the product is gone";
+    }
+    for (testinstall::Product &p : products)
+        p.Remove();
 }
 
 // -d with -f opens a session that is never started (both options share one path, the later
