@@ -319,7 +319,8 @@ TEST_F(SessionTest, RepeatsAfterAFailureGiveNoReferenceBackTwice)
 // What a kill leaves (the working copy and the journal, the log gone from its path) is rebuilt
 // from the files of a run stopped at that point; the run started afterwards goes on from there.
 // Whatever the killed run had removed beyond its journal is no reason to call the removal
-// incomplete, and nothing is given back twice.
+// incomplete, nothing is given back twice, and a folder named with a trailing backslash that is
+// still there is not taken for gone.
 TEST_F(SessionTest, RunAfterAKillFinishesWithoutFalseWarnings)
 {
     struct Case {
@@ -336,7 +337,11 @@ TEST_F(SessionTest, RunAfterAKillFinishesWithoutFalseWarnings)
         SCOPED_TRACE(c.name);
         World w("Kill");
         ASSERT_TRUE(w.Build());
-        ASSERT_TRUE(w.WriteTheLog(w.Records()));
+        std::vector<Rec> records = w.Records();
+        for (Rec &r : records)
+            if (r.kind == "CDR" && r.text == w.app)
+                r.text += "\\";
+        ASSERT_TRUE(w.WriteTheLog(records));
         ASSERT_NE(Open(w.logPath), nullptr);
         SessionStart(session, 0);
         while (session->phaseIndex < c.phase ||
