@@ -172,7 +172,7 @@ int FsCreateNew(const char *path)
     char buf[PATH_SIZE];
     if (!CopyPath(buf, path))
         return FS_NO_FILE;
-    HANDLE h = CreateFileA(buf, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+    HANDLE h = CreateFileA(buf, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? FS_NO_FILE : HandleToLong(h);
 }

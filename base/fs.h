@@ -22,9 +22,10 @@ int FsExists(const char *path);
 // The OS file handle, or -1. Paths too long for OpenFile's own buffer are opened the same way
 // through CreateFileA, so the handle works with the _l* functions either way.
 int FsOpen(const char *path, int mode);
-// Creates path only when nothing of that name exists, for reading and writing: the name is the
-// caller's only if this succeeds (two processes picking a free name cannot both win). The
-// handle, or -1 (GetLastError: ERROR_FILE_EXISTS when the name is taken).
+// Creates path only when nothing of that name exists, for reading and writing, shared with no one
+// until it is closed (nobody reads it half written): the name is the caller's only if this
+// succeeds (two processes picking a free name cannot both win). The handle, or -1
+// (GetLastError: ERROR_FILE_EXISTS when the name is taken).
 int FsCreateNew(const char *path);
 // 0, or -1.
 int FsClose(int handle);

@@ -368,6 +368,16 @@ static int FinalPath(const char *folder, char *out)
     return 1;
 }
 
+// The directory entry that path names, as the folder lists it (long name, attributes). 1, or 0.
+static int FindEntry(const char *path, WIN32_FIND_DATAA *found)
+{
+    HANDLE h = FindFirstFileA(path, found);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    FindClose(h);
+    return 1;
+}
+
 // Before Windows Vista: each part of the folder from its root, as the directory lists it (its
 // long name). A link on the way (Windows 2000 and XP have junctions) cannot be resolved with
 // confidence here: 0.
@@ -392,11 +402,7 @@ static int WalkLongNames(const char *folder, char *out)
         if (!PathJoin(probe, out, name))
             return 0;
         WIN32_FIND_DATAA found;
-        HANDLE h = FindFirstFileA(probe, &found);
-        if (h == INVALID_HANDLE_VALUE)
-            return 0;
-        FindClose(h);
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        if (!FindEntry(probe, &found) || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
             return 0;
         if (!PathAppendName(out, found.cFileName))
             return 0;
@@ -480,10 +486,8 @@ static int HasTilde(const char *name)
 static int ExpandShortName(char *path)
 {
     WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA(path, &found);
-    if (h == INVALID_HANDLE_VALUE)
+    if (!FindEntry(path, &found))
         return 1;
-    FindClose(h);
     char dir[PATH_SIZE];
     PathDir(path, dir);
     return dir[0] && PathJoin(path, dir, found.cFileName);

@@ -226,8 +226,11 @@ int JournalCreate(Journal *journal)
                 continue;
             break;
         }
+        // Written whole before anyone may read it, then opened again as every journal is.
         journal->open = 1;
-        if (WriteRecord(journal))
+        int written = WriteRecord(journal);
+        JournalClose(journal);
+        if (written && JournalReopen(journal))
             return 1;
         JournalDelete(journal);
         break;
