@@ -50,12 +50,25 @@ int JournalReadMark(const char *path, JournalMark *mark)
     int ok = IdentRead(path, &mark->id, &time);
     mark->timeLow = static_cast<uint32_t>(time);
     mark->timeHigh = static_cast<uint32_t>(time >> 32);
-    return ok;
+    if (ok)
+        return 1;
+    // Where the system tells no file identity (Win32s), the write time alone marks the file.
+    WIN32_FIND_DATAA found;
+    HANDLE h = PathFits(path) ? FindFirstFileA(path, &found) : INVALID_HANDLE_VALUE;
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    FindClose(h);
+    mark->timeLow = found.ftLastWriteTime.dwLowDateTime;
+    mark->timeHigh = found.ftLastWriteTime.dwHighDateTime;
+    return 1;
 }
 
 int JournalSameMark(const JournalMark &a, const JournalMark &b)
 {
-    return IdentSame(a.id, b.id) && a.timeLow == b.timeLow && a.timeHigh == b.timeHigh;
+    int sameTime = a.timeLow == b.timeLow && a.timeHigh == b.timeHigh;
+    if (IdentKnown(a.id) || IdentKnown(b.id))
+        return IdentSame(a.id, b.id) && sameTime;
+    return sameTime && (a.timeLow || a.timeHigh);
 }
 
 int JournalIsItsLog(const JournalRecord &record, const JournalMark &mark)

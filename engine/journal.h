@@ -72,7 +72,8 @@ struct JournalStrays {
 
 // Size and header checksum of the log file at path; 0 when it cannot be read.
 int JournalReadIdentity(const char *path, uint32_t *size, uint32_t *checksum);
-// The mark of the file at path; 0 (mark zeroed) when nothing is there.
+// The mark of the file at path; 0 (mark zeroed) when nothing is there. Where the system tells no
+// identity, the mark is the write time alone.
 int JournalReadMark(const char *path, JournalMark *mark);
 // 1 when both marks are known and name the same file as it was then.
 int JournalSameMark(const JournalMark &a, const JournalMark &b);
