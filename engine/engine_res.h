@@ -4,8 +4,9 @@
 #ifndef ENGINE_ENGINE_RES_H
 #define ENGINE_ENGINE_RES_H
 
-#define ENGINE_TEXT_DONE        502     /* closing text, complete removal */
-#define ENGINE_TEXT_INCOMPLETE  503     /* closing text after warnings */
+#define ENGINE_TEXT_DONE        502     /* closing text, complete removal (exit 0) */
+#define ENGINE_TEXT_INCOMPLETE  503     /* closing text, the rest goes at the restart (3010) */
+#define ENGINE_TEXT_KEPT        508     /* closing text, something named stays (exit 1) */
 #define ENGINE_TEXT_BUSY        506     /* ERR_BUSY: another run removes the same product */
 #define ENGINE_TEXT_PROGRESS_DAMAGED 507 /* closing text when shared files were kept because an
                                            earlier run's progress record is damaged */

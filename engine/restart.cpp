@@ -174,13 +174,103 @@ static int IsScheduled(Session *session, const char *full)
     return 0;
 }
 
-static void Remember(Session *session, const char *full)
+static void Note(Session *session, const char *full)
 {
     if (!session->scheduledPaths)
         session->scheduledPaths = ListCreateInPool(0, SessionGetPool(session));
     ListLast(session->scheduledPaths);
     ListAdd(session->scheduledPaths, full);
+}
+
+static void Remember(Session *session, const char *full)
+{
+    Note(session, full);
     session->scheduled++;
+}
+
+static const char PENDING_KEY[] = "System\\CurrentControlSet\\Control\\Session Manager";
+static const char PENDING_VALUE[] = "PendingFileRenameOperations";
+
+static void NoteCanonical(Session *session, const char *path)
+{
+    char full[PATH_SIZE];
+    if (path[0] && IdentCanonical(path, full))
+        Note(session, full);
+}
+
+// The NT family's pending operations: pairs of names, the second empty for a deletion.
+static void RecallPendingOperations(Session *session)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PENDING_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    DWORD type = 0, size = RESTART_WININIT_MAX_BYTES - 2;
+    LONG rc = RegQueryValueExA(key, PENDING_VALUE, nullptr, &type,
+                               reinterpret_cast<BYTE *>(wininitText), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_MULTI_SZ)
+        return;   // a list too long to read leaves the folders alone: they are kept
+    wininitText[size] = wininitText[size + 1] = '\0';
+    for (const char *p = wininitText; *p;) {
+        const char *target = p + lstrlenA(p) + 1;
+        if (!*target)
+            NoteCanonical(session, p);
+        p = target + lstrlenA(target) + 1;
+        if (p >= wininitText + size)
+            break;
+    }
+}
+
+static int IsNulLine(const char *line)
+{
+    char head[sizeof NUL_KEY];
+    lstrcpynA(head, line, sizeof head);
+    return IdentSameName(head, NUL_KEY);
+}
+
+// Windows 95: the "NUL=" lines of WININIT.INI's [rename] section.
+static void RecallWininit(Session *session)
+{
+    char windows[PATH_SIZE], ini[PATH_SIZE];
+    UINT w = GetWindowsDirectoryA(windows, PATH_SIZE);
+    if (w == 0 || w >= static_cast<UINT>(PATH_SIZE) || !PathJoin(ini, windows, WININIT_NAME))
+        return;
+    HANDLE file = CreateFileA(ini, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD read = 0;
+    BOOL ok = ReadFile(file, wininitText, RESTART_WININIT_MAX_BYTES - 1, &read, nullptr);
+    CloseHandle(file);
+    if (!ok)
+        return;
+    wininitText[read] = '\0';
+    int inRename = 0;
+    for (char *line = wininitText; *line;) {
+        char *end = line;
+        while (*end && *end != '\n')
+            ++end;
+        char *next = *end ? end + 1 : end;
+        *end = '\0';
+        if (end > line && end[-1] == '\r')
+            end[-1] = '\0';
+        if (line[0] == '[')
+            inRename = IsRenameHeader(line, static_cast<DWORD>(lstrlenA(line)));
+        else if (inRename && IsNulLine(line))
+            NoteCanonical(session, line + 4);
+        line = next;
+    }
+}
+
+void RestartRecallEarlier(Session *session)
+{
+    const Platform *p = PlatformGet();
+    if (!session || p->isWin32s)
+        return;
+    if (p->isNtFamily)
+        RecallPendingOperations(session);
+    else if (IsWindows95(p))
+        RecallWininit(session);
 }
 
 int RestartDeleteOrSchedule(Session *session, const char *path)

@@ -28,5 +28,9 @@ int RestartDeleteOrSchedule(Session *session, const char *path);
 // scheduled already): schedule it after them, on the NT family only. 1 scheduled, else 0.
 int RestartScheduleDirectory(Session *session, const char *path);
 
+// A run that goes on from an interrupted one learns what is already left for the restart (the
+// system's own list), so that a folder holding only such files is scheduled after them too.
+void RestartRecallEarlier(Session *session);
+
 // Forgets the session's scheduled paths (the count stays).
 void RestartForget(Session *session);

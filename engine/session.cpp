@@ -244,6 +244,8 @@ static void TakeOverProgress(Session *session)
     session->incomplete = (r.flags & JOURNAL_INCOMPLETE) ? 1 : 0;
     session->remains = (r.flags & JOURNAL_REMAINS) ? 1 : 0;
     session->scheduledBefore = (r.flags & JOURNAL_SCHEDULED) ? 1 : 0;
+    if (session->scheduledBefore)
+        RestartRecallEarlier(session);
 }
 
 // A journal of an earlier installation of the same product: its working copy and the journal go,
@@ -509,13 +511,26 @@ static void MarkPhaseDone(Session *session, int phase)
         ProgressDialogSetMark(session->dialog, mark);
 }
 
+// The closing text says what the exit status says, for a resumed run too: what the user reads is
+// what an administrator's tool sees.
+static UINT CompletionText(const Session *session)
+{
+    if (SessionKeepsSharedFiles(session))
+        return ENGINE_TEXT_PROGRESS_DAMAGED;
+    switch (SessionExitStatus(session)) {
+    case EXIT_DONE:
+        return ENGINE_TEXT_DONE;
+    case EXIT_RESTART:
+        return ENGINE_TEXT_INCOMPLETE;
+    default:
+        return ENGINE_TEXT_KEPT;
+    }
+}
+
 static void ShowCompletion(Session *session)
 {
     char text[ENGINE_COMPLETION_SIZE];
-    // What waits for the restart is not removed yet.
-    UINT id = SessionKeepsSharedFiles(session)           ? ENGINE_TEXT_PROGRESS_DAMAGED
-              : session->incomplete || session->scheduled ? ENGINE_TEXT_INCOMPLETE
-                                                          : ENGINE_TEXT_DONE;
+    UINT id = CompletionText(session);
     if (LoadStringA(GetModuleHandleA(nullptr), id, text, ENGINE_COMPLETION_SIZE) <= 0)
         text[0] = '\0';
     ProgressDialogFinish(session->dialog);

@@ -333,7 +333,8 @@ TEST(ProgramManagerSession, GroupWithTheUsersItemStays)
     EXPECT_EQ(steps.back(), 1);
     EXPECT_TRUE(Reports().empty());
     EXPECT_EQ(session->incomplete, 1);
-    EXPECT_EQ(DialogMessage(session), LoadText(ENGINE_TEXT_INCOMPLETE));
+    EXPECT_EQ(DialogMessage(session), ClosingText(SessionExitStatus(session)));
+    EXPECT_EQ(SessionExitStatus(session), 1) << "the user's item keeps the group";
     SessionClose(session);
     EngineShutdown();
     UsePlatform(Os::Other);

@@ -299,14 +299,16 @@ TEST(Resources, DialogTemplateIsThePublishedLayout)
 TEST(Resources, StringTableHoldsTheTextsInCodePage1252)
 {
     ASSERT_EQ(1252u, GetACP()) << "the texts below are written in code page 1252";
-    const char *done = "La desintalación no será completa hasta que vuelva a iniciar Windows.";
+    const char *restart = "La desintalación no será completa hasta que vuelva a iniciar Windows.";
     struct Case { int id; const char *text; };
     const Case cases[] = {
         {IDS_PM_GROUPS, "Groups"}, {IDS_PM_INI, "progman.ini"}, {IDS_PM_SERVICE, "PROGMAN"},
         {IDS_PM_CREATEGROUP, "[CreateGroup("}, {IDS_PM_CLOSE, ")]"},
         {IDS_PM_SHOWGROUP, "[ShowGroup("}, {IDS_PM_DELETEGROUP, "[DeleteGroup("},
         {IDS_PM_ADDITEM, "[AddItem("}, {IDS_PM_SHOW1, "1"}, {IDS_PM_COMMA, ","},
-        {IDS_ERROR_CAPTION, "Uninstall"}, {ENGINE_TEXT_DONE, done}, {ENGINE_TEXT_INCOMPLETE, done},
+        {IDS_ERROR_CAPTION, "Uninstall"}, {ENGINE_TEXT_DONE, "La desinstalación ha terminado."}, {ENGINE_TEXT_INCOMPLETE, restart},
+        {ENGINE_TEXT_KEPT, "La desinstalación ha terminado, pero algunos elementos se han conservado."},
+        {ENGINE_TEXT_PROGRESS_DAMAGED, "Registro de progreso dañado: los archivos compartidos se han conservado."},
         {IDS_CONFIRM, "Desinstalar el programa y todos sus componentes"},
         {IDS_TITLE, "Desinstalación de Parlomatic"},
         {IDS_POOL_CAPTION, POOL_TEXT_CAPTION}, {IDS_POOL_FORMAT, POOL_TEXT_FORMAT},

@@ -27,7 +27,7 @@ namespace {
 
 const wchar_t TITLE[] = L"Desinstalación de Parlomatic";
 const wchar_t CONFIRM_TEXT[] = L"Desinstalar el programa y todos sus componentes";
-const wchar_t DONE_TEXT[] = L"La desintalación no será completa hasta que vuelva a iniciar Windows.";
+const wchar_t DONE_TEXT[] = L"La desinstalación ha terminado.";
 const wchar_t ERROR_CAPTION[] = L"Uninstall";
 const wchar_t INTERNAL_ERROR_TEXT[] = L"Error interno Nº -6.";
 const wchar_t NO_LOG_EMPTY_TEXT[] =
@@ -449,7 +449,7 @@ TEST_F(RemoverInteractive, SystemFilesNamedByTheLogStay)
         testfs::WriteBytes(winIni, savedIni);
     std::string count = GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, kernel);
     DeleteValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, kernel);
-    EXPECT_EQ(ProgramText(RemoverExe(), ENGINE_TEXT_INCOMPLETE), std::wstring(message));
+    EXPECT_EQ(ProgramText(RemoverExe(), ENGINE_TEXT_KEPT), std::wstring(message));
     EXPECT_EQ(NOTHING, inst.Remaining());
     EXPECT_TRUE(iniKept);
     EXPECT_EQ("1", count) << "the system file's shared count was given back";

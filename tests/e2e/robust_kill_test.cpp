@@ -593,7 +593,7 @@ TEST_F(RobustKill, ObstaclesStayAndTheRunFinishesIncomplete)
     ASSERT_TRUE(IsWindowEnabled(ok)) << "the run did not go on to the end";
     wchar_t message[512] = L"";
     GetDlgItemTextW(dialog, IDC_MESSAGE, message, 512);
-    std::wstring expected = e2e::ProgramText(RemoverExe(), ENGINE_TEXT_INCOMPLETE);
+    std::wstring expected = e2e::ProgramText(RemoverExe(), ENGINE_TEXT_KEPT);
     EXPECT_NE(L"", expected);
     EXPECT_EQ(expected, std::wstring(message));
     e2e::Press(dialog, IDOK);

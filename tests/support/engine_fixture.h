@@ -235,4 +235,12 @@ inline std::string LoadText(UINT id)
     return text;
 }
 
+// The closing text a finished run must show for its exit status.
+inline std::string ClosingText(int status)
+{
+    return LoadText(status == 0 ? ENGINE_TEXT_DONE
+                    : status == 3010 ? ENGINE_TEXT_INCOMPLETE
+                                     : ENGINE_TEXT_KEPT);
+}
+
 }  // namespace enginetest
