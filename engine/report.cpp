@@ -197,6 +197,28 @@ static void SystemErrorText(unsigned long error, char *text, int size)
         text[i] = '\0';
 }
 
+// A name is the log's, not ours: a line break or other control character in it is written as
+// "<0D>" (no file name holds "<"), so it can never start a line of its own. No trail byte of a
+// double-byte character is a control character.
+static void Escape(const char *name, char *out, int size)
+{
+    static const char HEX[] = "0123456789ABCDEF";
+    int n = 0;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name); *p; ++p) {
+        if (n + 5 >= size)
+            break;
+        if (*p < 0x20 || *p == 0x7F) {
+            out[n++] = '<';
+            out[n++] = HEX[*p >> 4];
+            out[n++] = HEX[*p & 15];
+            out[n++] = '>';
+        } else {
+            out[n++] = static_cast<char>(*p);
+        }
+    }
+    out[n] = '\0';
+}
+
 void ReportRecord(const char *kind, const char *name, int outcome, unsigned long detail)
 {
     if (!ReportIsOpen() || outcome == OUTCOME_COLLECTED)
@@ -216,8 +238,10 @@ void ReportRecord(const char *kind, const char *name, int outcome, unsigned long
         SystemErrorText(detail, error, sizeof error);
         snprintf(said, sizeof said, "failed, %s", error);
     }
+    char escaped[REPORT_LINE_SIZE];
+    Escape(name ? name : "", escaped, sizeof escaped);
     char line[REPORT_LINE_SIZE];
-    snprintf(line, sizeof line, "%-15s%s: %s", label, name ? name : "", said);
+    snprintf(line, sizeof line, "%-15s%s: %s", label, escaped, said);
     WriteLine(line);
 }
 

@@ -523,7 +523,7 @@ TEST_F(RemoverAutomatic, TheReportTellsWhatBecameOfEveryRecord)
     const std::string heldPath = inst.dir + "\\uso.dat";
     inst.extra = {Text("CF", gone),     Text("CF", readOnly),  Text("CF", heldPath),
                   Text("CF", winIni),   Text("CF", overlong),  List("CSF", {shared2, shared2}),
-                  List("SRK", {valuesKey, "Falta"})};
+                  List("SRK", {valuesKey, "Falta"}), List("SRK", {valuesKey, "Falsa\r\nfile x: removed"})};
     // Header items that compose a system key as the product key.
     inst.itemsOverride = {{ITEM_COMPANY_KEY, "Microsoft"}, {ITEM_PRODUCT_KEY, "Windows"},
                           {ITEM_VERSION_KEY, "CurrentVersion"}};
@@ -578,6 +578,8 @@ TEST_F(RemoverAutomatic, TheReportTellsWhatBecameOfEveryRecord)
         "registry key   " + hkcu + Installation::USER_KEY + ": removed",
         "registry value " + hkcu + Installation::VALUES_KEY + ", value Idioma: removed",
         "registry value " + hkcu + Installation::VALUES_KEY + ", value Falta: already gone",
+        "registry value " + hkcu + Installation::VALUES_KEY +
+            ", value Falsa<0D><0A>file x: removed: already gone",
         "product key    " + hklm + "Software\\Microsoft\\Windows\\CurrentVersion: refused, protected key",
         "registration   " + hklm + inst.UninstallEntry() + ": removed",
         "",
