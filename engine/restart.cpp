@@ -16,9 +16,26 @@ static const char NUL_KEY[] = "NUL=";
 // The whole file and what is put into it; one buffer for the process (single-threaded).
 static char wininitText[RESTART_WININIT_MAX_BYTES];
 
-int RestartIsInUse(DWORD error)
+static int IsHeldImage(const char *path)
 {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return 0;
+    HANDLE h = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    CloseHandle(h);
+    return 1;
+}
+
+int RestartIsInUse(const char *path, DWORD error)
+{
+    int inUse = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                (error == ERROR_ACCESS_DENIED && path && PathFits(path) && IsHeldImage(path));
+    SetLastError(error);
+    return inUse;
 }
 
 // ---- WININIT.INI ----
@@ -277,7 +294,7 @@ int RestartDeleteOrSchedule(Session *session, const char *path)
 {
     if (FsDelete(path) == 0)
         return 0;
-    if (!session || !RestartIsInUse(GetLastError()))
+    if (!session || !RestartIsInUse(path, GetLastError()))
         return -1;
     char full[PATH_SIZE];
     FullPath(path, full);

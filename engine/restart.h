@@ -11,8 +11,12 @@ struct Session;
 // Longest WININIT.INI that is rewritten; a bigger one is left alone and nothing is scheduled.
 constexpr DWORD RESTART_WININIT_MAX_BYTES = 65536;
 
-// 1 when a failed deletion's error means the file is in use (sharing or lock violation).
-int RestartIsInUse(DWORD error);
+// 1 when a failed deletion of path (error: its GetLastError) means the file is in use: a sharing
+// or lock violation, or a running program's file or loaded DLL. Those refuse deletion with
+// ERROR_ACCESS_DENIED as a file without delete access does; the file is asked which it is (one
+// that is not read-only and opens for deletion is refused only for being in use). A restart
+// frees what is in use; a real permission problem stays one. GetLastError is left as error.
+int RestartIsInUse(const char *path, DWORD error);
 
 // Schedules the existing file for deletion at the next start, as the platform allows.
 // 1 scheduled, 0 not (Win32s, no right to write the pending operations, a path that does not

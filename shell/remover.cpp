@@ -172,7 +172,7 @@ static void OnTimer(HWND window)
             // try goes at the next restart instead.
             int done = shell.deleted = FsDelete(shell.options.logPath) == 0;
             shell.deleteError = done ? 0 : GetLastError();
-            if (!done && tick == SHELL_LAST_WORK_TICK && RestartIsInUse(shell.deleteError) &&
+            if (!done && tick == SHELL_LAST_WORK_TICK && RestartIsInUse(shell.options.logPath, shell.deleteError) &&
                 RestartDeleteFile(shell.options.logPath))
                 done = shell.deleteScheduled = 1;
             if (done) {

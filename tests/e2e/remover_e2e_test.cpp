@@ -916,36 +916,52 @@ TEST_F(RemoverPlatform, Ctl3dIsHookedExceptOnWindows4)
 // ---- The next restart ----------------------------------------------------------------------
 
 // A product the user still has open: its data folder holds a file in use and one that is not,
-// and the user's own folder lies beside it. The log names both files and both folders.
+// and the user's own folder lies beside it; with running, also the product's own program, left
+// open (a running image refuses deletion as a file without rights would). The log names the
+// files and both folders.
 struct InUseProduct {
-    explicit InUseProduct(const std::string &name)
+    explicit InUseProduct(const std::string &name, bool running = false)
         : dir("C:\\" + name), data(dir + "\\datos"), log(dir + "\\install.log"),
-          loose(data + "\\suelto.dat"), mine(dir + "\\usuario\\mio.txt")
+          loose(data + "\\suelto.dat"), mine(dir + "\\usuario\\mio.txt"),
+          program(data + "\\parlo.exe")
     {
         Clean();
         CreateDirectoryA(dir.c_str(), nullptr);
         CreateDirectoryA(data.c_str(), nullptr);
         CreateDirectoryA((dir + "\\usuario").c_str(), nullptr);
         held = std::make_unique<HeldFile>(data + "\\bloqueado.dat");
-        ok = held->Held() && testfs::WriteBytes(loose, "x") && testfs::WriteBytes(mine, "mío") &&
-             rawlog::WriteLog(log, {}, {Text("CF", held->path), Text("CF", loose),
-                                            Text("CDR", dir), Text("CDR", data)});
+        std::vector<Rec> records = {Text("CF", held->path), Text("CF", loose), Text("CDR", dir),
+                                    Text("CDR", data)};
+        ok = held->Held() && testfs::WriteBytes(loose, "x") && testfs::WriteBytes(mine, "mío");
+        if (running) {
+            // remover.exe itself stands in for the product's program: asked interactively, it
+            // waits at its confirmation box until it is ended.
+            records.insert(records.begin(), Text("CF", program));
+            ok = ok && CopyFileA(RemoverExe().c_str(), program.c_str(), FALSE) &&
+                 open.Start(program, "-f" + data + "\\nada.log");
+            Sleep(1000);
+            ok = ok && open.Running();
+        }
+        ok = ok && rawlog::WriteLog(log, {}, records);
     }
     ~InUseProduct()
     {
         held.reset();
+        Close();
         Clean();
     }
+    void Close() { open.Kill(); }
     void Clean() const
     {
-        for (const std::string &f : {data + "\\bloqueado.dat", loose, mine, log})
+        for (const std::string &f : {data + "\\bloqueado.dat", loose, mine, log, program})
             DeleteFileA(f.c_str());
         for (const std::string &d : {data, dir + "\\usuario", dir})
             RemoveDirectoryA(d.c_str());
     }
 
-    std::string dir, data, log, loose, mine;
+    std::string dir, data, log, loose, mine, program;
     std::unique_ptr<HeldFile> held;
+    Remover open;
     bool ok = false;
 };
 
@@ -966,7 +982,7 @@ std::string WinebootCommand()
 TEST_F(RemoverRestart, WhatIsInUseGoesAtTheNextRestart)
 {
     restarttest::PendingScope pending;
-    InUseProduct nt("ParloE2E Reinicio NT"), w95("ParloE2E Reinicio 95");
+    InUseProduct nt("ParloE2E Reinicio NT", true), w95("ParloE2E Reinicio 95");
     ASSERT_TRUE(nt.ok && w95.ok);
     HeldFile lone("C:\\parloe2e-reinicio-d.tmp");
     ASSERT_TRUE(lone.Held());
@@ -990,7 +1006,8 @@ TEST_F(RemoverRestart, WhatIsInUseGoesAtTheNextRestart)
     EXPECT_LT(IndexOf(due, nt.held->path), IndexOf(due, nt.data)) << "the file, then its folder";
     EXPECT_LT(IndexOf(due, nt.data), due.size());
     EXPECT_LT(IndexOf(due, lone.path), due.size());
-    EXPECT_EQ(3u, due.size()) << "only what the log and -d name";
+    EXPECT_LT(IndexOf(due, nt.program), IndexOf(due, nt.data)) << "the running program too";
+    EXPECT_EQ(4u, due.size()) << "only what the log and -d name";
     char shortPath[MAX_PATH] = "";
     GetShortPathNameA(w95.held->path.c_str(), shortPath, MAX_PATH);
     EXPECT_EQ("[rename]\r\nNUL=" + std::string(shortPath) + "\r\n",
@@ -1001,6 +1018,7 @@ TEST_F(RemoverRestart, WhatIsInUseGoesAtTheNextRestart)
     }
 
     // The restart: every program has ended, so nothing holds the files any more.
+    nt.Close();
     nt.held->Release();
     w95.held->Release();
     lone.Release();
@@ -1009,6 +1027,7 @@ TEST_F(RemoverRestart, WhatIsInUseGoesAtTheNextRestart)
     ASSERT_TRUE(boot.WaitForExit(30000));
     EXPECT_EQ(0u, boot.exitCode);
     EXPECT_FALSE(Exists(nt.held->path));
+    EXPECT_FALSE(Exists(nt.program));
     EXPECT_FALSE(Exists(nt.data)) << "the folder the file alone kept";
     EXPECT_FALSE(Exists(w95.held->path));
     EXPECT_TRUE(Exists(w95.data)) << "Windows 95 deletes files only";

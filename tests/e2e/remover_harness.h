@@ -236,6 +236,15 @@ public:
         return ::testing::AssertionSuccess();
     }
 
+    // Ends the process by force when it still runs.
+    void Kill()
+    {
+        if (pi_.hProcess && Running()) {
+            TerminateProcess(pi_.hProcess, 99);
+            WaitForSingleObject(pi_.hProcess, 5000);
+        }
+    }
+
     DWORD Pid() const { return pi_.dwProcessId; }
     DWORD ThreadId() const { return pi_.dwThreadId; }
     DWORD Elapsed() const { return GetTickCount() - start_; }
