@@ -80,9 +80,10 @@ struct ReportState {
     HANDLE file;
     int headed;
     char logPath[PATH_SIZE];
+    char notBack[PATH_SIZE];   // the working copy, when the log could not be put back
 };
 
-static ReportState report = {INVALID_HANDLE_VALUE, 0, ""};
+static ReportState report = {INVALID_HANDLE_VALUE, 0, "", ""};
 
 int ExitStatusForError(int code)
 {
@@ -142,8 +143,15 @@ int ReportOpen(const char *path, const char *logPath)
     SetEndOfFile(file);
     report.file = file;
     report.headed = 0;
+    report.notBack[0] = '\0';
     lstrcpyA(report.logPath, logPath);
     return 1;
+}
+
+void ReportLogNotBack(const char *workingCopy)
+{
+    if (ReportIsOpen() && workingCopy && lstrlenA(workingCopy) < PATH_SIZE)
+        lstrcpyA(report.notBack, workingCopy);
 }
 
 int ReportIsOpen(void)
@@ -261,7 +269,13 @@ void ReportClose(int status, int deleteMode)
         if (s.status == status && s.deleteMode == (deleteMode ? 1 : 0))
             text = s.text;
     char line[REPORT_LINE_SIZE];
-    snprintf(line, sizeof line, "Result: %s (exit code %d)", text, status);
+    if (status == EXIT_FAILED && !deleteMode && report.notBack[0])
+        snprintf(line, sizeof line,
+                 "Result: failed, the log could not be put back: it stays as %s, from which "
+                 "the same command goes on (exit code %d)",
+                 report.notBack, status);
+    else
+        snprintf(line, sizeof line, "Result: %s (exit code %d)", text, status);
     WriteLine("");
     WriteLine(line);
     FlushFileBuffers(report.file);

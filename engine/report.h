@@ -49,6 +49,9 @@ void ReportHeading(const char *product);
 void ReportRecord(const char *kind, const char *name, int outcome, unsigned long detail);
 // Hands what was written to the disk.
 void ReportPhaseEnd(void);
+// The failed run could not put the log back at its path: the closing line says where it stays
+// instead of saying it was put back.
+void ReportLogNotBack(const char *workingCopy);
 // The closing line with the exit status (engine/exitcode.h), deleteMode telling how to read
 // it; the heading first when no session wrote it. Closes the file.
 void ReportClose(int status, int deleteMode);

@@ -206,6 +206,8 @@ static void ReleaseRunLock(Session *session)
 static void SettleJournal(Session *session, int logBack)
 {
     JournalRecord &r = session->journal.record;
+    if (!logBack)
+        ReportLogNotBack(session->tempLogPath);
     if (logBack && !session->resumed && r.phase == 0 && r.handled == 0 && r.flags == 0) {
         JournalDelete(&session->journal);
         return;

@@ -10,6 +10,7 @@
 
 #include "base/pool.h"
 #include "engine/engine.h"
+#include "engine/report.h"
 #include "engine/session_internal.h"
 #include "support/engine_fixture.h"
 #include "support/pending_restart.h"
@@ -687,12 +688,19 @@ TEST_F(SessionTest, FailedRunWithoutUninstallNameKeepsTheWorkingCopy)
     ASSERT_TRUE(CreateDirectoryA(w.app.c_str(), nullptr));
     ASSERT_TRUE(WriteLog(w.logPath, {}, {Text("CRK", "-2147483646;System")}));
     std::string logBytes = testfs::ReadBytes(w.logPath);
+    const std::string report = w.app + "\\informe.txt";
+    ASSERT_TRUE(ReportOpen(report.c_str(), w.logPath.c_str()));
     ASSERT_NE(Open(w.logPath), nullptr);
     SessionStart(session, 0);
     EXPECT_EQ(StepToEnd(session).back(), -1);
     Close();
+    ReportClose(1603, 0);
     EXPECT_FALSE(testfs::IsFile(w.logPath));
     EXPECT_EQ(testfs::ReadBytes(TempLogName(1)), logBytes);
+    // The report does not claim the log went back.
+    EXPECT_NE(std::string::npos,
+              testfs::ReadBytes(report).find("Result: failed, the log could not be put back: it "
+                                             "stays as " + TempLogName(1)));
 }
 
 // A display name that does not fit the session's 101 bytes, or that the registry layer cannot
