@@ -177,6 +177,25 @@ int FsCreateNew(const char *path)
     return h == INVALID_HANDLE_VALUE ? FS_NO_FILE : HandleToLong(h);
 }
 
+int FsCreateNumbered(const char *dir, const char *base, char *path)
+{
+    path[0] = '\0';
+    // Room for the dot and any number: the name is refused whole, never cut.
+    if (!dir || !base || StrByteLength(dir) + StrByteLength(base) + 12 > PATH_MAX_BYTES)
+        return FS_NO_FILE;
+    for (int n = 1; n > 0; ++n) {
+        wsprintfA(path, "%s%s.%d", dir, base, n);
+        int h = FsCreateNew(path);
+        if (h != FS_NO_FILE)
+            return h;
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    path[0] = '\0';
+    return FS_NO_FILE;
+}
+
 // The folder's entry of a new file is written with the folder; NT flushes a folder opened for
 // writing, Windows 95 cannot open one (nothing more can be done there).
 static void FlushFolderOf(const char *path)

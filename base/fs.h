@@ -27,6 +27,10 @@ int FsOpen(const char *path, int mode);
 // succeeds (two processes picking a free name cannot both win). The handle, or -1
 // (GetLastError: ERROR_FILE_EXISTS when the name is taken).
 int FsCreateNew(const char *path);
+// Claims the first free name dir + base + ".N" (N = 1, 2, ...; dir ends in a backslash) with
+// FsCreateNew, writing it to path (PATH_SIZE bytes): two runs picking a number at once never
+// share one. The open handle, or -1 with path empty (the name no longer fits, or cannot be made).
+int FsCreateNumbered(const char *dir, const char *base, char *path);
 // 0, or -1.
 int FsClose(int handle);
 // The file's size; 0 when it cannot be had.

@@ -227,29 +227,19 @@ int JournalCreate(Journal *journal)
     char dir[PATH_SIZE];
     if (!JournalDir(dir))
         return 0;
-    for (int n = 1; n > 0; ++n) {
-        int length = snprintf(journal->path, PATH_SIZE, "%s%s.%d", dir, JOURNAL_BASE, n);
-        if (length < 0 || length >= PATH_SIZE)
-            break;
-        // The name is ours only if we created it: another run may pick the same number.
-        journal->handle = FsCreateNew(journal->path);
-        if (journal->handle == FS_NO_FILE) {
-            DWORD error = GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
-                continue;
-            break;
-        }
-        // Written whole before anyone may read it, then opened again as every journal is.
-        journal->open = 1;
-        int written = WriteRecord(journal);
-        JournalClose(journal);
-        if (written && JournalReopen(journal))
-            return 1;
-        JournalDelete(journal);
-        break;
+    // The name is ours only if we created it: another run may pick the same number.
+    journal->handle = FsCreateNumbered(dir, JOURNAL_BASE, journal->path);
+    if (journal->handle == FS_NO_FILE) {
+        journal->open = 0;
+        return 0;
     }
-    journal->open = 0;
-    journal->path[0] = '\0';
+    // Written whole before anyone may read it, then opened again as every journal is.
+    journal->open = 1;
+    int written = WriteRecord(journal);
+    JournalClose(journal);
+    if (written && JournalReopen(journal))
+        return 1;
+    JournalDelete(journal);
     return 0;
 }
 

@@ -96,21 +96,11 @@ static int MakeTempLogName(char *name)
     name[0] = '\0';
     if (!WindowsDirWithSlash(dir))
         return 0;
-    for (int n = 1; n > 0; ++n) {
-        int length = snprintf(name, SESSION_PATH_SIZE, "%s%s.%d", dir, TEMP_LOG_BASE, n);
-        if (length < 0 || length >= SESSION_PATH_SIZE)
-            break;
-        int h = FsCreateNew(name);
-        if (h != FS_NO_FILE) {
-            FsClose(h);
-            return 1;
-        }
-        DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-            break;
-    }
-    name[0] = '\0';
-    return 0;
+    int h = FsCreateNumbered(dir, TEMP_LOG_BASE, name);
+    if (h == FS_NO_FILE)
+        return 0;
+    FsClose(h);
+    return 1;
 }
 
 // The product's key in the list of uninstallable programs; 0 when it does not fit.
