@@ -14,14 +14,16 @@ static int HasSessions(void)
     return !(version & 0x80000000) && LOBYTE(LOWORD(version)) >= 5;
 }
 
-int RunLockName(const char *canonicalPath, const FileIdent *id, char *name, int size)
+int RunLockName(const char *canonicalPath, const FileIdent *id, uint64_t writeTime, char *name,
+                int size)
 {
     const char *scope = HasSessions() ? GLOBAL_PREFIX : "";
     int n;
     if (id)
-        n = snprintf(name, size, "%s%si%08lx.%08lx%08lx", scope, RUN_LOCK_PREFIX,
+        n = snprintf(name, size, "%s%si%08lx.%08lx%08lx.%016llx", scope, RUN_LOCK_PREFIX,
                      static_cast<unsigned long>(id->volume), static_cast<unsigned long>(id->indexHigh),
-                     static_cast<unsigned long>(id->indexLow));
+                     static_cast<unsigned long>(id->indexLow),
+                     static_cast<unsigned long long>(writeTime));
     else
         n = snprintf(name, size, "%s%sp%016llx", scope, RUN_LOCK_PREFIX,
                      static_cast<unsigned long long>(IdentHash(canonicalPath)));
@@ -52,15 +54,15 @@ static int Take(RunLock *lock, const char *name)
 int RunLockTakePath(RunLock *lock, const char *canonicalPath)
 {
     char name[RUN_LOCK_NAME_SIZE];
-    return RunLockName(canonicalPath, nullptr, name, sizeof name) && Take(lock, name);
+    return RunLockName(canonicalPath, nullptr, 0, name, sizeof name) && Take(lock, name);
 }
 
-int RunLockTakeIdent(RunLock *lock, const FileIdent &id)
+int RunLockTakeIdent(RunLock *lock, const FileIdent &id, uint64_t writeTime)
 {
     char name[RUN_LOCK_NAME_SIZE];
     if (!IdentKnown(id))
         return 1;
-    return RunLockName(nullptr, &id, name, sizeof name) && Take(lock, name);
+    return RunLockName(nullptr, &id, writeTime, name, sizeof name) && Take(lock, name);
 }
 
 void RunLockRelease(RunLock *lock)

@@ -374,6 +374,12 @@ static void ReportJournals(const Session *session)
         ReportRecord("JRN", strays.paths[i], OUTCOME_JOURNAL_STRAY, 0);
 }
 
+static int TakeMarkLock(Session *session, const JournalMark &mark)
+{
+    uint64_t time = (static_cast<uint64_t>(mark.timeHigh) << 32) | mark.timeLow;
+    return RunLockTakeIdent(&session->runLock, mark.id, time);
+}
+
 Session *SessionCreate(const char *logPath, ErrorCallback callback)
 {
     Session *session = static_cast<Session *>(PoolAlloc(enginePool, sizeof(Session)));
@@ -396,13 +402,12 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
     JournalReadMark(logPath, &mark);
     int found = 0;
     int available = RunLockTakePath(&session->runLock, canonicalPath) &&
-                    RunLockTakeIdent(&session->runLock, mark.id);
+                    TakeMarkLock(session, mark);
     if (available) {
         // The log may be back under another name than the one the journal knew it by.
         const JournalRecord &r = session->journal.record;
         found = JournalFind(canonicalPath, mark, &session->journal, &session->strays);
-        available = !found || (RunLockTakeIdent(&session->runLock, r.taken.id) &&
-                               RunLockTakeIdent(&session->runLock, r.back.id));
+        available = !found || (TakeMarkLock(session, r.taken) && TakeMarkLock(session, r.back));
     }
     if (!available) {
         ReleaseRunLock(session);

@@ -569,12 +569,15 @@ TEST_F(SessionTest, RunLocksAreKeptByWhatTheLogIs)
     ASSERT_TRUE(CreateDirectoryA(w.app.c_str(), nullptr));
     ASSERT_TRUE(WriteLog(w.logPath, {{ITEM_UNINSTALL_KEY, w.uninstallName}}, {}));
     char canonical[PATH_SIZE];
-    FileIdent id;
     ASSERT_TRUE(IdentCanonical(w.logPath.c_str(), canonical));
-    ASSERT_TRUE(IdentRead(w.logPath.c_str(), &id));
-    char byPath[RUN_LOCK_NAME_SIZE], byFile[RUN_LOCK_NAME_SIZE];
-    ASSERT_TRUE(RunLockName(canonical, nullptr, byPath, sizeof byPath));
-    ASSERT_TRUE(RunLockName(nullptr, &id, byFile, sizeof byFile));
+    JournalMark mark;
+    ASSERT_TRUE(JournalReadMark(w.logPath.c_str(), &mark));
+    uint64_t written = (static_cast<uint64_t>(mark.timeHigh) << 32) | mark.timeLow;
+    char byPath[RUN_LOCK_NAME_SIZE], byFile[RUN_LOCK_NAME_SIZE], byReused[RUN_LOCK_NAME_SIZE];
+    ASSERT_TRUE(RunLockName(canonical, nullptr, 0, byPath, sizeof byPath));
+    ASSERT_TRUE(RunLockName(nullptr, &mark.id, written, byFile, sizeof byFile));
+    // The file system gives a deleted log's identity to the next new file: another log.
+    ASSERT_TRUE(RunLockName(nullptr, &mark.id, written + 1, byReused, sizeof byReused));
     EXPECT_EQ(std::string("Global\\"), std::string(byPath).substr(0, 7)) << "one lock for every session";
     struct Case {
         const char *lock;
@@ -583,7 +586,7 @@ TEST_F(SessionTest, RunLocksAreKeptByWhatTheLogIs)
     } cases[] = {
         {byPath, OtherRun::HOLDS, true},  {byFile, OtherRun::HOLDS, true},
         {byPath, OtherRun::DIED, false},  {byFile, OtherRun::DIED, false},
-        {byPath, OtherRun::FORBIDS, true},
+        {byPath, OtherRun::FORBIDS, true}, {byReused, OtherRun::HOLDS, false},
     };
     const std::string logBytes = testfs::ReadBytes(w.logPath);
     for (const Case &c : cases) {
