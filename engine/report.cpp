@@ -81,9 +81,10 @@ struct ReportState {
     int headed;
     char logPath[PATH_SIZE];
     char notBack[PATH_SIZE];   // the working copy, when the log could not be put back
+    char heldBy[REPORT_ERROR_SIZE];   // who holds the file the next scheduled line names
 };
 
-static ReportState report = {INVALID_HANDLE_VALUE, 0, "", ""};
+static ReportState report = {INVALID_HANDLE_VALUE, 0, "", "", ""};
 
 int ExitStatusForError(int code)
 {
@@ -144,6 +145,7 @@ int ReportOpen(const char *path, const char *logPath)
     report.file = file;
     report.headed = 0;
     report.notBack[0] = '\0';
+    report.heldBy[0] = '\0';
     lstrcpyA(report.logPath, logPath);
     return 1;
 }
@@ -241,6 +243,12 @@ void ReportRecord(const char *kind, const char *name, int outcome, unsigned long
             format = o.text;
     char said[REPORT_ERROR_SIZE + 64];
     snprintf(said, sizeof said, format, detail);
+    if (outcome == OUTCOME_SCHEDULED && report.heldBy[0]) {
+        char holders[REPORT_ERROR_SIZE];
+        Escape(report.heldBy, holders, sizeof holders);
+        snprintf(said, sizeof said, "in use by %s: goes at the next restart", holders);
+        report.heldBy[0] = '\0';
+    }
     if (outcome == OUTCOME_FAILED && detail != 0) {
         char error[REPORT_ERROR_SIZE];
         SystemErrorText(detail, error, sizeof error);
@@ -251,6 +259,13 @@ void ReportRecord(const char *kind, const char *name, int outcome, unsigned long
     char line[REPORT_LINE_SIZE];
     snprintf(line, sizeof line, "%-15s%s: %s", label, escaped, said);
     WriteLine(line);
+}
+
+void ReportNoteHeldBy(const char *holders)
+{
+    report.heldBy[0] = '\0';
+    if (holders)
+        lstrcpynA(report.heldBy, holders, sizeof report.heldBy);
 }
 
 void ReportPhaseEnd(void)

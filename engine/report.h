@@ -47,6 +47,9 @@ int ReportIsOpen(void);
 void ReportHeading(const char *product);
 // One line: kind is the log record's name ("CF" ...), name what it names.
 void ReportRecord(const char *kind, const char *name, int outcome, unsigned long detail);
+// Who holds the file about to be scheduled ("app.exe (process 12)", empty when unknown): the next
+// line with the scheduled outcome names them, then forgets them. Escaped like a name.
+void ReportNoteHeldBy(const char *holders);
 // Hands what was written to the disk.
 void ReportPhaseEnd(void);
 // The failed run could not put the log back at its path: the closing line says where it stays

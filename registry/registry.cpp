@@ -355,6 +355,20 @@ static int ReadCount(HKEY parent, const char *file, LONG *count)
     return 1;
 }
 
+int SharedCountRead(const char *file)
+{
+    if (!file || !*file)
+        return SHARED_COUNT_FAILED;
+    HKEY parent = nullptr;
+    LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, SHARED_PARENT, 0, KEY_READ, &parent);
+    if (rc != ERROR_SUCCESS)
+        return rc == ERROR_FILE_NOT_FOUND ? SHARED_COUNT_NONE : SHARED_COUNT_FAILED;
+    LONG count = 0;
+    int read = ReadCount(parent, file, &count);
+    RegCloseKey(parent);
+    return read == 1 ? static_cast<int>(count < 0 ? 0 : count) : read;
+}
+
 int SharedCountAdjust(const char *file, int delta, int flag)
 {
     // Without the manager nobody can tell whether a count is there.

@@ -54,3 +54,6 @@ constexpr int SHARED_COUNT_FAILED = -2;   // a count is (or may be) there but co
 // Returns the new count (once it is stored), SHARED_COUNT_NONE or SHARED_COUNT_FAILED (also
 // without the manager, or when "SharedDLLs" cannot be opened).
 int SharedCountAdjust(const char *file, int delta, int flag);
+// The count of file as it stands, changing nothing (no manager needed): the count,
+// SHARED_COUNT_NONE or SHARED_COUNT_FAILED.
+int SharedCountRead(const char *file);

@@ -10,6 +10,7 @@
 #include "engine/report.h"
 #include "engine/restart.h"
 #include "shell/cmdline.h"
+#include "shell/inusebox.h"
 #include "shell/remover_res.h"
 #include "shell/splash.h"
 
@@ -393,6 +394,9 @@ static int RunOptions(void)
         return EXIT_CANCELLED;
     if (o->interactive && !PresentSplash())
         return EXIT_FAILED;
+    // Asked before the session takes the log: Cancel leaves everything as it was.
+    if (o->interactive && o->logPath[0] && InUseAsk(shell.instance, o->logPath) == IN_USE_CANCEL)
+        return EXIT_CANCELLED;
     if (!PrepareRun() || !(o->automaticMode || o->deleteMode || o->runSession)) {
         // -a alone names no log; otherwise the session or the shell has said what went wrong.
         return shell.lastError ? ExitStatusForError(shell.lastError) : EXIT_NO_LOG;

@@ -9,5 +9,13 @@
 #define IDS_ERROR_CAPTION   501     /* caption of the error reporter's box */
 #define IDS_CONFIRM         504
 #define IDS_TITLE           505
+#define IDS_IN_USE_TEXT     510     /* the files-in-use box: what holds the files */
+#define IDS_IN_USE_ENTRY    511     /* one program: "%s", its process number "%lu" */
+#define IDS_IN_USE_MORE     512     /* "%d" programs more than the list shows */
+
+#define IDD_IN_USE          1100    /* the files-in-use box */
+#define IDC_IN_USE_TEXT     1101
+#define IDC_IN_USE_LIST     1102
+#define IDC_IN_USE_CONTINUE 1103
 
 #endif
