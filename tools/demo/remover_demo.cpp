@@ -7,7 +7,7 @@
 //   remover_demo clean DESCRIPTION.json
 //   remover_demo install DESCRIPTION.json LOG
 //   remover_demo uninstall DESCRIPTION.json unattended|by-hand
-//   remover_demo uninstall DESCRIPTION.json screenshots UNIX_DIR
+//   remover_demo uninstall DESCRIPTION.json screenshots|program-open UNIX_DIR
 #include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -20,6 +20,7 @@
 
 #include "support/product.h"
 #include "tools/logtool/json.h"
+#include "shell/remover_res.h"
 #include "ui/progress_res.h"
 
 namespace {
@@ -712,14 +713,34 @@ bool Screenshot(HWND window, const std::string &unixPath)
     return false;
 }
 
+// Waits for the progress dialog to offer OK, takes its picture and presses OK.
+bool AnswerProgressDialog(const PROCESS_INFORMATION &pi, const std::string &path)
+{
+    // The bar is what tells the progress dialog apart from other dialogs.
+    HWND dialog = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", nullptr, IDC_BAR);
+    if (!dialog) {
+        printf("  !! no progress dialog\n");
+        return false;
+    }
+    HWND ok = GetDlgItem(dialog, IDOK);
+    for (DWORD begin = GetTickCount(); !IsWindowEnabled(ok) && GetTickCount() - begin < 60000;)
+        if (WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0)
+            break;
+    if (!IsWindowEnabled(ok)) {
+        printf("  !! the progress dialog never offered OK\n");
+        return false;
+    }
+    if (Screenshot(dialog, path))
+        printf("  screenshot  %-42s %s\n", "the finished progress dialog (answered OK)",
+               path.c_str());
+    Press(dialog, IDOK);
+    return true;
+}
+
 // Answers remover's boxes like a user, taking a picture of each. False when a window did not
 // come.
 bool AnswerWithScreenshots(const PROCESS_INFORMATION &pi, const std::string &dir)
 {
-    struct Shot {
-        const char *file;
-        const char *what;
-    };
     HWND box = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", CONFIRM_CAPTION, 0);
     if (!box) {
         printf("  !! no confirmation box\n");
@@ -737,26 +758,30 @@ bool AnswerWithScreenshots(const PROCESS_INFORMATION &pi, const std::string &dir
     path = dir + "/splash.png";
     if (Screenshot(splash, path))
         printf("  screenshot  %-42s %s\n", "the splash (at least 2 s)", path.c_str());
-    // The bar is what tells the progress dialog apart from other dialogs.
-    HWND dialog = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", nullptr, IDC_BAR);
-    if (!dialog) {
-        printf("  !! no progress dialog\n");
+    return AnswerProgressDialog(pi, dir + "/progress-finished.png");
+}
+
+// The user left the product's program open: the files-in-use box names it, and Continue lets
+// its files go at the next restart, which the closing text then says.
+bool AnswerWithProgramOpen(const PROCESS_INFORMATION &pi, const std::string &dir)
+{
+    HWND box = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", CONFIRM_CAPTION, 0);
+    if (!box) {
+        printf("  !! no confirmation box\n");
         return false;
     }
-    HWND ok = GetDlgItem(dialog, IDOK);
-    for (DWORD begin = GetTickCount(); !IsWindowEnabled(ok) && GetTickCount() - begin < 60000;)
-        if (WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0)
-            break;
-    if (!IsWindowEnabled(ok)) {
-        printf("  !! the progress dialog never offered OK\n");
+    Press(box, IDYES);
+    HWND inUse = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", nullptr, IDC_IN_USE_LIST);
+    if (!inUse) {
+        printf("  !! no box naming the program that holds the product's files\n");
         return false;
     }
-    path = dir + "/progress-finished.png";
-    if (Screenshot(dialog, path))
-        printf("  screenshot  %-42s %s\n", "the finished progress dialog (answered OK)",
+    std::string path = dir + "/in-use.png";
+    if (Screenshot(inUse, path))
+        printf("  screenshot  %-42s %s\n", "the files-in-use box (answered Continuar)",
                path.c_str());
-    Press(dialog, IDOK);
-    return true;
+    Press(inUse, IDC_IN_USE_CONTINUE);
+    return AnswerProgressDialog(pi, dir + "/progress-restart.png");
 }
 
 // The report as the terminal shows it: the system code page's text in UTF-8.
@@ -777,6 +802,34 @@ void PrintReport(const std::string &path)
     printf("\nREPORT written with -l (%s):\n%s", path.c_str(), utf8.c_str());
 }
 
+// The product's program as the user left it running: this very program, put in the place of the
+// product's first program file and started idle.
+bool StartProductProgram(const Product &p, PROCESS_INFORMATION *pi)
+{
+    char self[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    for (const Record *r : Kind(p, "CF")) {
+        const std::string &file = r->text;
+        if (file.size() < 4 || lstrcmpiA(file.c_str() + file.size() - 4, ".exe") != 0)
+            continue;
+        return n > 0 && n < MAX_PATH && CopyFileA(self, file.c_str(), FALSE) &&
+               Start("\"" + file + "\" idle", pi);
+    }
+    return false;
+}
+
+// The next start of Windows, as Wine does it: what was left for it goes now.
+bool Restart()
+{
+    PROCESS_INFORMATION pi;
+    if (!Start("wineboot.exe -r", &pi))
+        return false;
+    bool ended = WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return ended;
+}
+
 int Uninstall(const Product &p, const std::string &mode, const std::string &shotDir)
 {
     std::string command;
@@ -787,17 +840,28 @@ int Uninstall(const Product &p, const std::string &mode, const std::string &shot
     std::vector<Row> rows = Rows(p);
     std::string log = command.substr(command.find("-f") + 2);
     log.erase(std::remove(log.begin(), log.end(), '"'), log.end());
-    if (mode != "screenshots")
+    const bool answered = mode == "screenshots" || mode == "program-open";
+    if (!answered)
         PrintBefore(p, rows, log);
     else
         for (Row &r : rows)
             r.before = State(r);
 
-    // The unattended run writes a removal report, shown after it.
+    // The unattended run and the one with the program open write a removal report, shown after.
     const std::string report = "C:\\parlomatic-removal.txt";
-    if (mode == "unattended") {
+    if (mode == "unattended" || mode == "program-open") {
         DeleteFileA(report.c_str());
-        command = Unattended(command) + " -l\"" + report + "\"";
+        command = (mode == "unattended" ? Unattended(command) : command) + " -l\"" + report + "\"";
+    }
+    PROCESS_INFORMATION program = {};
+    if (mode == "program-open") {
+        if (!StartProductProgram(p, &program)) {
+            printf("  !! the product's program could not be started\n");
+            return 1;
+        }
+        Sleep(1000);  // up and running, its file loaded
+        printf("\nThe product's program is running (process %lu) and stays open.\n",
+               program.dwProcessId);
     }
     printf("\nRUN: the registered UninstallString%s:\n  %s\n",
            mode == "unattended" ? ", unattended (-a added)" : "", command.c_str());
@@ -811,13 +875,15 @@ int Uninstall(const Product &p, const std::string &mode, const std::string &shot
                 GetLastError());
         return 2;
     }
-    bool answered = mode != "screenshots" || AnswerWithScreenshots(pi, shotDir);
+    bool ok = mode == "screenshots"    ? AnswerWithScreenshots(pi, shotDir)
+              : mode == "program-open" ? AnswerWithProgramOpen(pi, shotDir)
+                                       : true;
     DWORD limit = mode == "by-hand" ? INFINITE : UNATTENDED_LIMIT_MS;
     if (WaitForSingleObject(pi.hProcess, limit) != WAIT_OBJECT_0) {
         printf("  !! remover.exe did not end within %lu s; stopped\n", limit / 1000);
         TerminateProcess(pi.hProcess, 99);
         WaitForSingleObject(pi.hProcess, 5000);
-        answered = false;
+        ok = false;
     }
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
@@ -825,19 +891,36 @@ int Uninstall(const Product &p, const std::string &mode, const std::string &shot
     CloseHandle(pi.hThread);
     printf("  remover.exe ended after %.1f s with exit code %lu%s\n",
            (GetTickCount() - begin) / 1000.0, code,
-           mode == "unattended" ? " (automatic runs start on the third tick of a 1.5 s timer)" : "");
-    if (mode == "unattended")
+           mode == "unattended" ? " (automatic runs start on the third tick of a 1.5 s timer)"
+           : mode == "program-open" ? " (3010: the rest goes at the next restart)"
+                                    : "");
+    if (mode == "unattended" || mode == "program-open")
         PrintReport(report);
-    if (mode == "screenshots") {
+    if (mode == "program-open") {
+        if (code != 3010)
+            ok = false;
+        TerminateProcess(program.hProcess, 0);
+        WaitForSingleObject(program.hProcess, 5000);
+        CloseHandle(program.hProcess);
+        CloseHandle(program.hThread);
+        printf("\nThe program is closed and Windows restarts (wineboot -r).\n");
+        if (!Restart()) {
+            printf("  !! the restart did not end\n");
+            ok = false;
+        }
+    }
+    if (answered) {
         int wrong = 0;
         for (Row &r : rows)
             if (State(r) != Expected(r))
                 wrong++;
         printf("  %s\n", wrong ? "!! this run did not remove the installation as expected"
-                               : "this run removed the installation as expected too");
-        return answered && !wrong ? 0 : 1;
+                               : mode == "program-open"
+                                   ? "after the restart the installation is gone as expected"
+                                   : "this run removed the installation as expected too");
+        return ok && !wrong ? 0 : 1;
     }
-    return PrintAfter(rows) == 0 && answered ? 0 : 1;
+    return PrintAfter(rows) == 0 && ok ? 0 : 1;
 }
 
 }  // namespace
@@ -845,13 +928,18 @@ int Uninstall(const Product &p, const std::string &mode, const std::string &shot
 int main(int argc, char **argv)
 {
     std::string command = argc > 1 ? argv[1] : "";
+    // Standing in for the product's own program, left open by the user until it is ended.
+    if (command == "idle") {
+        Sleep(INFINITE);
+        return 0;
+    }
     Product p;
     if (argc < 3 || !LoadProduct(argv[2], &p)) {
         fprintf(stderr,
                 "usage: remover_demo clean DESCRIPTION.json\n"
                 "       remover_demo install DESCRIPTION.json LOG\n"
                 "       remover_demo uninstall DESCRIPTION.json unattended|by-hand\n"
-                "       remover_demo uninstall DESCRIPTION.json screenshots UNIX_DIR\n");
+                "       remover_demo uninstall DESCRIPTION.json screenshots|program-open UNIX_DIR\n");
         return 2;
     }
     if (command == "clean") {
@@ -868,7 +956,7 @@ int main(int argc, char **argv)
     }
     if (command == "uninstall" && argc >= 4) {
         std::string mode = argv[3];
-        if (mode == "screenshots" && argc == 5)
+        if ((mode == "screenshots" || mode == "program-open") && argc == 5)
             return Uninstall(p, mode, argv[4]);
         if (mode == "unattended" || mode == "by-hand")
             return Uninstall(p, mode, "");
