@@ -9,6 +9,7 @@
 #include "e2e/remover_harness.h"
 #include "engine/engine.h"
 #include "progman/server_control.h"
+#include "shell/remover_res.h"
 #include "support/pending_restart.h"
 #include "support/product.h"
 #include "support/spellings.h"
@@ -918,9 +919,10 @@ TEST_F(RemoverPlatform, Ctl3dIsHookedExceptOnWindows4)
 // A product the user still has open: its data folder holds a file in use and one that is not,
 // and the user's own folder lies beside it; with running, also the product's own program, left
 // open (a running image refuses deletion as a file without rights would). The log names the
-// files and both folders.
+// files and both folders. With alone, only the running program and the loose file: nothing is
+// left once the program has ended.
 struct InUseProduct {
-    explicit InUseProduct(const std::string &name, bool running = false)
+    explicit InUseProduct(const std::string &name, bool running = false, bool alone = false)
         : dir("C:\\" + name), data(dir + "\\datos"), log(dir + "\\install.log"),
           loose(data + "\\suelto.dat"), mine(dir + "\\usuario\\mio.txt"),
           program(data + "\\parlo.exe")
@@ -928,11 +930,14 @@ struct InUseProduct {
         Clean();
         CreateDirectoryA(dir.c_str(), nullptr);
         CreateDirectoryA(data.c_str(), nullptr);
-        CreateDirectoryA((dir + "\\usuario").c_str(), nullptr);
-        held = std::make_unique<HeldFile>(data + "\\bloqueado.dat");
-        std::vector<Rec> records = {Text("CF", held->path), Text("CF", loose), Text("CDR", dir),
-                                    Text("CDR", data)};
-        ok = held->Held() && testfs::WriteBytes(loose, "x") && testfs::WriteBytes(mine, "mío");
+        std::vector<Rec> records = {Text("CF", loose), Text("CDR", dir), Text("CDR", data)};
+        ok = testfs::WriteBytes(loose, "x");
+        if (!alone) {
+            CreateDirectoryA((dir + "\\usuario").c_str(), nullptr);
+            held = std::make_unique<HeldFile>(data + "\\bloqueado.dat");
+            records.insert(records.begin(), Text("CF", held->path));
+            ok = ok && held->Held() && testfs::WriteBytes(mine, "mío");
+        }
         if (running) {
             // remover.exe itself stands in for the product's program: asked interactively, it
             // waits at its confirmation box until it is ended.
@@ -964,6 +969,55 @@ struct InUseProduct {
     Remover open;
     bool ok = false;
 };
+
+// Before anything is removed, an interactive run names the programs that hold the product's
+// files: Cancel changes nothing (1602); Retry once the user has closed them goes on, and the
+// whole product goes (0).
+TEST_F(RemoverRestart, TheProgramsHoldingTheFilesAreNamedFirst)
+{
+    InUseProduct p("ParloE2E Abierto", true, true);
+    ASSERT_TRUE(p.ok);
+    const std::wstring expected = L"parlo.exe (proceso " + std::to_wstring(p.open.Pid()) + L")";
+    for (int answer : {IDCANCEL, IDRETRY}) {
+        SCOPED_TRACE(answer == IDCANCEL ? "Cancel" : "Retry");
+        Remover r;
+        const std::string report = "C:\\parloe2e-abierto.txt";
+        ASSERT_TRUE(r.Start(RemoverExe(), "-f\"" + p.log + "\" -l" + report));
+        HWND confirm = r.WaitForWindow(FindConfirmation, 20000);
+        ASSERT_TRUE(confirm);
+        Press(confirm, IDYES);
+        HWND box = r.WaitForWindow(
+            [](DWORD pid) {
+                for (HWND w : ProcessWindows(pid, true))
+                    if (GetDlgItem(w, IDC_IN_USE_LIST))
+                        return w;
+                return HWND(nullptr);
+            },
+            20000);
+        ASSERT_TRUE(box) << "no box naming the program";
+        wchar_t line[128] = L"";
+        SendDlgItemMessageW(box, IDC_IN_USE_LIST, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(line));
+        EXPECT_EQ(expected, line);
+        if (answer == IDRETRY) {
+            p.Close();
+            Sleep(300);
+        }
+        Press(box, answer);
+        if (answer == IDRETRY) {
+            HWND dialog = r.WaitForWindow(FindDialog, 20000);
+            ASSERT_TRUE(dialog) << "Retry with the program closed did not go on";
+            for (DWORD begin = GetTickCount(); GetTickCount() - begin < 30000; Sleep(20))
+                if (IsWindowEnabled(GetDlgItem(dialog, IDOK)))
+                    break;
+            Press(dialog, IDOK);
+        }
+        ASSERT_TRUE(r.WaitForExit(30000));
+        EXPECT_EQ(answer == IDCANCEL ? 1602u : 0u, r.exitCode) << testfs::ReadBytes(report);
+        EXPECT_EQ(answer == IDCANCEL, Exists(p.program) && Exists(p.log));
+        DeleteFileA(report.c_str());
+    }
+    EXPECT_FALSE(Exists(p.dir)) << "the product stayed";
+}
 
 // Wine's restart program. A 32-bit test reaches the 64-bit one through "sysnative": the
 // 32-bit copy in syswow64 carries out nothing.
