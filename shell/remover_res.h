@@ -9,5 +9,6 @@
 #define IDS_ERROR_CAPTION   501     /* caption of the error reporter's box */
 #define IDS_CONFIRM         504
 #define IDS_TITLE           505
+#define IDS_BAD_COMMAND_LINE 513    /* the command line cannot be run as written */
 
 #endif
