@@ -33,5 +33,9 @@ constexpr int EXIT_BUSY = 1618;
 // exist, no right, the log's own file): nothing was started (ERROR_CANNOT_MAKE).
 constexpr int EXIT_NO_REPORT = 82;
 
+// The command line cannot be run as written (-l or -d without a path, a path over 260 bytes):
+// nothing was started (the system installer's ERROR_INVALID_COMMAND_LINE).
+constexpr int EXIT_BAD_COMMAND_LINE = 1639;
+
 // The status of a run that ended on an error the session or the shell reported (ERR_*).
 int ExitStatusForError(int code);

@@ -71,6 +71,8 @@ static const StatusText STATUS_TEXTS[] = {
     {EXIT_NO_LOG, 0, "no installation log at the path, nothing changed"},
     {EXIT_BAD_LOG, 0, "the installation log cannot be read, nothing changed"},
     {EXIT_BUSY, 0, "another run is removing this log, nothing changed"},
+    {EXIT_BAD_COMMAND_LINE, 0, "the command line cannot be run as written, nothing changed"},
+    {EXIT_BAD_COMMAND_LINE, 1, "the command line cannot be run as written, nothing changed"},
     {EXIT_DONE, 1, "the file was deleted"},
     {EXIT_RESTART, 1, "the file goes at the next restart"},
     {EXIT_FAILED, 1, "the file could be neither deleted nor scheduled"},

@@ -32,6 +32,12 @@ const char *ReadArgument(char *dest, int destSize, const char *pos, int *refused
     return pos;
 }
 
+// The argument read from start to end was empty ("" or nothing before a blank or the end).
+static int IsEmptyArgument(const char *start, const char *end)
+{
+    return end == start || (end - start == 2 && start[0] == '"');
+}
+
 // Handles the option letter at pos; returns the position behind the letter and its argument.
 static const char *ReadOption(const char *pos, CommandLine *cl)
 {
@@ -43,20 +49,30 @@ static const char *ReadOption(const char *pos, CommandLine *cl)
         cl->automaticMode = 1;
         break;
     case 'd':
-    case 'D':
+    case 'D': {
+        const char *start = pos;
         pos = ReadArgument(cl->logPath, sizeof cl->logPath, pos, &cl->pathRefused);
+        // Nothing named to delete: an earlier -f's path must not be taken for it.
+        if (IsEmptyArgument(start, pos))
+            cl->malformed = 1;
         cl->deleteMode = 1;
         cl->automaticMode = 1;
         break;
+    }
     case 'f':
     case 'F':
         pos = ReadArgument(cl->logPath, sizeof cl->logPath, pos, &cl->pathRefused);
         cl->runSession = 1;
         break;
     case 'l':
-    case 'L':
+    case 'L': {
+        const char *start = pos;
         pos = ReadArgument(cl->reportPath, sizeof cl->reportPath, pos, &cl->reportRefused);
+        // A report asked for without a place to write it: the run would go unrecorded.
+        if (IsEmptyArgument(start, pos))
+            cl->malformed = 1;
         break;
+    }
     default:
         break;
     }
@@ -71,11 +87,15 @@ int ParseCommandLine(const char *text, CommandLine *cl)
     cl->interactive = 0;
     cl->pathRefused = 0;
     cl->reportRefused = 0;
+    cl->malformed = 0;
     cl->reportPath[0] = '\0';
 
-    const char *pos = text ? text : "";
+    const char *text0 = text ? text : "";
+    const char *pos = text0;
     while (*pos) {
-        if (*pos != '-' && *pos != '/') {
+        // A '-' or '/' inside a word belongs to it (C:\a-b\x.log, C:/dir/x.log written bare).
+        int wordStart = pos == text0 || pos[-1] == ' ' || pos[-1] == '\t' || pos[-1] == '"';
+        if ((*pos != '-' && *pos != '/') || !wordStart) {
             pos = StrNextChar(pos);
             continue;
         }
@@ -84,6 +104,9 @@ int ParseCommandLine(const char *text, CommandLine *cl)
         pos = StrNextChar(pos);
     }
 
+    // A path cut to fit would name another file; one refused leaves nothing to work on.
+    if (cl->pathRefused)
+        cl->malformed = 1;
     cl->interactive = !cl->deleteMode && !cl->automaticMode;
     return 1;
 }

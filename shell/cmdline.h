@@ -1,6 +1,6 @@
 // Command line of remover: "-a" (automatic), "-d" + path (delete one file a few seconds after
-// start), "-f" + path (the installation log), "-l" + path (write a removal report there). "-" or "/", letters in either case. The text may
-// be double-byte: every advance is a whole character.
+// start), "-f" + path (the installation log), "-l" + path (write a removal report there). "-" or
+// "/", letters in either case. The text may be double-byte: every advance is a whole character.
 #pragma once
 
 #include "base/path.h"
@@ -13,10 +13,13 @@ struct CommandLine {
     int pathRefused;          // a path argument was longer than PATH_MAX_BYTES
     char logPath[PATH_SIZE];  // the argument of -d or -f; the later one wins
     int reportRefused;        // -l's path was longer than PATH_MAX_BYTES
+    int malformed;            // -l without a path, -d without a file, a path over
+                              // PATH_MAX_BYTES for -d or -f: the run must not start
     char reportPath[PATH_SIZE];  // the argument of -l, empty without one
 };
 
-// Fills *cl from text (the command line without the program name; null reads as empty).
+// Fills *cl from text (the command line without the program name; null reads as empty). An
+// option starts a word: a '-' or '/' inside a word (an unquoted path) is part of it.
 // Returns 1.
 int ParseCommandLine(const char *text, CommandLine *cl);
 

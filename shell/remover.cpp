@@ -5,8 +5,10 @@
 #include "base/fs.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/pool.h"
 #include "engine/engine.h"
 #include "engine/exitcode.h"
+#include "engine/phases.h"
 #include "engine/report.h"
 #include "engine/restart.h"
 #include "shell/cmdline.h"
@@ -27,6 +29,7 @@ struct ShellState {
     int deleteScheduled;                // -d left its file for the next restart
     int deleted;                        // -d's file is gone
     DWORD deleteError;                  // why -d's last try failed
+    int deleteRefusal;                  // OUTCOME_* when -d's file is the system's: never tried
     int lastError;                      // the last ERR_* reported, 0 when none
     Session *session;
     HWND dialogWindow;                  // the session's progress dialog
@@ -358,6 +361,29 @@ int ReportError(int code, const char *text, int reserved, Session *session)
 
 // ---- Start-up ----
 
+// A relative path of the command line means the caller's folder, not ours: made full while
+// the caller's current folder is still current. 1, or 0 when the full path does not fit.
+static int IsFullPath(const char *path)
+{
+    int slash0 = path[0] == '\\' || path[0] == '/';
+    if (slash0 && (path[1] == '\\' || path[1] == '/'))
+        return 1;   // a share or a device path
+    char letter = static_cast<char>(path[0] | 0x20);
+    return letter >= 'a' && letter <= 'z' && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
+static int MakeCallerPath(char *path)
+{
+    if (!path[0] || IsFullPath(path))
+        return 1;
+    char full[PATH_SIZE];
+    DWORD n = GetFullPathNameA(path, PATH_SIZE, full, nullptr);
+    if (n == 0 || n >= static_cast<DWORD>(PATH_SIZE))
+        return 0;
+    lstrcpyA(path, full);
+    return 1;
+}
+
 static void EnterProgramDirectory(void)
 {
     char self[PATH_SIZE];
@@ -374,6 +400,10 @@ static void EnterProgramDirectory(void)
 static int DeleteStatus(void)
 {
     const char *file = shell.options.logPath;
+    if (shell.deleteRefusal) {
+        ReportRecord("CF", file, shell.deleteRefusal, 0);
+        return EXIT_FAILED;
+    }
     if (shell.deleted) {
         ReportRecord("CF", file, OUTCOME_REMOVED, 0);
         return EXIT_DONE;
@@ -386,14 +416,30 @@ static int DeleteStatus(void)
     return EXIT_FAILED;
 }
 
+// A command line that cannot be run as written: said before anything happens, when someone is
+// there to read it.
+static void ShowBadCommandLine(void)
+{
+    if (!shell.options.interactive)
+        return;
+    char text[SHELL_MESSAGE_SIZE];
+    char caption[SHELL_CAPTION_SIZE];
+    LoadText(IDS_BAD_COMMAND_LINE, text, sizeof text);
+    LoadText(IDS_TITLE, caption, sizeof caption);
+    MessageBoxA(nullptr, text, caption, MB_ICONSTOP | MB_OK);
+}
+
 // Runs what the options ask for and returns the exit status (engine/exitcode.h).
 static int RunOptions(void)
 {
     const CommandLine *o = &shell.options;
+    if (o->deleteMode && !IsFileRemovable(o->logPath, &shell.deleteRefusal))
+        return DeleteStatus();
     if (!ConfirmUninstall())
         return EXIT_CANCELLED;
-    if (o->interactive && !PresentSplash())
-        return EXIT_FAILED;
+    // The picture is for the eye only: a removal never fails for want of it.
+    if (o->interactive)
+        PresentSplash();
     // Asked before the session takes the log: Cancel leaves everything as it was.
     if (o->interactive && o->logPath[0] && InUseAsk(shell.instance, o->logPath) == IN_USE_CANCEL)
         return EXIT_CANCELLED;
@@ -418,17 +464,27 @@ int ShellRun(HINSTANCE instance, const char *commandLine)
     shell.instance = instance;
     shell.ctl3d = nullptr;
     shell.dialogWindow = nullptr;
+    CommandLine *o = &shell.options;
+    ParseCommandLine(commandLine, o);
+    if (!MakeCallerPath(o->logPath) || !MakeCallerPath(o->reportPath))
+        o->malformed = 1;
     EnterProgramDirectory();
     DetectPlatform();
     HookCtl3d();
-    ParseCommandLine(commandLine, &shell.options);
+    // Nobody is there to close a box in an unattended run: a memory failure goes to the report
+    // and the exit status alone.
+    if (!o->interactive)
+        PoolSetOption(POOLOPT_REPORT, 0);
 
-    const CommandLine *o = &shell.options;
     int status;
     // A report that was asked for and cannot be written stops the run before anything is
     // shown or changed: a removal must not go unrecorded when a record was wanted.
     if (o->reportRefused || (o->reportPath[0] && !ReportOpen(o->reportPath, o->logPath))) {
         status = EXIT_NO_REPORT;
+    } else if (o->malformed) {
+        status = EXIT_BAD_COMMAND_LINE;
+        ShowBadCommandLine();
+        ReportClose(status, o->deleteMode);
     } else {
         status = RunOptions();
         ReportClose(status, o->deleteMode);

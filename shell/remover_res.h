@@ -9,6 +9,7 @@
 #define IDS_ERROR_CAPTION   501     /* caption of the error reporter's box */
 #define IDS_CONFIRM         504
 #define IDS_TITLE           505
+#define IDS_BAD_COMMAND_LINE 513    /* the command line cannot be run as written */
 #define IDS_IN_USE_TEXT     510     /* the files-in-use box: what holds the files */
 #define IDS_IN_USE_ENTRY    511     /* one program: "%s", its process number "%lu" */
 #define IDS_IN_USE_MORE     512     /* "%d" programs more than the list shows */

@@ -8,9 +8,6 @@
 static HWND splashWindow;
 static HBITMAP splashPicture;
 
-static const char SPLASH_NO_PICTURE[] =
-    "Unable to locate/process internal binary resource.  Please contact your software vendor.";
-
 void SplashWindowRect(int pictureWidth, int pictureHeight, int screenWidth, int screenHeight,
                       RECT *rect)
 {
@@ -34,12 +31,14 @@ static int TempPicturePath(char *path)
     return 1;
 }
 
-// Writes size bytes of data to a new file at path; 1 when all of them were written.
+// Writes size bytes of data to a new file at path: 1 when all of them were written, 0 when the
+// new file holds less, -1 when none was made. A file already there is someone else's (or one
+// we may not write): never overwritten.
 static int WritePictureFile(const char *path, const void *data, DWORD size)
 {
-    int file = FsOpen(path, FS_CREATE);
+    int file = FsCreateNew(path);
     if (file == FS_NO_FILE)
-        return 0;
+        return -1;
     uint32_t count = size;
     int32_t written = FsWrite(file, data, &count);
     int closed = FsClose(file);
@@ -48,8 +47,8 @@ static int WritePictureFile(const char *path, const void *data, DWORD size)
 
 enum UnpackResult { UNPACK_NOTHING, UNPACK_FAILED, UNPACK_WRITTEN };
 
-// Writes the unscrambled picture file to path. UNPACK_NOTHING: there is no picture and the
-// file was not touched; UNPACK_FAILED: the file may hold part of it.
+// Writes the unscrambled picture file to path. UNPACK_NOTHING: there is no picture, or the name
+// is taken, and the file was not touched; UNPACK_FAILED: our new file may hold part of it.
 static UnpackResult UnpackPictureResource(HINSTANCE instance, const char *path)
 {
     HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(SPLASH_RESOURCE_ID),
@@ -70,7 +69,8 @@ static UnpackResult UnpackPictureResource(HINSTANCE instance, const char *path)
     if (copy) {
         CopyMemory(copy, bytes, size);
         UnscrambleBlock(copy, static_cast<int32_t>(size), SCRAMBLE_SPLASH_KEY);
-        written = WritePictureFile(path, copy, size) ? UNPACK_WRITTEN : UNPACK_FAILED;
+        int rc = WritePictureFile(path, copy, size);
+        written = rc > 0 ? UNPACK_WRITTEN : rc == 0 ? UNPACK_FAILED : UNPACK_NOTHING;
         GlobalUnlock(block);
     }
     if (block)
@@ -116,10 +116,8 @@ int ShowSplash(HINSTANCE instance)
     splashPicture = LoadBitmapA(instance, MAKEINTRESOURCEA(SPLASH_BITMAP_ID));
     if (!splashPicture)
         splashPicture = LoadSplashPicture(instance);
-    if (!splashPicture) {
-        MessageBoxA(nullptr, SPLASH_NO_PICTURE, "Error", MB_ICONERROR);
-        return 0;
-    }
+    if (!splashPicture)
+        return 0;   // the run goes on without it: no box to hold it up
     BITMAP bm{};
     if (!RegisterSplashClass(instance) || !GetObjectA(splashPicture, sizeof bm, &bm)) {
         HideSplash();

@@ -16,8 +16,8 @@ constexpr const char *SPLASH_TEMP_NAME = "_bmp23_.bm_";
 constexpr const char *SPLASH_CLASS_NAME = "DeKvAbtClsName";
 constexpr const char *SPLASH_WINDOW_NAME = "DeKvAbtWinName";
 
-// Loads the picture, creates, raises, shows and paints the window. 1 when it is up; 0 after
-// the "no picture" message box, or when the class or window cannot be made.
+// Loads the picture, creates, raises, shows and paints the window. 1 when it is up; 0 when the
+// picture cannot be had or the class or window cannot be made (nothing is shown then).
 int ShowSplash(HINSTANCE instance);
 // Destroys the window and the picture. Returns 0.
 int HideSplash(void);

@@ -78,8 +78,29 @@ TEST(CommandLine, ModesAndPaths)
         // path text itself is never read as options
         {"-fC:\\my-a\\x.log", 0, 0, 1, 1, "C:\\my-a\\x.log"},
         {"-f\"C:\\x -a\\y.log\"", 0, 0, 1, 1, "C:\\x -a\\y.log"},
+        // an option starts a word: a mark inside the rest of an unquoted path is text
+        {"-fC:\\Program Files\\Parlo/dat\\x.log", 0, 0, 1, 1, "C:\\Program"},
+        {"-fC:\\Mis Programas\\a-a\\x.log", 0, 0, 1, 1, "C:\\Mis"},
     };
     ExpectParses(cases);
+}
+
+// What cannot be run as written is refused whole; what the options allow stays allowed.
+TEST(CommandLine, MalformedLinesAreRefused)
+{
+    const std::string tooLong = "C:\\" + std::string(PATH_MAX_BYTES, 'a');
+    const struct {
+        std::string text;
+        int malformed;
+    } cases[] = {
+        {"-l", 1}, {"-a -fC:\\x.log -l", 1}, {"-l C:\\r.txt -a -fC:\\x.log", 1}, {"-l\"\"", 1},
+        {"-d", 1}, {"-d -fC:\\x.log", 1}, {"-f" + tooLong, 1}, {"-d\"" + tooLong + "\"", 1},
+        {"-a -fC:\\x.log -lC:\\r.txt", 0}, {"-f C:\\x.log", 0}, {"", 0}, {"-x", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE("command line [" + c.text.substr(0, 40) + "]");
+        EXPECT_EQ(c.malformed, Parse(c.text.c_str()).malformed);
+    }
 }
 
 TEST(CommandLine, NullTextIsAnEmptyCommandLine)

@@ -1,5 +1,7 @@
 #include "ui/dib.h"
 
+#include "base/fs.h"
+
 // Zero-filled slack behind the file's bytes: the "BM" test of a file shorter than two bytes
 // reads zeros instead of running off the block.
 static constexpr DWORD DIB_SLACK = 10;
@@ -23,31 +25,30 @@ static int ColourTableBytes(int bitCount)
     }
 }
 
-// Reads the whole file into a locked, zero-filled movable block of n + DIB_SLACK bytes.
+// Reads the whole file into a locked, zero-filled movable block of n + DIB_SLACK bytes. Opened
+// through the file layer: any path that fits a path buffer, not only OpenFile's 128 bytes.
 static int ReadWholeFile(const char *path, HGLOBAL *block, BYTE **data, DWORD *size)
 {
-    OFSTRUCT ofs;
-    HFILE file = OpenFile(path, &ofs, OF_READ);
-    if (file == HFILE_ERROR)
+    int file = FsOpen(path, FS_READ);
+    if (file == FS_NO_FILE)
         return DIB_CANNOT_OPEN;
-
-    LONG n = _llseek(file, 0, FILE_END);
-    if (n < 0 || _llseek(file, 0, FILE_BEGIN) != 0 ||
-        static_cast<DWORD>(n) > 0xFFFFFFFFu - DIB_SLACK) {
-        _lclose(file);
+    DWORD n = FsSize(file);
+    if (n > 0xFFFFFFFFu - DIB_SLACK) {
+        FsClose(file);
         return DIB_CANNOT_OPEN;
     }
-    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<DWORD>(n) + DIB_SLACK);
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, n + DIB_SLACK);
     BYTE *p = h ? static_cast<BYTE *>(GlobalLock(h)) : nullptr;
     if (!p) {
         if (h)
             GlobalFree(h);
-        _lclose(file);
+        FsClose(file);
         return DIB_NO_MEMORY;
     }
-    long got = _hread(file, p, n);
-    _lclose(file);
-    if (got != n) {
+    uint32_t count = n;
+    int32_t got = n ? FsRead(file, p, &count) : 0;
+    FsClose(file);
+    if (got < 0 || static_cast<DWORD>(got) != n) {
         GlobalUnlock(h);
         GlobalFree(h);
         return DIB_CANNOT_OPEN;
