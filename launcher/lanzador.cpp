@@ -1,6 +1,7 @@
 #include "launcher/lanzador.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string.h>
 
@@ -32,7 +33,37 @@ static void Report(HINSTANCE inst, int textId, const char *detail)
     MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
 }
 
-static int StartSetup(void)
+// ERROR_ELEVATION_REQUIRED, which older headers do not define: the setup program asks for
+// administrator rights, or the system takes it for an installer, and this process is not elevated.
+constexpr DWORD LANZADOR_ELEVATION_REQUIRED = 740;
+
+// Starts the setup program of folder through the shell, which asks for the elevation that
+// CreateProcess cannot give. 0 when started; -1, with the shell's reason as the last error.
+static int ShellStartSetup(const char *folder)
+{
+    // The full name keeps the start to the product folder's program, as ".\" does below.
+    char file[MAX_PATH + sizeof LANZADOR_SETUP_PROGRAM];
+    size_t have = strlen(folder);
+    if (have + sizeof LANZADOR_SETUP_PROGRAM > sizeof file)
+        return -1;
+    memcpy(file, folder, have);
+    memcpy(file + have, LANZADOR_SETUP_PROGRAM, sizeof LANZADOR_SETUP_PROGRAM);
+
+    SHELLEXECUTEINFOA run;
+    memset(&run, 0, sizeof run);
+    run.cbSize = sizeof run;
+    // The launcher ends right after this call: the start must be complete by then, and a
+    // failure is reported with the launcher's own words.
+    run.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    run.lpVerb = "open";
+    run.lpFile = file;
+    run.lpDirectory = folder;
+    run.nShow = LANZADOR_SHOW_STYLE;
+    return ShellExecuteExA(&run) ? 0 : -1;
+}
+
+// Starts the setup program in folder, the current directory. 0 when started, else -1.
+static int StartSetup(decltype(&CreateProcessA) create, const char *folder)
 {
     // The name is made explicitly relative so that only the product folder's setup program can
     // start, never one beside the launcher or on the search path.
@@ -46,16 +77,16 @@ static int StartSetup(void)
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = LANZADOR_SHOW_STYLE;
     PROCESS_INFORMATION task;
-    if (!CreateProcessA(application, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &task))
-        return -1;
+    if (!create(application, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                &task))
+        return GetLastError() == LANZADOR_ELEVATION_REQUIRED ? ShellStartSetup(folder) : -1;
     // The task is not waited for; only its handles are given back.
     CloseHandle(task.hThread);
     CloseHandle(task.hProcess);
     return 0;
 }
 
-int LanzadorLoad(void)
+int LanzadorLoadWith(decltype(&CreateProcessA) create)
 {
     HINSTANCE inst = GetModuleHandleA(nullptr);
     char current[MAX_PATH];
@@ -73,9 +104,16 @@ int LanzadorLoad(void)
         Report(inst, LANZADOR_IDS_NO_FOLDER, target);
         return LANZADOR_ERR_CHDIR;
     }
-    if (StartSetup() != 0) {
-        Report(inst, LANZADOR_IDS_NO_SETUP, target);
+    if (StartSetup(create, target) != 0) {
+        // The user declined the elevation: nothing is wrong with the medium.
+        if (GetLastError() != ERROR_CANCELLED)
+            Report(inst, LANZADOR_IDS_NO_SETUP, target);
         return LANZADOR_ERR_START;
     }
     return LANZADOR_STARTED;
+}
+
+int LanzadorLoad(void)
+{
+    return LanzadorLoadWith(CreateProcessA);
 }

@@ -27,4 +27,13 @@ int LanzadorFormTarget(const char *current, char *target, size_t size);
 
 // The form's load event: steps 1 to 5 of the launcher. A failure is reported in a message box
 // and ends the run; nothing else is started. The texts come from the program's string table.
+// A setup program that the system will only start elevated (Vista and later) is handed to the
+// shell, which asks the user for that; a user who declines it is not told of a failure.
 int LanzadorLoad(void);
+
+#ifdef REMOVER_TESTING
+#include <windows.h>
+// LanzadorLoad with create in place of CreateProcessA, so that a test can have the system
+// refuse the setup program as it refuses one that needs elevation.
+int LanzadorLoadWith(decltype(&CreateProcessA) create);
+#endif

@@ -1,11 +1,14 @@
 #include "registry/registry.h"
 #include "base/path.h"
+#include "base/platform.h"
 #include "base/pool.h"
+#include <limits.h>
 #include <string.h>
 
 static const char SHARED_PARENT[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 static const char SHARED_KEY[] = "SharedDLLs";
 constexpr int REG_NAME_SIZE = PATH_SIZE;            // subkey name buffer for RegEnumKeyA
+constexpr int REG_WIDE_NAME_SIZE = 256;             // longest key name (255 characters) + 1
 
 struct SharedCountManager {
     int pool;
@@ -96,6 +99,46 @@ static int TrimPath(const char *path, char *out, int outSize)
     return 1;
 }
 
+// On the NT family key names are Unicode: the ANSI calls hand back a name outside the code page
+// with '?' in it (which then opens nothing) and refuse a double-byte name longer than their
+// buffer, so the keys below a path are enumerated, counted and deleted by their wide names there.
+// Windows 95 and Win32s have only the ANSI names.
+static int UsesWideNames()
+{
+    return PlatformGet()->isNtFamily;
+}
+
+// Deletes every subkey of opened, deepest first, always taking the first remaining one since
+// indexes shift as keys go. 1 when the enumeration ended; 0 at the first subkey that stays.
+static int DeleteSubkeysA(HKEY opened)
+{
+    char sub[REG_NAME_SIZE];
+    while (RegEnumKeyA(opened, 0, sub, sizeof sub) == ERROR_SUCCESS) {
+        if (!RegistryDeleteTree(opened, sub))
+            return 0;
+    }
+    return 1;
+}
+
+// The same by wide names; 1 only when no subkey is left, since a name the call cannot give
+// whole must not end the walk as if the key were empty.
+static int DeleteSubkeysW(HKEY opened)
+{
+    WCHAR sub[REG_WIDE_NAME_SIZE];
+    for (;;) {
+        LONG rc = RegEnumKeyW(opened, 0, sub, REG_WIDE_NAME_SIZE);
+        if (rc == ERROR_NO_MORE_ITEMS)
+            return 1;
+        HKEY child = nullptr;
+        if (!Succeeded(rc) || !Succeeded(RegOpenKeyW(opened, sub, &child)))
+            return 0;
+        int emptied = DeleteSubkeysW(child);
+        RegCloseKey(child);
+        if (!emptied || !Succeeded(RegDeleteKeyW(opened, sub)))
+            return 0;
+    }
+}
+
 int RegistryDeleteTree(HKEY key, const char *path)
 {
     if (!path || !*path)
@@ -106,16 +149,30 @@ int RegistryDeleteTree(HKEY key, const char *path)
     HKEY opened = RegistryOpenPath(key, path);
     if (!opened)
         return 0;
-    char sub[REG_NAME_SIZE];
-    // Always take the first remaining subkey: indexes shift as keys go.
-    while (RegEnumKeyA(opened, 0, sub, sizeof sub) == ERROR_SUCCESS) {
-        if (!RegistryDeleteTree(opened, sub)) {
-            RegCloseKey(opened);
-            return 0;
-        }
-    }
+    int emptied = UsesWideNames() ? DeleteSubkeysW(opened) : DeleteSubkeysA(opened);
     RegCloseKey(opened);
+    if (!emptied)
+        return 0;
     return Succeeded(RegDeleteKeyA(key, target));
+}
+
+static int CountSubkeysA(HKEY opened)
+{
+    char sub[REG_NAME_SIZE];
+    int count = 0;
+    while (RegEnumKeyA(opened, count, sub, sizeof sub) == ERROR_SUCCESS)
+        count++;
+    return count;
+}
+
+// Asked of the key rather than enumerated, so that no name has to fit a buffer.
+static int CountSubkeysW(HKEY opened)
+{
+    DWORD count = 0;
+    if (RegQueryInfoKeyW(opened, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return 0;
+    return count > INT_MAX ? INT_MAX : static_cast<int>(count);
 }
 
 int RegistryCountSubkeys(HKEY key, const char *path)
@@ -125,10 +182,7 @@ int RegistryCountSubkeys(HKEY key, const char *path)
     HKEY opened = RegistryOpenPath(key, path);
     if (!opened)
         return 0;
-    char sub[REG_NAME_SIZE];
-    int count = 0;
-    while (RegEnumKeyA(opened, count, sub, sizeof sub) == ERROR_SUCCESS)
-        count++;
+    int count = UsesWideNames() ? CountSubkeysW(opened) : CountSubkeysA(opened);
     RegCloseKey(opened);
     return count;
 }

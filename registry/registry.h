@@ -19,8 +19,11 @@ HKEY RegistryOpenPath(HKEY key, const char *path);
 HKEY RegistryCreatePath(HKEY key, const char *path, const char *className);
 // Deletes the key and everything below it, deepest first. 1 when it is gone, else 0; subkeys
 // deleted before a failure stay deleted; GetLastError then tells the registry's reason.
+// On the NT family (PlatformGet) the keys below path are found by their Unicode names, so a
+// subkey named outside the ANSI code page goes too.
 int RegistryDeleteTree(HKEY key, const char *path);
-// Number of direct subkeys (values do not count); 0 when the key cannot be opened.
+// Number of direct subkeys (values do not count), of any name on the NT family; 0 when the key
+// cannot be opened or read.
 int RegistryCountSubkeys(HKEY key, const char *path);
 // Writes a value, creating the key path when missing. REG_DWORD and REG_DWORD_BIG_ENDIAN take
 // the text as a decimal number; REG_SZ and REG_EXPAND_SZ store the text with its terminator;

@@ -138,6 +138,7 @@ protected:
             failure = "could not map " + std::string(1, letter) + ": with " + link;
             return;
         }
+        SetEnvironmentVariableA("LANZADOR_TEST_RECORD", RECORD_FILE);
         ready = true;
     }
 
@@ -163,7 +164,6 @@ protected:
     {
         Outcome out;
         DeleteFileA(RECORD_FILE);
-        SetEnvironmentVariableA("LANZADOR_TEST_RECORD", RECORD_FILE);
         std::string app = std::string(1, letter) + ":\\instalar.exe";
         std::string cmdText = "instalar.exe" + arguments;
         std::vector<char> cmd(cmdText.begin(), cmdText.end());
@@ -188,8 +188,13 @@ protected:
         CloseHandle(pi.hProcess);
         out.boxShown = box.seen;
         out.boxText = box.text;
+        ReadRecord(out);
+        return out;
+    }
 
-        // The setup program runs on its own after the launcher has gone: give it time to write.
+    // The setup program runs on its own after the launcher has gone: give it time to write.
+    static void ReadRecord(Outcome &out)
+    {
         for (int waited = 0; waited < 4000; waited += 50) {
             if (GetFileAttributesA(RECORD_FILE) != INVALID_FILE_ATTRIBUTES)
                 break;
@@ -200,7 +205,6 @@ protected:
         if (record && std::getline(record, out.module) && std::getline(record, out.current) &&
             std::getline(record, out.commandLine))
             out.started = true;
-        return out;
     }
 };
 
@@ -300,6 +304,52 @@ TEST_F(Launcher, StartsSetupInTheProductFolderOnlyFromTheRoot)
         } else if (display) {
             EXPECT_TRUE(o.boxShown) << "a failure must be reported";
             EXPECT_NE(std::string::npos, o.boxText.find(c.boxMentions)) << o.boxText;
+        }
+    }
+}
+
+// Wine starts every program elevated, so the system's refusal is played by these stand-ins.
+BOOL WINAPI RefuseNeedingElevation(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                                   BOOL, DWORD, LPVOID, LPCSTR, LPSTARTUPINFOA,
+                                   LPPROCESS_INFORMATION)
+{
+    SetLastError(740);   // ERROR_ELEVATION_REQUIRED
+    return FALSE;
+}
+
+BOOL WINAPI RefuseAsMissing(LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                            DWORD, LPVOID, LPCSTR, LPSTARTUPINFOA, LPPROCESS_INFORMATION)
+{
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+
+TEST_F(Launcher, HandsOnlyASetupNeedingElevationToTheShell)
+{
+    const std::string r = Root();
+    struct Case {
+        decltype(&CreateProcessA) create;
+        int result;
+        bool starts;
+    } cases[] = {
+        {RefuseNeedingElevation, LANZADOR_STARTED, true},
+        {RefuseAsMissing, LANZADOR_ERR_START, false},
+    };
+    char saved[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryA(sizeof saved, saved));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.starts ? "elevation required" : "file not found");
+        DeleteFileA(RECORD_FILE);
+        ASSERT_TRUE(SetCurrentDirectoryA(r.c_str()));
+        int result = LanzadorLoadWith(c.create);
+        SetCurrentDirectoryA(saved);
+        EXPECT_EQ(c.result, result);
+        Outcome o;
+        ReadRecord(o);
+        EXPECT_EQ(c.starts, o.started) << "setup started as " << o.module;
+        if (c.starts) {
+            EXPECT_EQ(r + "parlomatic\\setup.exe", o.module);
+            EXPECT_EQ(r + "parlomatic", o.current);
         }
     }
 }

@@ -2,6 +2,7 @@
 // HKCU\Software\RemoverRegistryTest (shared counts: values named C:\RemoverTest\...) and removes
 // what it made.
 #include "registry/registry.h"
+#include "base/platform.h"
 #include "base/pool.h"
 #include "support/dbcs.h"
 #include "support/pool_fixture.h"
@@ -275,6 +276,49 @@ TEST_F(RegistryDbcs, TrailBackslashIsPartOfTheKeyName)
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, At(name + "\\Sub")));
     EXPECT_EQ(1, RegistryDeleteTree(HKEY_CURRENT_USER, At(name).c_str()));
     EXPECT_EQ(0, RegistryCountSubkeys(HKEY_CURRENT_USER, base.c_str()));
+}
+
+// On the NT family key names are Unicode; an installation may well have made one that the ANSI
+// calls cannot give back whole.
+class RegistryWideNames : public Registry {
+protected:
+    void SetUp() override
+    {
+        Registry::SetUp();
+        Platform nt{};
+        nt.isWindows4 = 1;
+        nt.isNtFamily = 1;
+        PlatformSet(&nt);
+    }
+    void TearDown() override
+    {
+        PlatformSet(nullptr);
+        Registry::TearDown();
+    }
+};
+
+// Runs under both code pages: under 1252 both names are outside it; under 932 the first still is,
+// and the second is 262 bytes, more than the ANSI enumeration's buffer.
+TEST_F(RegistryWideNames, ProductTreeGoesWithSubkeysNamedOutsideTheCodePageOrLongInDbcs)
+{
+    const std::wstring names[] = {L"\x03A9\xD55C\x0E01",           // Greek, Hangul, Thai
+                                  std::wstring(131, L'\x30A2')};     // katakana
+    for (const std::wstring &name : names) {
+        SCOPED_TRACE(testing::Message() << name.size() << "-character name");
+        MakeKey(HKEY_CURRENT_USER, At("Product\\Plain"));
+        HKEY product, odd;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, At("Product").c_str(), 0,
+                                               KEY_ALL_ACCESS, &product));
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(product, (name + L"\\Child").c_str(), 0, nullptr,
+                                                 0, KEY_ALL_ACCESS, nullptr, &odd, nullptr));
+        RegCloseKey(odd);
+        RegCloseKey(product);
+
+        EXPECT_EQ(2, RegistryCountSubkeys(HKEY_CURRENT_USER, At("Product").c_str()));
+        EXPECT_EQ(1, RegistryDeleteTree(HKEY_CURRENT_USER, At("Product").c_str()));
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, At("Product")));
+        DeleteTree(HKEY_CURRENT_USER, At("Product"));
+    }
 }
 
 class SharedCount : public PoolTest<16384> {

@@ -79,14 +79,28 @@ inline std::string GetValue(HKEY root, const std::string &path, const std::strin
     return data;
 }
 
+// Empties key by the subkeys' wide names, which reach names outside the ANSI code page too.
+inline bool DeleteSubkeys(HKEY key)
+{
+    wchar_t name[256];
+    while (RegEnumKeyW(key, 0, name, 256) == ERROR_SUCCESS) {
+        HKEY sub;
+        if (RegOpenKeyExW(key, name, 0, KEY_ALL_ACCESS, &sub) != ERROR_SUCCESS)
+            return false;
+        bool emptied = DeleteSubkeys(sub);
+        RegCloseKey(sub);
+        if (!emptied || RegDeleteKeyW(key, name) != ERROR_SUCCESS)
+            return false;
+    }
+    return true;
+}
+
 inline void DeleteTree(HKEY root, const std::string &path)
 {
     HKEY key;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return;
-    char name[MAX_PATH + 1];
-    while (RegEnumKeyA(key, 0, name, sizeof name) == ERROR_SUCCESS)
-        DeleteTree(key, name);
+    DeleteSubkeys(key);
     RegCloseKey(key);
     RegDeleteKeyA(root, path.c_str());
 }
