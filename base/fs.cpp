@@ -177,23 +177,51 @@ int FsCreateNew(const char *path)
     return h == INVALID_HANDLE_VALUE ? FS_NO_FILE : HandleToLong(h);
 }
 
+// Room for the dot and any number: the name is refused whole, never cut.
+static int NumberedFits(const char *dir, const char *base)
+{
+    return dir && base && StrByteLength(dir) + StrByteLength(base) + 12 <= PATH_MAX_BYTES;
+}
+
+static int IsNameTaken(DWORD error)
+{
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
 int FsCreateNumbered(const char *dir, const char *base, char *path)
 {
     path[0] = '\0';
-    // Room for the dot and any number: the name is refused whole, never cut.
-    if (!dir || !base || StrByteLength(dir) + StrByteLength(base) + 12 > PATH_MAX_BYTES)
+    if (!NumberedFits(dir, base))
         return FS_NO_FILE;
     for (int n = 1; n > 0; ++n) {
         wsprintfA(path, "%s%s.%d", dir, base, n);
         int h = FsCreateNew(path);
         if (h != FS_NO_FILE)
             return h;
-        DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+        if (!IsNameTaken(GetLastError()))
             break;
     }
     path[0] = '\0';
     return FS_NO_FILE;
+}
+
+int FsMoveNumbered(const char *source, const char *dir, const char *base, char *path)
+{
+    path[0] = '\0';
+    char from[PATH_SIZE];
+    if (!NumberedFits(dir, base) || !source || !CopyPath(from, source)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return -1;
+    }
+    for (int n = 1; n > 0; ++n) {
+        wsprintfA(path, "%s%s.%d", dir, base, n);
+        if (MoveFileA(from, path))
+            return 0;
+        if (!IsNameTaken(GetLastError()))
+            break;
+    }
+    path[0] = '\0';
+    return -1;
 }
 
 // The folder's entry of a new file is written with the folder; NT flushes a folder opened for

@@ -31,6 +31,10 @@ int FsCreateNew(const char *path);
 // FsCreateNew, writing it to path (PATH_SIZE bytes): two runs picking a number at once never
 // share one. The open handle, or -1 with path empty (the name no longer fits, or cannot be made).
 int FsCreateNumbered(const char *dir, const char *base, char *path);
+// Renames the existing file source to the first free name dir + base + ".N", the same numbering
+// as FsCreateNumbered: the rename claims the name (it never replaces a file already there).
+// 0 with the new name in path (PATH_SIZE bytes), or -1 with path empty (GetLastError: why).
+int FsMoveNumbered(const char *source, const char *dir, const char *base, char *path);
 // 0, or -1.
 int FsClose(int handle);
 // The file's size; 0 when it cannot be had.

@@ -12,6 +12,7 @@
 static const char WININIT_NAME[] = "WININIT.INI";
 static const char RENAME_SECTION[] = "[rename]";
 static const char NUL_KEY[] = "NUL=";
+static const char MOVED_BASE[] = "_dedel";   // "_dedel.N": a file renamed to go at the restart
 
 // The whole file and what is put into it; one buffer for the process (single-threaded).
 static char wininitText[RESTART_WININIT_MAX_BYTES];
@@ -103,13 +104,99 @@ static int InsertIntoFile(HANDLE file, DWORD size, DWORD at, const char *insert,
     return WriteAll(file, insert, length) && WriteAll(file, wininitText + at, size - at);
 }
 
+// in (code page from) into out (code page to, size bytes). 1, or 0 when it does not fit.
+static int Recode(UINT from, UINT to, const char *in, char *out, int size)
+{
+    WCHAR wide[PATH_SIZE];
+    return MultiByteToWideChar(from, 0, in, -1, wide, PATH_SIZE) > 0 &&
+           WideCharToMultiByte(to, 0, wide, -1, out, size, nullptr, nullptr) > 0;
+}
+
+static int SameBytes(const char *a, const char *b)
+{
+    while (*a && *a == *b)
+        ++a, ++b;
+    return *a == *b;
+}
+
+static int IsDosChar(unsigned char c)
+{
+    static const char INVALID[] = " \"*+,./:;<=>?[\\]|";
+    if (c < 0x20 || c == 0x7F)
+        return 0;
+    for (const char *p = INVALID; *p; ++p)
+        if (c == static_cast<unsigned char>(*p))
+            return 0;
+    return 1;
+}
+
+// One 8.3 name at name: 1 to 8 bytes, then a dot and 1 to 3 more, or none; a double-byte
+// character counts two (its trail byte may look like a backslash). *end: the byte after it.
+static int IsDosName(const char *name, const char **end)
+{
+    UINT oem = GetOEMCP();
+    int base = 0, ext = -1;   // ext: -1 until the dot
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(name);
+    for (; *p && *p != '\\'; ++p) {
+        if (*p == '.') {
+            if (ext >= 0 || base == 0)
+                return 0;
+            ext = 0;
+            continue;
+        }
+        int bytes = 1;
+        if (IsDBCSLeadByteEx(oem, *p)) {
+            if (!p[1])
+                return 0;
+            bytes = 2;
+        } else if (!IsDosChar(*p)) {
+            return 0;
+        }
+        *(ext >= 0 ? &ext : &base) += bytes;
+        p += bytes - 1;
+    }
+    *end = reinterpret_cast<const char *>(p);
+    return base >= 1 && base <= 8 && ext != 0 && ext <= 3;
+}
+
+// "X:\" and 8.3 names within DOS's folder limit (the whole then fits its path buffer).
+static int IsDosPath(const char *oem)
+{
+    unsigned char drive = static_cast<unsigned char>(oem[0] | 0x20);
+    if (drive < 'a' || drive > 'z' || oem[1] != ':' || oem[2] != '\\')
+        return 0;
+    const char *folder = oem + 2, *lastSlash = folder, *name = oem + 3, *end;
+    for (;;) {
+        if (!IsDosName(name, &end))
+            return 0;
+        if (!*end)
+            break;
+        lastSlash = end;
+        name = end + 1;
+    }
+    return lastSlash - folder + 1 <= RESTART_DOS_FOLDER_MAX;
+}
+
+int RestartDosName(const char *shortPath, char *oem, int size)
+{
+    char back[PATH_SIZE];
+    if (shortPath && Recode(CP_ACP, CP_OEMCP, shortPath, oem, size) &&
+        Recode(CP_OEMCP, CP_ACP, oem, back, PATH_SIZE) && SameBytes(back, shortPath) &&
+        IsDosPath(oem))
+        return 1;
+    if (size > 0)
+        oem[0] = '\0';
+    return 0;
+}
+
 // Adds "NUL=<short path>" to the [rename] section, keeping every line already there: a
 // profile-string write would replace the section's earlier "NUL" line with this one.
 static int WininitScheduleDelete(const char *path)
 {
-    char shortPath[PATH_SIZE];
+    char shortPath[PATH_SIZE], dosPath[PATH_SIZE];
     DWORD n = GetShortPathNameA(path, shortPath, PATH_SIZE);
-    if (n == 0 || n >= static_cast<DWORD>(PATH_SIZE))
+    if (n == 0 || n >= static_cast<DWORD>(PATH_SIZE) ||
+        !RestartDosName(shortPath, dosPath, PATH_SIZE))
         return 0;
     char windows[PATH_SIZE];
     char ini[PATH_SIZE];
@@ -140,7 +227,7 @@ static int WininitScheduleDelete(const char *path)
             lstrcatA(insert, "\r\n");
         }
         lstrcatA(insert, NUL_KEY);
-        lstrcatA(insert, shortPath);
+        lstrcatA(insert, dosPath);
         lstrcatA(insert, "\r\n");
         ok = InsertIntoFile(file, size, at, insert, static_cast<DWORD>(lstrlenA(insert)));
     }
@@ -158,18 +245,6 @@ static int IsWindows95(const Platform *p)
     return p->isWindows4 && !p->isNtFamily && !p->isWin32s;
 }
 
-int RestartDeleteFile(const char *path)
-{
-    const Platform *p = PlatformGet();
-    if (!path || p->isWin32s)
-        return 0;
-    if (p->isNtFamily)
-        return MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? 1 : 0;
-    if (IsWindows95(p))
-        return WininitScheduleDelete(path);
-    return 0;
-}
-
 // The canonical form of path, so that a file named in the log and the same file found in its
 // directory compare equal; the full path, or as given, when it cannot be had.
 static void FullPath(const char *path, char *full)
@@ -182,21 +257,77 @@ static void FullPath(const char *path, char *full)
     PathNoSlash(full);
 }
 
-static int IsScheduled(Session *session, const char *full)
+// The restart deletes by name, and a reinstall or another product's copy of a shared DLL may
+// stand at this name by then. So the file is renamed to a free "_dedel.N" beside it (a running
+// program's file or a loaded DLL renames on its volume) and that name is scheduled: only this
+// file goes, and its name is free at once. One that does not rename (held open without delete
+// sharing) is scheduled by its name. *moved: the new name, or empty.
+static int NtSchedule(const char *path, const char *full, char *moved)
 {
-    for (const char *p = static_cast<const char *>(ListFirst(session->scheduledPaths)); p;
-         p = static_cast<const char *>(ListNext(session->scheduledPaths)))
+    char dir[PATH_SIZE];
+    PathDir(full, dir);
+    if (dir[0] && PathWithSlash(dir) && FsMoveNumbered(path, dir, MOVED_BASE, moved) == 0) {
+        if (MoveFileExA(moved, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+            return 1;
+        // Not scheduled: it stays, under its own name.
+        DWORD error = GetLastError();
+        MoveFileA(moved, path);
+        moved[0] = '\0';
+        SetLastError(error);
+        return 0;
+    }
+    moved[0] = '\0';
+    return MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? 1 : 0;
+}
+
+// full: path's full path; *moved as NtSchedule gives it (PATH_SIZE bytes).
+static int ScheduleFile(const char *path, const char *full, char *moved)
+{
+    moved[0] = '\0';
+    const Platform *p = PlatformGet();
+    if (p->isWin32s)
+        return 0;
+    if (p->isNtFamily)
+        return NtSchedule(path, full, moved);
+    if (IsWindows95(p))
+        return WininitScheduleDelete(path);
+    return 0;
+}
+
+int RestartDeleteFile(const char *path)
+{
+    if (!path)
+        return 0;
+    char full[PATH_SIZE], moved[PATH_SIZE];
+    FullPath(path, full);
+    return ScheduleFile(path, full, moved);
+}
+
+static int IsListed(StringList *list, const char *full)
+{
+    for (const char *p = static_cast<const char *>(ListFirst(list)); p;
+         p = static_cast<const char *>(ListNext(list)))
         if (IdentSameName(p, full))
             return 1;
     return 0;
 }
 
+static int IsScheduled(Session *session, const char *full)
+{
+    return IsListed(session->scheduledPaths, full);
+}
+
+static void AddTo(Session *session, StringList **list, const char *full)
+{
+    if (!*list)
+        *list = ListCreateInPool(0, SessionGetPool(session));
+    ListLast(*list);
+    ListAdd(*list, full);
+}
+
 static void Note(Session *session, const char *full)
 {
-    if (!session->scheduledPaths)
-        session->scheduledPaths = ListCreateInPool(0, SessionGetPool(session));
-    ListLast(session->scheduledPaths);
-    ListAdd(session->scheduledPaths, full);
+    AddTo(session, &session->scheduledPaths, full);
 }
 
 static void Remember(Session *session, const char *full)
@@ -263,6 +394,7 @@ static void RecallWininit(Session *session)
         return;
     wininitText[read] = '\0';
     int inRename = 0;
+    char name[PATH_SIZE];
     for (char *line = wininitText; *line;) {
         char *end = line;
         while (*end && *end != '\n')
@@ -273,8 +405,9 @@ static void RecallWininit(Session *session)
             end[-1] = '\0';
         if (line[0] == '[')
             inRename = IsRenameHeader(line, static_cast<DWORD>(lstrlenA(line)));
-        else if (inRename && IsNulLine(line))
-            NoteCanonical(session, line + 4);
+        else if (inRename && IsNulLine(line) &&
+                 Recode(CP_OEMCP, CP_ACP, line + 4, name, PATH_SIZE))
+            NoteCanonical(session, name);
         line = next;
     }
 }
@@ -292,18 +425,32 @@ void RestartRecallEarlier(Session *session)
 
 int RestartDeleteOrSchedule(Session *session, const char *path)
 {
+    char full[PATH_SIZE];
+    // Named again after its file was renamed to go: what stands at the name now is not it.
+    if (session && session->movedPaths) {
+        FullPath(path, full);
+        if (IsListed(session->movedPaths, full))
+            return 1;
+    }
     if (FsDelete(path) == 0)
         return 0;
-    if (!session || !RestartIsInUse(path, GetLastError()))
+    DWORD inUse = GetLastError();
+    if (!session || !RestartIsInUse(path, inUse))
         return -1;
-    char full[PATH_SIZE];
     FullPath(path, full);
     // Named twice in the log: the first time already put it on the list.
     if (IsScheduled(session, full))
         return 1;
-    if (!RestartDeleteFile(path))
+    char moved[PATH_SIZE];
+    if (!ScheduleFile(path, full, moved)) {
+        // Windows 95 and Win32s give no reason of their own: the file stays, in use.
+        if (!PlatformGet()->isNtFamily)
+            SetLastError(inUse);
         return -1;
-    Remember(session, full);
+    }
+    Remember(session, moved[0] ? moved : full);
+    if (moved[0])
+        AddTo(session, &session->movedPaths, full);
     return 1;
 }
 
@@ -352,5 +499,7 @@ void RestartForget(Session *session)
     if (!session)
         return;
     ListDestroy(session->scheduledPaths);
+    ListDestroy(session->movedPaths);
     session->scheduledPaths = nullptr;
+    session->movedPaths = nullptr;
 }

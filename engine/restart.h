@@ -18,14 +18,29 @@ constexpr DWORD RESTART_WININIT_MAX_BYTES = 65536;
 // frees what is in use; a real permission problem stays one. GetLastError is left as error.
 int RestartIsInUse(const char *path, DWORD error);
 
-// Schedules the existing file for deletion at the next start, as the platform allows.
-// 1 scheduled, 0 not (Win32s, no right to write the pending operations, a path that does not
-// fit a WININIT.INI line).
+// WININIT.EXE carries the [rename] lines out under DOS, before Windows starts. DOS holds a path
+// in 80 bytes with its NUL: a drive, a folder of at most 64 bytes (from the backslash after the
+// drive to the last one) and an 8.3 name. A line past that would be skipped there while the run
+// said the file goes.
+constexpr int RESTART_DOS_FOLDER_MAX = 64;
+
+// The WININIT.INI name of a short path (system code page): its bytes in the OEM code page,
+// which is what DOS reads, into oem (size bytes). 1, or 0 with oem empty when no such line would
+// be carried out: a character the OEM code page does not give back unchanged, no drive, a name
+// that is not 8.3, or over the limits above.
+int RestartDosName(const char *shortPath, char *oem, int size);
+
+// Schedules the existing file for deletion at the next start, as the platform allows. On the
+// NT family the file is renamed to a free "_dedel.N" in its folder first and that name is
+// scheduled, so that nothing put at its name before the restart goes with it; one that cannot
+// be renamed is scheduled by its name. 1 scheduled, 0 not (Win32s, no right to write the
+// pending operations, a name WININIT.INI cannot take: see RestartDosName).
 int RestartDeleteFile(const char *path);
 
-// Deletes the file now; when it is in use, schedules it instead and notes it in the session.
-// 0 deleted, 1 scheduled (now, or by an earlier record naming the same file), -1 neither.
-// Without a session nothing is scheduled.
+// Deletes the file now; when it is in use, schedules it instead (as RestartDeleteFile) and notes
+// in the session the name scheduled, and the name it had. 0 deleted, 1 scheduled (now, or by an
+// earlier record naming the same file), -1 neither (GetLastError: why; on Windows 95 and Win32s,
+// the error that said it is in use). Without a session nothing is scheduled.
 int RestartDeleteOrSchedule(Session *session, const char *path);
 
 // The directory holds nothing but what this session scheduled (files, or directories below it

@@ -22,6 +22,7 @@ struct Session {
     int incomplete;                 // some handler gave a warning
     int scheduled;                  // files and directories left for the next restart
     StringList *scheduledPaths;     // their full paths (engine/restart.h)
+    StringList *movedPaths;         // the names those files had: renamed to go alone
     ErrorCallback errorCallback;
     LogDatabase *log;               // the opened working copy
     ProgressDialog *dialog;

@@ -261,7 +261,9 @@ TEST_F(FileRecords, DirectoryWarnings)
 
 // NT family: a file in use (plain or shared, named twice) and the directory it alone keeps go
 // at the restart, in that order; a file refused for another reason, a directory that also holds
-// the user's file, and anything on Win32s warn as before.
+// the user's file, and anything on Win32s warn as before. A program or DLL in use is renamed
+// first and goes under its new name, so that its own name is free at once; one held open
+// without delete sharing cannot be renamed and goes by its name.
 TEST_F(FileRecords, FilesInUseAndTheirDirectoryGoAtTheNextRestart)
 {
     restarttest::PendingScope pending;
@@ -269,9 +271,9 @@ TEST_F(FileRecords, FilesInUseAndTheirDirectoryGoAtTheNextRestart)
     std::string a = dir / "A", mixed = dir / "B", readOnly = dir / "ro.txt";
     ASSERT_TRUE(CreateDirectoryA(a.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA(mixed.c_str(), nullptr));
-    restarttest::HeldFile program(a + "\\uso.exe"), library(a + "\\uso.dll"),
-        text(mixed + "\\uso.txt");
-    ASSERT_TRUE(program.Held() && library.Held() && text.Held());
+    restarttest::LoadedImage program(a + "\\uso.exe"), library(a + "\\uso.dll");
+    restarttest::HeldFile text(mixed + "\\uso.txt");
+    ASSERT_TRUE(program.Loaded() && library.Loaded() && text.Held());
     ASSERT_TRUE(testfs::WriteBytes(mixed + "\\mio.txt", "del usuario"));
     ASSERT_TRUE(testfs::WriteBytes(readOnly, "r"));
     ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
@@ -279,8 +281,11 @@ TEST_F(FileRecords, FilesInUseAndTheirDirectoryGoAtTheNextRestart)
     ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, library.path, 1));
 
     EXPECT_EQ(File(program.path), 0);
+    ASSERT_TRUE(testfs::WriteBytes(program.path, "reinstalado")) << "its name is free";
     EXPECT_EQ(File(program.path), 0) << "named twice, scheduled once";
     EXPECT_EQ(session->outcome, OUTCOME_SCHEDULED) << "and reported as left for the restart again";
+    EXPECT_EQ(testfs::ReadBytes(program.path), "reinstalado") << "what stands at the name now";
+    ASSERT_TRUE(DeleteFileA(program.path.c_str()));
     EXPECT_EQ(Shared(library.path, library.path), 0);
     EXPECT_EQ(File(text.path), 0);
     EXPECT_EQ(File(readOnly), WARN_FILE) << "refused, not in use";
@@ -288,7 +293,7 @@ TEST_F(FileRecords, FilesInUseAndTheirDirectoryGoAtTheNextRestart)
     EXPECT_EQ(Directory(PHASE_STEP, a), 0);
     EXPECT_EQ(Directory(PHASE_END, ""), WARN_DIRECTORY) << "the user's file keeps B";
     EXPECT_EQ(restarttest::PendingDeletions(),
-              (std::vector<std::string>{program.path, library.path, text.path, a}));
+              (std::vector<std::string>{a + "\\_dedel.1", a + "\\_dedel.2", text.path, a}));
     EXPECT_EQ(session->scheduled, 4);
     EXPECT_EQ(GetValue(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, library.path), "<missing>");
 
@@ -301,7 +306,8 @@ TEST_F(FileRecords, FilesInUseAndTheirDirectoryGoAtTheNextRestart)
 }
 
 // Windows 95: a "NUL=" line with the short path joins the [rename] section of WININIT.INI,
-// whatever else the file holds; a file too big to rewrite is left alone and the record warns.
+// whatever else the file holds; a file too big to rewrite, or a name deeper than DOS opens, is
+// left alone and the record warns that the file stays in use.
 TEST_F(FileRecords, Windows95ListsFilesInUseInWininit)
 {
     restarttest::PendingScope pending;
@@ -336,6 +342,65 @@ TEST_F(FileRecords, Windows95ListsFilesInUseInWininit)
         RestartForget(session.get());
         EXPECT_EQ(File(held.path), c.result);
         EXPECT_EQ(restarttest::ReadText(restarttest::WininitPath()), c.after);
+    }
+
+    // Folders until the short one, drive aside and with the backslash before a name, is over
+    // the limit.
+    std::string deep = dir.path();
+    char shortDeep[MAX_PATH] = "";
+    while (GetShortPathNameA(deep.c_str(), shortDeep, MAX_PATH) &&
+           lstrlenA(shortDeep) - 1 <= RESTART_DOS_FOLDER_MAX) {
+        deep += "\\carpeta";
+        ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    }
+    restarttest::HeldFile deepFile(deep + "\\uso.dll");
+    ASSERT_TRUE(deepFile.Held());
+    const std::string before = "[rename]\r\n" + old + "\r\n";
+    ASSERT_TRUE(testfs::WriteBytes(restarttest::WininitPath(), before));
+    EXPECT_EQ(File(deepFile.path), WARN_FILE);
+    EXPECT_EQ(session->outcome, OUTCOME_FAILED);
+    EXPECT_EQ(session->outcomeDetail, static_cast<unsigned long>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(restarttest::ReadText(restarttest::WininitPath()), before);
+}
+
+// WININIT.INI is read under DOS: a name goes there in the OEM code page (here 437 against the
+// system's 1252), only when it comes back unchanged, as 8.3 names below a drive, within DOS's
+// folder limit.
+TEST(RestartDosName, TakesOnlyWhatDosOpens)
+{
+    if (GetACP() != 1252 || GetOEMCP() != 437)
+        GTEST_SKIP() << "written for code pages 1252 and 437";
+    std::string folder64 = "\\";   // seven 8-byte names: 64 bytes with their backslashes
+    for (int i = 0; i < 7; ++i)
+        folder64 += "ABCDEFGH\\";
+    std::string folder65 = folder64;
+    folder65.replace(1, 8, "ABCDEFG.H");
+    struct Case {
+        std::string shortPath;
+        std::string oem;   // empty: refused
+    } cases[] = {
+        {"C:\\WINDOWS\\SYSTEM\\UNO.DLL", "C:\\WINDOWS\\SYSTEM\\UNO.DLL"},
+        {"d:\\progra~1\\a", "d:\\progra~1\\a"},
+        {"C:\\\xC9T\xC9\\\xD1.DLL", "C:\\\x90T\x90\\\xA5.DLL"},   // ÉTÉ\Ñ.DLL
+        {"C:\\\x8A" "A.DLL", ""},      // no Š in 437: it would come back as S
+        {"C:\\NUEVENUEV.DLL", ""},
+        {"C:\\A.DLLS", ""},
+        {"C:\\A B.DLL", ""},
+        {"C:\\A+B.DLL", ""},
+        {"C:\\.DLL", ""},
+        {"C:\\A.", ""},
+        {"C:\\A.B.C", ""},
+        {"C:\\A\\\\B.DLL", ""},
+        {"C:A.DLL", ""},
+        {"\\\\SERVIDOR\\COMPARTE\\A.DLL", ""},
+        {"C:" + folder64 + "ABCDEFGH.DLL", "C:" + folder64 + "ABCDEFGH.DLL"},
+        {"C:" + folder65 + "A.DLL", ""},
+    };
+    for (const Case &c : cases) {
+        char oem[MAX_PATH] = "x";
+        EXPECT_EQ(RestartDosName(c.shortPath.c_str(), oem, MAX_PATH), c.oem.empty() ? 0 : 1)
+            << c.shortPath;
+        EXPECT_EQ(std::string(oem), c.oem) << c.shortPath;
     }
 }
 

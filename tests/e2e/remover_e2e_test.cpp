@@ -1017,11 +1017,15 @@ struct InUseProduct {
     void Close() { open.Kill(); }
     void Clean() const
     {
-        for (const std::string &f : {data + "\\bloqueado.dat", loose, mine, log, program})
+        for (const std::string &f :
+             {data + "\\bloqueado.dat", loose, mine, log, program, Moved()})
             DeleteFileA(f.c_str());
         for (const std::string &d : {data, dir + "\\usuario", dir})
             RemoveDirectoryA(d.c_str());
     }
+
+    // Where the running program goes when it is renamed to go at the restart.
+    std::string Moved() const { return data + "\\_dedel.1"; }
 
     std::string dir, data, log, loose, mine, program;
     std::unique_ptr<HeldFile> held;
@@ -1089,22 +1093,23 @@ std::string WinebootCommand()
 
 // What is in use when the removal meets it goes at the next restart: on the NT family (Wine's
 // own version) with the folder it alone kept, on Windows 95 through WININIT.INI (folders stay
-// there), and -d's file once its last try has failed. The three run side by side, and one
-// restart of the prefix then carries out both kinds of pending deletion. The prefix is left
-// with nothing pending, as it was found.
+// there), and -d's file (a running program) once its last try has failed. A running program
+// goes under a new name, so that a file put at its name before the restart (the product
+// installed again) stays. The three run side by side, and one restart of the prefix then
+// carries out both kinds of pending deletion. The prefix is left with nothing pending, as it
+// was found.
 TEST_F(RemoverRestart, WhatIsInUseGoesAtTheNextRestart)
 {
     restarttest::PendingScope pending;
-    InUseProduct nt("ParloE2E Reinicio NT", true), w95("ParloE2E Reinicio 95");
-    ASSERT_TRUE(nt.ok && w95.ok);
-    HeldFile lone("C:\\parloe2e-reinicio-d.tmp");
-    ASSERT_TRUE(lone.Held());
+    InUseProduct nt("ParloE2E Reinicio NT", true), w95("ParloE2E Reinicio 95"),
+        lone("ParloE2E Reinicio D", true);
+    ASSERT_TRUE(nt.ok && w95.ok && lone.ok);
     ProgramCopy remover95("remover95.exe");
     ASSERT_TRUE(remover95.ok);
     VersionEmulation version("win95", "remover95.exe");
 
     Remover rD, rNt, r95;
-    ASSERT_TRUE(rD.Start(RemoverExe(), "-d" + lone.path));
+    ASSERT_TRUE(rD.Start(RemoverExe(), "-d\"" + lone.program + "\""));
     ASSERT_TRUE(rNt.Start(RemoverExe(), "-a -f\"" + nt.log + "\""));
     Sleep(START_APART_MS);
     ASSERT_TRUE(r95.Start(remover95.path, "-a -f\"" + w95.log + "\""));
@@ -1118,9 +1123,12 @@ TEST_F(RemoverRestart, WhatIsInUseGoesAtTheNextRestart)
     std::vector<std::string> due = PendingDeletions();
     EXPECT_LT(IndexOf(due, nt.held->path), IndexOf(due, nt.data)) << "the file, then its folder";
     EXPECT_LT(IndexOf(due, nt.data), due.size());
-    EXPECT_LT(IndexOf(due, lone.path), due.size());
-    EXPECT_LT(IndexOf(due, nt.program), IndexOf(due, nt.data)) << "the running program too";
+    EXPECT_LT(IndexOf(due, lone.Moved()), due.size());
+    EXPECT_LT(IndexOf(due, nt.Moved()), IndexOf(due, nt.data)) << "the running program too";
     EXPECT_EQ(4u, due.size()) << "only what the log and -d name";
+    for (InUseProduct *p : {&nt, &lone})
+        EXPECT_FALSE(Exists(p->program)) << "renamed, its name is free: " << p->program;
+    ASSERT_TRUE(testfs::WriteBytes(lone.program, "instalado de nuevo"));
     char shortPath[MAX_PATH] = "";
     GetShortPathNameA(w95.held->path.c_str(), shortPath, MAX_PATH);
     EXPECT_EQ("[rename]\r\nNUL=" + std::string(shortPath) + "\r\n",
@@ -1132,9 +1140,9 @@ TEST_F(RemoverRestart, WhatIsInUseGoesAtTheNextRestart)
 
     // The restart: every program has ended, so nothing holds the files any more.
     nt.Close();
-    nt.held->Release();
-    w95.held->Release();
-    lone.Release();
+    lone.Close();
+    for (InUseProduct *p : {&nt, &w95, &lone})
+        p->held->Release();
     Remover boot;
     ASSERT_TRUE(boot.Start("", WinebootCommand() + " -r"));
     ASSERT_TRUE(boot.WaitForExit(30000));
@@ -1144,7 +1152,8 @@ TEST_F(RemoverRestart, WhatIsInUseGoesAtTheNextRestart)
     EXPECT_FALSE(Exists(nt.data)) << "the folder the file alone kept";
     EXPECT_FALSE(Exists(w95.held->path));
     EXPECT_TRUE(Exists(w95.data)) << "Windows 95 deletes files only";
-    EXPECT_FALSE(Exists(lone.path));
+    EXPECT_FALSE(Exists(lone.Moved()));
+    EXPECT_EQ("instalado de nuevo", testfs::ReadBytes(lone.program)) << "put there before it";
     for (InUseProduct *p : {&nt, &w95})
         EXPECT_TRUE(Exists(p->mine)) << "the user's file beside it";
     EXPECT_EQ(std::vector<std::string>{}, PendingDeletions());

@@ -118,4 +118,32 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
+// A copy of this test program mapped as an image, as a running program maps its EXE and a
+// process its DLLs (loaded, never run): DeleteFileA refuses it with access denied, while
+// MoveFileA renames it within its folder.
+class LoadedImage {
+public:
+    explicit LoadedImage(const std::string &path) : path(path)
+    {
+        char self[MAX_PATH] = "";
+        GetModuleFileNameA(nullptr, self, MAX_PATH);
+        if (CopyFileA(self, path.c_str(), FALSE))
+            module_ = LoadLibraryExA(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    }
+    ~LoadedImage()
+    {
+        if (module_)
+            FreeLibrary(module_);
+    }
+    LoadedImage(const LoadedImage &) = delete;
+    LoadedImage &operator=(const LoadedImage &) = delete;
+
+    bool Loaded() const { return module_ != nullptr; }
+
+    std::string path;
+
+private:
+    HMODULE module_ = nullptr;
+};
+
 }  // namespace restarttest
