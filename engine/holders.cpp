@@ -519,3 +519,28 @@ int HoldersAskRestartManager(const char *path, Holder *out, int max)
         FreeLibrary(rm.library);
     return found;
 }
+
+int HoldersDescribe(const HolderSnapshot *s, const char *path, char *text, int size)
+{
+    constexpr int SHOWN = 4;
+    Holder found[SHOWN];
+    if (size < 1)
+        return 0;
+    text[0] = '\0';
+    int n = HoldersFind(s, path, found, SHOWN);
+    if (n == 0)
+        n = HoldersAskRestartManager(path, found, SHOWN);
+    int shown = 0;
+    for (int i = 0; i < n && i < SHOWN; ++i) {
+        char one[HOLDER_EXE_SIZE + 40];
+        wsprintfA(one, "%s%s (process %lu)", shown ? ", " : "", found[i].exe[0] ? found[i].exe : "?",
+                  static_cast<unsigned long>(found[i].pid));
+        if (lstrlenA(text) + lstrlenA(one) + 24 >= size)
+            break;
+        lstrcatA(text, one);
+        ++shown;
+    }
+    if (n > shown && lstrlenA(text) + 24 < size)
+        wsprintfA(text + lstrlenA(text), "%sand %d more", shown ? " " : "", n - shown);
+    return n;
+}

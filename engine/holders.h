@@ -43,5 +43,9 @@ int HoldersFind(const HolderSnapshot *s, const char *path, Holder *out, int max)
 // or otherwise), the first max of them into out. 0 where there is none (before Vista; a stub),
 // when it answers nothing, or when more than HOLDERS_RM_MAX hold the file.
 int HoldersAskRestartManager(const char *path, Holder *out, int max);
+// The holders of path in words for the report, "app.exe (process 12), b.exe (process 40)", into
+// text (size bytes): the snapshot's, else the restart manager's. Those that do not fit are left
+// out and counted ("and 3 more"). How many hold the file (text empty for none).
+int HoldersDescribe(const HolderSnapshot *s, const char *path, char *text, int size);
 // Gives back the snapshot's memory; null is accepted.
 void HoldersFree(HolderSnapshot *s);

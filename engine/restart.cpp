@@ -7,9 +7,12 @@
 #include "base/platform.h"
 #include "base/strlist.h"
 #include "engine/engine.h"
+#include "engine/holders.h"
+#include "engine/report.h"
 #include "engine/session_internal.h"
 
 static const char WININIT_NAME[] = "WININIT.INI";
+static const char PENDING_KEY[] = "System\\CurrentControlSet\\Control\\Session Manager";
 static const char RENAME_SECTION[] = "[rename]";
 static const char NUL_KEY[] = "NUL=";
 static const char MOVED_BASE[] = "_dedel";   // "_dedel.N": a file renamed to go at the restart
@@ -281,9 +284,46 @@ static int NtSchedule(const char *path, const char *full, char *moved)
 }
 
 // full: path's full path; *moved as NtSchedule gives it (PATH_SIZE bytes).
+// The programs of this run's snapshot (taken at the first file in use) that hold path go to the
+// report's next scheduled line: named before the file is renamed away from the name they know.
+static HolderSnapshot *runHolders;
+static int runHoldersTaken;
+
+static void NoteHolders(const char *path)
+{
+    if (!ReportIsOpen())
+        return;
+    if (!runHoldersTaken) {
+        runHolders = HoldersTake();
+        runHoldersTaken = 1;
+    }
+    char text[256];
+    HoldersDescribe(runHolders, path, text, sizeof text);
+    ReportNoteHeldBy(text);
+}
+
+int RestartCanSchedule(const char *path)
+{
+    const Platform *p = PlatformGet();
+    if (!path || p->isWin32s)
+        return 0;
+    if (p->isNtFamily) {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PENDING_KEY, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+            return 0;
+        RegCloseKey(key);
+        return 1;
+    }
+    char shortPath[PATH_SIZE], dosPath[PATH_SIZE];
+    DWORD n = GetShortPathNameA(path, shortPath, PATH_SIZE);
+    return IsWindows95(p) && n > 0 && n < static_cast<DWORD>(PATH_SIZE) &&
+           RestartDosName(shortPath, dosPath, PATH_SIZE);
+}
+
 static int ScheduleFile(const char *path, const char *full, char *moved)
 {
     moved[0] = '\0';
+    NoteHolders(path);
     const Platform *p = PlatformGet();
     if (p->isWin32s)
         return 0;
@@ -336,7 +376,6 @@ static void Remember(Session *session, const char *full)
     session->scheduled++;
 }
 
-static const char PENDING_KEY[] = "System\\CurrentControlSet\\Control\\Session Manager";
 static const char PENDING_VALUE[] = "PendingFileRenameOperations";
 
 static void NoteCanonical(Session *session, const char *path)
@@ -496,6 +535,9 @@ int RestartScheduleDirectory(Session *session, const char *path)
 
 void RestartForget(Session *session)
 {
+    HoldersFree(runHolders);
+    runHolders = nullptr;
+    runHoldersTaken = 0;
     if (!session)
         return;
     ListDestroy(session->scheduledPaths);

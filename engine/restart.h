@@ -37,6 +37,10 @@ int RestartDosName(const char *shortPath, char *oem, int size);
 // pending operations, a name WININIT.INI cannot take: see RestartDosName).
 int RestartDeleteFile(const char *path);
 
+// Whether RestartDeleteFile could schedule the file, asked without doing it (a plan): the
+// platform has a way and the run may use it, and the name suits it. 1 or 0.
+int RestartCanSchedule(const char *path);
+
 // Deletes the file now; when it is in use, schedules it instead (as RestartDeleteFile) and notes
 // in the session the name scheduled, and the name it had. 0 deleted, 1 scheduled (now, or by an
 // earlier record naming the same file), -1 neither (GetLastError: why; on Windows 95 and Win32s,

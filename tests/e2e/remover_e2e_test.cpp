@@ -1109,8 +1109,9 @@ TEST_F(RemoverRestart, WhatIsInUseGoesAtTheNextRestart)
     VersionEmulation version("win95", "remover95.exe");
 
     Remover rD, rNt, r95;
-    ASSERT_TRUE(rD.Start(RemoverExe(), "-d\"" + lone.program + "\""));
-    ASSERT_TRUE(rNt.Start(RemoverExe(), "-a -f\"" + nt.log + "\""));
+    const std::string reportD = "C:\\parloe2e-reinicio-d.txt", reportNt = "C:\\parloe2e-reinicio.txt";
+    ASSERT_TRUE(rD.Start(RemoverExe(), "-d\"" + lone.program + "\" -l" + reportD));
+    ASSERT_TRUE(rNt.Start(RemoverExe(), "-a -f\"" + nt.log + "\" -l" + reportNt));
     Sleep(START_APART_MS);
     ASSERT_TRUE(r95.Start(remover95.path, "-a -f\"" + w95.log + "\""));
     // -d's file waits for the restart; the products keep the user's folder, which no restart
@@ -1120,6 +1121,15 @@ TEST_F(RemoverRestart, WhatIsInUseGoesAtTheNextRestart)
         EXPECT_EQ(status, r->exitCode);
     }
     EXPECT_LT(rD.runTime, EIGHTH_TICK_MS) << "-d ends once its file is scheduled";
+    // Who holds a file is named where the report says it goes at the restart.
+    for (auto [report, p] : {std::pair{reportD, &lone}, {reportNt, &nt}}) {
+        std::string text = testfs::ReadBytes(report);
+        EXPECT_NE(std::string::npos,
+                  text.find("parlo.exe (process " + std::to_string(p->open.Pid()) +
+                            "): goes at the next restart"))
+            << text;
+        DeleteFileA(report.c_str());
+    }
     std::vector<std::string> due = PendingDeletions();
     EXPECT_LT(IndexOf(due, nt.held->path), IndexOf(due, nt.data)) << "the file, then its folder";
     EXPECT_LT(IndexOf(due, nt.data), due.size());
