@@ -1,0 +1,46 @@
+// The machine as a run sees it. A removal acts on it; a plan (remover -n) only decides, and
+// keeps what its earlier decisions would have changed in an overlay, so that every later
+// decision reads the machine as the removal would find it then: a file the plan would delete is
+// gone, a folder that would be emptied is empty, a shared count the plan would lower is lower.
+// The record handlers ask and act through these functions only, so a plan and a removal share
+// every decision and differ in the acting alone.
+#pragma once
+
+#include <windows.h>
+
+struct Session;
+struct Holder;
+
+// 1 while the session is a plan.
+int WorldIsPlan(const Session *session);
+
+// ---- Files and folders ----
+int WorldFileExists(Session *session, const char *path);
+int WorldIsDirectory(Session *session, const char *path);
+// 1 when the folder would hold nothing (the plan's deletions taken away), as FsIsDirEmpty.
+int WorldDirIsEmpty(Session *session, const char *path);
+// Deletes the file now, or at the next restart when it is in use: 0 deleted, 1 scheduled, -1
+// neither (GetLastError: why). A plan tells what the removal would do.
+int WorldDeleteOrSchedule(Session *session, const char *path);
+// FsDelete for a file that is never scheduled (a shortcut): 0, or -1 with GetLastError.
+int WorldDeleteFile(Session *session, const char *path);
+// FsRemoveDir: 1 removed, 0 not.
+int WorldRemoveDir(Session *session, const char *path);
+// RestartScheduleDirectory: 1 when the folder goes at the next restart after what it holds.
+int WorldScheduleDirectory(Session *session, const char *path);
+
+// ---- Shared files ----
+// Gives back one reference of file (SharedCountAdjust with -1): the count left, or
+// SHARED_COUNT_NONE / SHARED_COUNT_FAILED.
+int WorldSharedGiveBack(Session *session, const char *file);
+
+// ---- Registry ----
+int WorldKeyExists(Session *session, HKEY root, const char *path);
+int WorldValueExists(Session *session, HKEY root, const char *path, const char *name);
+// RegistryDeleteTree / RegistryDeleteValue / RegistryCountSubkeys as the run would see them.
+int WorldDeleteKeyTree(Session *session, HKEY root, const char *path);
+int WorldDeleteValue(Session *session, HKEY root, const char *path, const char *name);
+int WorldCountSubkeys(Session *session, HKEY root, const char *path);
+
+// Forgets the overlay (the session's pool holds it).
+void WorldForget(Session *session);
