@@ -51,6 +51,11 @@ int EngineShutdown(void);
 // from the log put back at logPath, or from the working copy a killed run left behind.
 // While another run works on the same log, it reports ERR_BUSY and touches nothing.
 Session *SessionCreate(const char *logPath, ErrorCallback callback);
+// Opens a plan of the removal of the log at logPath: stepped like a removal, it decides every
+// record as the removal would (engine/world.h) and reports it, but changes nothing on the
+// machine: no working copy, journal, deletion, count, key or scheduled file. Closing it puts
+// nothing back. Failures as SessionCreate.
+Session *SessionCreatePlan(const char *logPath, ErrorCallback callback);
 // Starts the session; show != 0 shows its dialog. 0; -1 without a session.
 int SessionStart(Session *session, int show);
 // 1 while started and not finished, else 0.

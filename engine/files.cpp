@@ -7,7 +7,7 @@
 #include "base/path.h"
 #include "base/strlist.h"
 #include "engine/report.h"
-#include "engine/restart.h"
+#include "engine/world.h"
 #include "registry/registry.h"
 
 // Deletes path now, or at the next restart when it is in use: 0 either way, with *outcome
@@ -16,7 +16,7 @@
 static int DeleteOrSchedule(Session *session, const char *path, int *outcome, DWORD *error)
 {
     *error = 0;
-    int done = RestartDeleteOrSchedule(session, path);
+    int done = WorldDeleteOrSchedule(session, path);
     if (done >= 0) {
         *outcome = done == 1 ? OUTCOME_SCHEDULED : OUTCOME_REMOVED;
         return 0;
@@ -42,7 +42,7 @@ int RemoveFileRecord(PhaseState *, int mode, Session *session, const char *text,
     int outcome;
     DWORD error;
     int result = DeleteOrSchedule(session, text, &outcome, &error);
-    if (result != 0 && SessionIsResumedPhase(session) && !FsExists(text))
+    if (result != 0 && SessionIsResumedPhase(session) && !WorldFileExists(session, text))
         return SessionVerdict(session, 0, OUTCOME_GONE);
     return SessionVerdict(session, result, outcome, error);
 }
@@ -70,7 +70,7 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char 
 
     int outcome, refusal;
     DWORD error;
-    if (!SamePlace(first, shared) && FsExists(first)) {
+    if (!SamePlace(first, shared) && WorldFileExists(session, first)) {
         if (!IsFileRemovable(first, &refusal))
             return SessionVerdict(session, WARN_FILE, refusal, 0, first);
         int result = DeleteOrSchedule(session, first, &outcome, &error);
@@ -80,13 +80,13 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char 
     // An earlier run may have given this reference back already: it is not given again.
     if (SessionKeepsSharedFiles(session))
         return SessionVerdict(session, WARN_FILE, OUTCOME_PROGRESS_DAMAGED, 0, shared);
-    if (!FsExists(shared))
+    if (!WorldFileExists(session, shared))
         return SessionVerdict(session, 0, OUTCOME_GONE, 0, shared);
     // A system file keeps its count too: the record is refused as a whole.
     if (!IsFileRemovable(shared, &refusal))
         return SessionVerdict(session, WARN_FILE, refusal, 0, shared);
     // Give back this product's reference; the file stays while another product counts on it.
-    int count = SharedCountAdjust(shared, -1, 1);
+    int count = WorldSharedGiveBack(session, shared);
     if (count > 0)
         return SessionVerdict(session, 0, OUTCOME_SHARED, static_cast<unsigned long>(count), shared);
     // A count that could not be read or lowered still speaks for other products: the file
@@ -129,9 +129,9 @@ int CollectDirectoryRecord(PhaseState *state, int mode, Session *session, const 
 
 // A folder written with a trailing backslash is still the folder (FindFirstFile finds no such
 // name).
-static int FolderExists(const char *path)
+static int FolderExists(Session *session, const char *path)
 {
-    return FsIsDirectory(path) || FsExists(path);
+    return WorldIsDirectory(session, path) || WorldFileExists(session, path);
 }
 
 int RemoveDirectories(Session *session, PhaseState *state)
@@ -142,24 +142,24 @@ int RemoveDirectories(Session *session, PhaseState *state)
     int goneIsDone = SessionIsResumedPhase(session);
     while (ListCount(state->list) > 0) {
         TakeLongestPath(state->list, path);
-        if (goneIsDone && !FolderExists(path)) {
+        if (goneIsDone && !FolderExists(session, path)) {
             SessionNoteOutcome(session, "CDR", path, OUTCOME_GONE, 0);
             continue;
         }
-        int isDir = FsIsDirectory(path);
-        int empty = isDir && FsIsDirEmpty(path);
-        if (empty && FsRemoveDir(path)) {
+        int isDir = WorldIsDirectory(session, path);
+        int empty = isDir && WorldDirIsEmpty(session, path);
+        if (empty && WorldRemoveDir(session, path)) {
             SessionNoteOutcome(session, "CDR", path, OUTCOME_REMOVED, 0);
             continue;
         }
         DWORD error = GetLastError();
         // Deepest first: what it holds was scheduled before it, so it goes after them.
-        if (RestartScheduleDirectory(session, path)) {
+        if (WorldScheduleDirectory(session, path)) {
             SessionNoteOutcome(session, "CDR", path, OUTCOME_SCHEDULED, 0);
             continue;
         }
         result = WARN_DIRECTORY;
-        int outcome = !FolderExists(path) ? OUTCOME_GONE
+        int outcome = !FolderExists(session, path) ? OUTCOME_GONE
                       : isDir && !empty ? OUTCOME_FOLDER_HOLDS
                                         : OUTCOME_FAILED;
         SessionNoteOutcome(session, "CDR", path, outcome, outcome == OUTCOME_FAILED ? error : 0);

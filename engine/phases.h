@@ -135,4 +135,4 @@ void ForgetProtectedFolders(void);
 // Deletes the key prefix\name for each ";"-separated name of names, up to the first empty
 // one. Returns 1, or 0 when a name was refused for being more than one key name (the others
 // still go).
-int DeleteAppPathKeys(HKEY root, const char *prefix, const char *names);
+int DeleteAppPathKeys(Session *session, HKEY root, const char *prefix, const char *names);

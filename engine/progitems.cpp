@@ -7,6 +7,7 @@
 #include "base/strlist.h"
 #include "dde/progman.h"
 #include "engine/report.h"
+#include "engine/world.h"
 #include "registry/registry.h"
 #include "base/platform.h"
 
@@ -109,12 +110,12 @@ static int RemoveStartMenuEntry(Session *session, const char *group, const char 
     if (!ShellLinkPath(group, item ? item : GROUP_DUMMY_ITEM, folder, link))
         return SessionVerdict(session, warning, OUTCOME_TOO_LONG);
     const char *path = item ? link : folder;
-    if (item ? !FsExists(link) : !FsIsDirectory(folder))
+    if (item ? !WorldFileExists(session, link) : !WorldIsDirectory(session, folder))
         return SessionVerdict(session, 0, OUTCOME_GONE, 0, path);
     // A folder stays without a warning: the user's own shortcuts are in it.
-    if (!item && !FsIsDirEmpty(folder))
+    if (!item && !WorldDirIsEmpty(session, folder))
         return SessionVerdict(session, 0, OUTCOME_GROUP_HOLDS, 0, path);
-    if (item ? FsDelete(link) == 0 : FsRemoveDir(folder) != 0)
+    if (item ? WorldDeleteFile(session, link) == 0 : WorldRemoveDir(session, folder) != 0)
         return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, path);
     return SessionVerdict(session, warning, OUTCOME_FAILED, GetLastError(), path);
 }

@@ -11,6 +11,7 @@
 #include "base/strlist.h"
 #include "engine/regkeys.h"
 #include "engine/report.h"
+#include "engine/world.h"
 #include "logdb/logdb.h"
 #include "registry/registry.h"
 #include "base/platform.h"
@@ -137,25 +138,6 @@ static int ReadKeyRecord(const char *text, const char *value, KeyRecord *key)
     return 1;
 }
 
-static int KeyExists(HKEY root, const char *path)
-{
-    HKEY key = RegistryOpenPath(root, path);
-    if (!key)
-        return 0;
-    RegCloseKey(key);
-    return 1;
-}
-
-static int ValueExists(HKEY root, const char *path, const char *name)
-{
-    HKEY key = RegistryOpenPath(root, path);
-    if (!key)
-        return 0;
-    LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
-}
-
 int RemoveRegistryKeyRecord(PhaseState *, int mode, Session *session, const char *text, DWORD,
                             StringList *)
 {
@@ -166,12 +148,12 @@ int RemoveRegistryKeyRecord(PhaseState *, int mode, Session *session, const char
         return SessionVerdict(session, -1, OUTCOME_MALFORMED);
     if (!IsKeyRemovable(k.root, k.path))
         return SessionVerdict(session, -1, OUTCOME_PROTECTED_KEY, 0, k.name);
-    if (RegistryDeleteTree(k.root, k.path))
+    if (WorldDeleteKeyTree(session, k.root, k.path))
         return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, k.name);
     // A key already gone is no failure; one still there after the attempt (no delete access)
     // leaves the removal incomplete and must say so.
     DWORD error = GetLastError();
-    return NotDeleted(session, KeyExists(k.root, k.path), error, k.name);
+    return NotDeleted(session, WorldKeyExists(session, k.root, k.path), error, k.name);
 }
 
 int RemoveRegistryValueRecord(PhaseState *, int mode, Session *session, const char *, DWORD,
@@ -185,11 +167,11 @@ int RemoveRegistryValueRecord(PhaseState *, int mode, Session *session, const ch
     KeyRecord k;
     if (!ReadKeyRecord(key, value, &k))
         return SessionVerdict(session, -1, OUTCOME_MALFORMED);
-    if (RegistryDeleteValue(k.root, k.path, value))
+    if (WorldDeleteValue(session, k.root, k.path, value))
         return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, k.name);
     // As for keys: a value already gone is no failure, one the key will not give up is.
     DWORD error = GetLastError();
-    return NotDeleted(session, ValueExists(k.root, k.path, value), error, k.name);
+    return NotDeleted(session, WorldValueExists(session, k.root, k.path, value), error, k.name);
 }
 
 // Appends text to key (REG_KEY_SIZE); 0 when it would not fit.
@@ -203,12 +185,12 @@ static int AppendKey(char *key, const char *text)
 
 // Deletes the key when it has no subkeys left: 1 when it is gone or still needed, else 0.
 // A system key the items happen to name is never ours to remove, empty or not.
-static int DeleteIfNoSubkeys(const char *key)
+static int DeleteIfNoSubkeys(Session *session, const char *key)
 {
     if (!IsKeyRemovable(HKEY_LOCAL_MACHINE, key) ||
-        RegistryCountSubkeys(HKEY_LOCAL_MACHINE, key) != 0)
+        WorldCountSubkeys(session, HKEY_LOCAL_MACHINE, key) != 0)
         return 1;
-    return RegistryDeleteTree(HKEY_LOCAL_MACHINE, key) ? 1 : 0;
+    return WorldDeleteKeyTree(session, HKEY_LOCAL_MACHINE, key) ? 1 : 0;
 }
 
 // The product's own registration is acted on for records only, and never on Win32s: 1 with
@@ -254,15 +236,15 @@ int RemoveProductKeys(PhaseState *state, int mode, Session *session, const char 
     // removal is reported incomplete like any other unusable item.
     if (!IsKeyRemovable(HKEY_LOCAL_MACHINE, versionKey))
         return SessionVerdict(session, WARN_REGISTRY, OUTCOME_PROTECTED_KEY, 0, name);
-    if (!RegistryDeleteTree(HKEY_LOCAL_MACHINE, versionKey)) {
+    if (!WorldDeleteKeyTree(session, HKEY_LOCAL_MACHINE, versionKey)) {
         DWORD error = GetLastError();
-        int there = KeyExists(HKEY_LOCAL_MACHINE, versionKey);
+        int there = WorldKeyExists(session, HKEY_LOCAL_MACHINE, versionKey);
         return SessionVerdict(session, WARN_REGISTRY, there ? OUTCOME_FAILED : OUTCOME_GONE,
                               there ? error : 0, name);
     }
     // Other products of the same company keep the company key.
     for (const char *parent : {productKey, companyKey})
-        if (!DeleteIfNoSubkeys(parent))
+        if (!DeleteIfNoSubkeys(session, parent))
             return SessionVerdict(session, WARN_REGISTRY, OUTCOME_FAILED, GetLastError(),
                                   KeyName(HKEY_LOCAL_MACHINE, parent, nullptr, nameBuffer));
     return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, name);
@@ -280,7 +262,7 @@ static int IsOneKeyName(const char *name)
     return 1;
 }
 
-int DeleteAppPathKeys(HKEY root, const char *prefix, const char *names)
+int DeleteAppPathKeys(Session *session, HKEY root, const char *prefix, const char *names)
 {
     int result = 1;
     char name[PATH_SIZE];
@@ -291,7 +273,7 @@ int DeleteAppPathKeys(HKEY root, const char *prefix, const char *names)
             result = 0;
             continue;
         }
-        RegistryDeleteTree(root, key);
+        WorldDeleteKeyTree(session, root, key);
     }
     return result;
 }
@@ -320,11 +302,11 @@ int RemoveAppRegistration(PhaseState *state, int mode, Session *session, const c
     // Whether an App Paths key went is not looked at; a name that is not ours is refused.
     int appPathsTaken = 1;
     if (HasSeparator(appPath)) {
-        appPathsTaken = DeleteAppPathKeys(HKEY_LOCAL_MACHINE, ENGINE_APP_PATHS_KEY, appPath);
+        appPathsTaken = DeleteAppPathKeys(session, HKEY_LOCAL_MACHINE, ENGINE_APP_PATHS_KEY, appPath);
     } else if (IsOneKeyName(appPath)) {
         lstrcpyA(key, ENGINE_APP_PATHS_KEY);
         if (AppendKey(key, "\\") && AppendKey(key, appPath))
-            RegistryDeleteTree(HKEY_LOCAL_MACHINE, key);
+            WorldDeleteKeyTree(session, HKEY_LOCAL_MACHINE, key);
     } else {
         appPathsTaken = 0;
     }
@@ -337,9 +319,9 @@ int RemoveAppRegistration(PhaseState *state, int mode, Session *session, const c
         return SessionVerdict(session, WARN_REGISTRY, OUTCOME_TOO_LONG);
     char nameBuffer[SESSION_OUTCOME_NAME_SIZE];
     const char *name = KeyName(HKEY_LOCAL_MACHINE, key, nullptr, nameBuffer);
-    if (!RegistryDeleteTree(HKEY_LOCAL_MACHINE, key)) {
+    if (!WorldDeleteKeyTree(session, HKEY_LOCAL_MACHINE, key)) {
         DWORD error = GetLastError();
-        int there = KeyExists(HKEY_LOCAL_MACHINE, key);
+        int there = WorldKeyExists(session, HKEY_LOCAL_MACHINE, key);
         return SessionVerdict(session, WARN_REGISTRY, there ? OUTCOME_FAILED : OUTCOME_GONE,
                               there ? error : 0, name);
     }

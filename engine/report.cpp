@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include "base/path.h"
 #include "engine/engine.h"
@@ -78,15 +79,29 @@ static const StatusText STATUS_TEXTS[] = {
     {EXIT_FAILED, 1, "the file could be neither deleted nor scheduled"},
 };
 
+// The future tense of a plan's results.
+static const StatusText PLAN_STATUS_TEXTS[] = {
+    {EXIT_DONE, 0, "would finish, nothing the log named would remain"},
+    {EXIT_INCOMPLETE, 0, "would finish, something the log named would remain"},
+    {EXIT_RESTART, 0, "would finish, the rest would go at the next restart"},
+    {EXIT_FAILED, 0, "would fail, the log would be put back and the uninstall command registered "
+                     "again"},
+};
+
 struct ReportState {
     HANDLE file;
     int headed;
+    int plan;                  // the lines say what a removal would do
+    int memory;                // the lines are kept in text as well (a plan's window)
+    HGLOBAL text;              // what was written, CR LF between lines
+    DWORD used, size;
+    ReportCounts counts;
     char logPath[PATH_SIZE];
     char notBack[PATH_SIZE];   // the working copy, when the log could not be put back
     char heldBy[REPORT_ERROR_SIZE];   // who holds the file the next scheduled line names
 };
 
-static ReportState report = {INVALID_HANDLE_VALUE, 0, "", "", ""};
+static ReportState report = {INVALID_HANDLE_VALUE, 0, 0, 0, nullptr, 0, 0, {}, "", "", ""};
 
 int ExitStatusForError(int code)
 {
@@ -160,14 +175,96 @@ void ReportLogNotBack(const char *workingCopy)
 
 int ReportIsOpen(void)
 {
-    return report.file != INVALID_HANDLE_VALUE;
+    return report.file != INVALID_HANDLE_VALUE || report.memory;
+}
+
+// Appends to the text kept for a plan's window; what does not fit in memory is left out.
+static void Keep(const char *data, DWORD count)
+{
+    if (report.used + count + 1 > report.size) {
+        DWORD size = report.size ? report.size : 16384;
+        while (report.used + count + 1 > size)
+            size *= 2;
+        HGLOBAL grown = report.text ? GlobalReAlloc(report.text, size, GMEM_MOVEABLE)
+                                    : GlobalAlloc(GMEM_MOVEABLE, size);
+        if (!grown)
+            return;
+        report.text = grown;
+        report.size = size;
+    }
+    char *p = static_cast<char *>(GlobalLock(report.text));
+    if (!p)
+        return;
+    CopyMemory(p + report.used, data, count);
+    report.used += count;
+    p[report.used] = '\0';
+    GlobalUnlock(report.text);
 }
 
 static void WriteLine(const char *line)
 {
     DWORD written = 0;
-    WriteFile(report.file, line, static_cast<DWORD>(lstrlenA(line)), &written, nullptr);
-    WriteFile(report.file, "\r\n", 2, &written, nullptr);
+    DWORD length = static_cast<DWORD>(lstrlenA(line));
+    if (report.file != INVALID_HANDLE_VALUE) {
+        WriteFile(report.file, line, length, &written, nullptr);
+        WriteFile(report.file, "\r\n", 2, &written, nullptr);
+    }
+    if (report.memory) {
+        Keep(line, length);
+        Keep("\r\n", 2);
+    }
+}
+
+void ReportPlan(int keepText)
+{
+    report.plan = 1;
+    report.memory = keepText;
+    report.used = 0;
+    report.counts = ReportCounts{};
+}
+
+static int StartsWith(const char *text, const char *head)
+{
+    return strncmp(text, head, strlen(head)) == 0;
+}
+
+int ReportFutureTense(const char *said, char *out, int size)
+{
+    static const char *const BE[] = {"removed", "kept", "refused", "retired", "left alone"};
+    static const char USE[] = "in use by ";
+    static const char AT_RESTART[] = ": goes at the next restart";
+    for (const char *word : BE)
+        if (StartsWith(said, word))
+            return snprintf(out, size, "would be %s", said) < size;
+    if (StartsWith(said, "failed"))
+        return snprintf(out, size, "would fail%s", said + 6) < size;
+    if (lstrcmpA(said, "scheduled for the next restart") == 0)
+        return snprintf(out, size, "would go at the next restart") < size;
+    int n = lstrlenA(said), tail = lstrlenA(AT_RESTART);
+    if (StartsWith(said, USE) && n > tail && lstrcmpA(said + n - tail, AT_RESTART) == 0)
+        return snprintf(out, size, "would go at the next restart: %.*s",
+                        n - tail, said) < size;
+    return snprintf(out, size, "%s", said) < size;
+}
+
+const char *ReportText(void)
+{
+    return report.text && report.used ? static_cast<const char *>(GlobalLock(report.text)) : "";
+}
+
+void ReportGetCounts(ReportCounts *counts)
+{
+    *counts = report.counts;
+}
+
+static void Count(int outcome)
+{
+    if (outcome == OUTCOME_REMOVED)
+        report.counts.removed++;
+    else if (outcome == OUTCOME_SCHEDULED)
+        report.counts.restart++;
+    else if (outcome == OUTCOME_SHARED || ReportOutcomeRemains(outcome))
+        report.counts.kept++;
 }
 
 void ReportHeading(const char *product)
@@ -178,7 +275,7 @@ void ReportHeading(const char *product)
     char line[REPORT_LINE_SIZE];
     SYSTEMTIME now;
     GetLocalTime(&now);
-    WriteLine("Removal report");
+    WriteLine(report.plan ? "Removal plan (nothing was changed)" : "Removal report");
     snprintf(line, sizeof line, "Product: %s", product && *product ? product : "(unknown)");
     WriteLine(line);
     snprintf(line, sizeof line, "Log: %s", report.logPath);
@@ -258,8 +355,13 @@ void ReportRecord(const char *kind, const char *name, int outcome, unsigned long
     }
     char escaped[REPORT_LINE_SIZE];
     Escape(name ? name : "", escaped, sizeof escaped);
+    char future[sizeof said + 32];
+    if (report.plan) {
+        ReportFutureTense(said, future, sizeof future);
+        Count(outcome);
+    }
     char line[REPORT_LINE_SIZE];
-    snprintf(line, sizeof line, "%-15s%s: %s", label, escaped, said);
+    snprintf(line, sizeof line, "%-15s%s: %s", label, escaped, report.plan ? future : said);
     WriteLine(line);
 }
 
@@ -272,7 +374,7 @@ void ReportNoteHeldBy(const char *holders)
 
 void ReportPhaseEnd(void)
 {
-    if (ReportIsOpen())
+    if (report.file != INVALID_HANDLE_VALUE)
         FlushFileBuffers(report.file);
 }
 
@@ -285,6 +387,10 @@ void ReportClose(int status, int deleteMode)
     for (const StatusText &s : STATUS_TEXTS)
         if (s.status == status && s.deleteMode == (deleteMode ? 1 : 0))
             text = s.text;
+    if (report.plan)
+        for (const StatusText &s : PLAN_STATUS_TEXTS)
+            if (s.status == status && !deleteMode)
+                text = s.text;
     char line[REPORT_LINE_SIZE];
     if (status == EXIT_FAILED && !deleteMode && report.notBack[0])
         snprintf(line, sizeof line,
@@ -295,7 +401,10 @@ void ReportClose(int status, int deleteMode)
         snprintf(line, sizeof line, "Result: %s (exit code %d)", text, status);
     WriteLine("");
     WriteLine(line);
-    FlushFileBuffers(report.file);
-    CloseHandle(report.file);
+    if (report.file != INVALID_HANDLE_VALUE) {
+        FlushFileBuffers(report.file);
+        CloseHandle(report.file);
+    }
     report.file = INVALID_HANDLE_VALUE;
+    report.memory = 0;   // the text stays for the plan's window
 }

@@ -38,6 +38,24 @@ enum ReportOutcome {
 // 1 when outcome leaves something the log named in place that no restart removes.
 int ReportOutcomeRemains(int outcome);
 
+// What a plan's lines say, counted for its window.
+struct ReportCounts {
+    int removed;   // would be removed
+    int restart;   // would go at the next restart
+    int kept;      // would be kept (the user's, another product's, refused, failing)
+};
+
+// The lines to come are a plan's, in the future tense ("would be removed"), and keepText keeps
+// them in memory too, for a window (ReportText), also without a file. Called before ReportOpen
+// (or instead, without a file).
+void ReportPlan(int keepText);
+// A removal's result ("removed", "kept, ...", "scheduled ...") in the future tense a plan
+// writes, into out (size bytes). 1, or 0 when it was cut.
+int ReportFutureTense(const char *said, char *out, int size);
+// The kept text, lines ending in CR LF; "" when none. Stays after ReportClose.
+const char *ReportText(void);
+void ReportGetCounts(ReportCounts *counts);
+
 // Creates (or empties) the report at path. logPath is the log (or -d's file) the run is about:
 // a report naming that very file is refused, since writing it would destroy it. 1, or 0 when
 // the report cannot be written (nothing is then created).

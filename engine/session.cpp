@@ -17,6 +17,7 @@
 #include "engine/regkeys.h"
 #include "engine/report.h"
 #include "engine/restart.h"
+#include "engine/world.h"
 #include "logdb/logdb.h"
 #include "registry/registry.h"
 #include "ui/progress.h"
@@ -355,7 +356,8 @@ static void AbandonSession(Session *session, const char *uninstallName)
 {
     LogClose(session->log);
     session->log = nullptr;
-    SettleJournal(session, RestoreLog(session, uninstallName));
+    if (!session->plan)
+        SettleJournal(session, RestoreLog(session, uninstallName));
     DestroyPhases(session);
     ReleaseRunLock(session);
     PoolFree(enginePool, session);
@@ -374,13 +376,42 @@ static void ReportJournals(const Session *session)
         ReportRecord("JRN", strays.paths[i], OUTCOME_JOURNAL_STRAY, 0);
 }
 
+// A plan reads the log where it lies, or the working copy an interrupted run left, and the
+// journal only to know where the removal would go on from: nothing is made, moved or retired.
+static int OpenForPlan(Session *session, const JournalMark &mark, int found)
+{
+    JournalRecord *r = &session->journal.record;
+    const char *path = session->logPath;
+    if (!FsExists(path)) {
+        if (!found || !IsOwnWorkingCopy(r)) {
+            Report(session->errorCallback, ERR_NO_LOG, session->logPath, session);
+            return 0;
+        }
+        path = r->workPath;
+    } else if (found && !JournalIsItsLog(*r, mark)) {
+        lstrcpyA(session->retiredJournal, session->journal.path);
+        found = 0;
+    }
+    LogDatabase *log = LogOpen(path, ENGINE_LOG_OPEN_FLAGS);
+    if (!log) {
+        Report(session->errorCallback, ERR_BAD_LOG, session->logPath, session);
+        return 0;
+    }
+    if (found)
+        TakeOverProgress(session);
+    else if (session->strays.count > 0)
+        r->flags = JOURNAL_KEEP_SHARED;
+    session->log = log;
+    return 1;
+}
+
 static int TakeMarkLock(Session *session, const JournalMark &mark)
 {
     uint64_t time = (static_cast<uint64_t>(mark.timeHigh) << 32) | mark.timeLow;
     return RunLockTakeIdent(&session->runLock, mark.id, time);
 }
 
-Session *SessionCreate(const char *logPath, ErrorCallback callback)
+static Session *Create(const char *logPath, ErrorCallback callback, int plan)
 {
     Session *session = static_cast<Session *>(PoolAlloc(enginePool, sizeof(Session)));
     if (!session) {
@@ -388,6 +419,8 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
         return nullptr;
     }
     session->errorCallback = callback;
+    session->plan = plan;
+    session->overlay = nullptr;
     // The log is known by what it is: its canonical spelling, and the identity of the file at
     // that path while there is one. Both key the run lock and the journal.
     char canonicalPath[SESSION_PATH_SIZE];
@@ -415,8 +448,9 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
         PoolFree(enginePool, session);
         return nullptr;
     }
-    int opened = FsExists(logPath) ? OpenFromLog(session, canonicalPath, mark, found)
-                                   : OpenFromWorkingCopy(session, found);
+    int opened = plan               ? OpenForPlan(session, mark, found)
+                 : FsExists(logPath) ? OpenFromLog(session, canonicalPath, mark, found)
+                                     : OpenFromWorkingCopy(session, found);
     if (!opened) {
         JournalClose(&session->journal);
         ReleaseRunLock(session);
@@ -459,6 +493,16 @@ Session *SessionCreate(const char *logPath, ErrorCallback callback)
         session->phaseIndex = session->resumePhase;
     }
     return session;
+}
+
+Session *SessionCreate(const char *logPath, ErrorCallback callback)
+{
+    return Create(logPath, callback, 0);
+}
+
+Session *SessionCreatePlan(const char *logPath, ErrorCallback callback)
+{
+    return Create(logPath, callback, 1);
 }
 
 int SessionStart(Session *session, int show)
@@ -568,7 +612,8 @@ int SessionStep(Session *session)
         return 0;
     if (c == -1) {
         JournalWriteProgress(&session->journal, 1);
-        RestoreOpenLog(session);
+        if (!session->plan)
+            RestoreOpenLog(session);
         return -1;
     }
     MarkPhaseDone(session, session->phaseIndex);
@@ -578,7 +623,9 @@ int SessionStep(Session *session)
     session->journal.record.handled = 0;
     JournalWriteProgress(&session->journal, 1);
     if (session->phaseIndex < session->phaseCount) {
-        Sleep(SESSION_PHASE_PAUSE_MS);
+        // The pause lets a user follow the marks; a plan has nobody watching it.
+        if (!session->plan)
+            Sleep(SESSION_PHASE_PAUSE_MS);
         return 0;
     }
     session->finished = 1;
@@ -596,7 +643,9 @@ int SessionClose(Session *session)
         LogGetItem(session->log, ITEM_UNINSTALL_KEY, uninstallName, ENGINE_ITEM_SIZE);
     LogClose(session->log);
     session->log = nullptr;
-    if (session->finished) {
+    if (session->plan) {
+        // Nothing was taken, so nothing is put back.
+    } else if (session->finished) {
         FsDelete(session->tempLogPath);
         // Normally nothing is at the log's path any more; a log put there since (the product
         // installed again while the finished dialog stood open) is another installation's.
@@ -610,6 +659,7 @@ int SessionClose(Session *session)
     }
     DestroyPhases(session);
     RestartForget(session);
+    WorldForget(session);
     if (session->dialogWindow)
         ProgressDialogDestroy(session->dialog);
     if (engineDialogWindow == session->dialogWindow)

@@ -47,4 +47,6 @@ struct Session {
     char outcomeName[SESSION_OUTCOME_NAME_SIZE];  // what the record names, in words, when
                                                   // the handler says; kept only for a report
     PhaseEntry phases[PHASE_TABLE_SIZE];
+    int plan;                       // a plan: decides every record, changes nothing
+    struct WorldOverlay *overlay;   // what the plan's decisions would have changed (world.h)
 };

@@ -48,6 +48,10 @@ static const char *ReadOption(const char *pos, CommandLine *cl)
     case 'A':
         cl->automaticMode = 1;
         break;
+    case 'n':
+    case 'N':
+        cl->planMode = 1;
+        break;
     case 'd':
     case 'D': {
         const char *start = pos;
@@ -88,6 +92,7 @@ int ParseCommandLine(const char *text, CommandLine *cl)
     cl->pathRefused = 0;
     cl->reportRefused = 0;
     cl->malformed = 0;
+    cl->planMode = 0;
     cl->reportPath[0] = '\0';
 
     const char *text0 = text ? text : "";
@@ -106,6 +111,9 @@ int ParseCommandLine(const char *text, CommandLine *cl)
 
     // A path cut to fit would name another file; one refused leaves nothing to work on.
     if (cl->pathRefused)
+        cl->malformed = 1;
+    // A plan is of a removal: of -d's single file there is nothing to plan.
+    if (cl->planMode && cl->deleteMode)
         cl->malformed = 1;
     cl->interactive = !cl->deleteMode && !cl->automaticMode;
     return 1;

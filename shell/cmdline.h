@@ -1,4 +1,4 @@
-// Command line of remover: "-a" (automatic), "-d" + path (delete one file a few seconds after
+// Command line of remover: "-n" (a plan: what the removal would do, nothing changed), "-a" (automatic), "-d" + path (delete one file a few seconds after
 // start), "-f" + path (the installation log), "-l" + path (write a removal report there). "-" or
 // "/", letters in either case. The text may be double-byte: every advance is a whole character.
 #pragma once
@@ -13,6 +13,7 @@ struct CommandLine {
     int pathRefused;          // a path argument was longer than PATH_MAX_BYTES
     char logPath[PATH_SIZE];  // the argument of -d or -f; the later one wins
     int reportRefused;        // -l's path was longer than PATH_MAX_BYTES
+    int planMode;             // -n: decide everything, change nothing
     int malformed;            // -l without a path, -d without a file, a path over
                               // PATH_MAX_BYTES for -d or -f: the run must not start
     char reportPath[PATH_SIZE];  // the argument of -l, empty without one
