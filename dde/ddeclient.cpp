@@ -39,6 +39,16 @@ HWND DdeServerWindow(void)
     return client.serverWindow;
 }
 
+void DdeSetTimeLimit(DWORD ms)
+{
+    client.timeLimit = ms;
+}
+
+static DWORD TimeLimit(void)
+{
+    return client.timeLimit ? client.timeLimit : DDE_TIMEOUT_MS;
+}
+
 StringList *DdeDataLines(void)
 {
     return client.dataLines;
@@ -151,33 +161,92 @@ static void OnInitiateAck(HWND server)
     client.serverWindow = server;
 }
 
-static void OnAck(LPARAM lParam)
+// The server may still read the block of an execute it did not acknowledge in time: the block
+// is kept until its late acknowledgement. When all slots are taken the oldest is left to it.
+static void KeepUnanswered(HGLOBAL block)
 {
-    UINT_PTR status = 0, handle = 0;
-    UnpackDDElParam(WM_DDE_ACK, lParam, &status, &handle);
+    client.unanswered[client.unansweredNext] = block;
+    client.unansweredNext = (client.unansweredNext + 1) % DDE_UNANSWERED_MAX;
+}
+
+static void ReleaseUnanswered(UINT_PTR handle)
+{
+    for (HGLOBAL &block : client.unanswered)
+        if (block && (UINT_PTR)block == handle) {
+            GlobalFree(block);
+            block = nullptr;
+        }
+}
+
+// Whether an acknowledgement from sender naming item (a request's atom or an execute's block)
+// answers the exchange in progress; anything else is an earlier exchange's late answer.
+static int AnswersExchange(HWND sender, UINT_PTR item)
+{
+    if (!client.waitingAck || !sender || sender != client.serverWindow)
+        return 0;
+    if (client.requestItem)
+        return item == client.requestItem;
+    return client.commandMemory && item == (UINT_PTR)client.commandMemory;
+}
+
+static void OnAck(HWND sender, LPARAM lParam)
+{
+    // A sent acknowledgement answers an initiate that was given up on: its atoms are not packed,
+    // and it must not be taken for the answer to an exchange.
+    if (InSendMessage())
+        return;
+    UINT_PTR status = 0, item = 0;
+    UnpackDDElParam(WM_DDE_ACK, lParam, &status, &item);
     FreeDDElParam(WM_DDE_ACK, lParam);
+    if (!AnswersExchange(sender, item)) {
+        ReleaseUnanswered(item);
+        return;
+    }
+    // The server is done with the command block once it has answered.
+    if (!client.requestItem) {
+        GlobalFree(client.commandMemory);
+        client.commandMemory = nullptr;
+    }
     client.waitingAck = 0;
     // Only fAck makes an acknowledgement positive; a busy server's answer is a refusal too.
     if (!(status & DDE_STATUS_ACK))
         client.negativeAck = 1;
 }
 
-static void PostAck(HWND self, LPARAM lParam, WORD status, UINT_PTR item)
+static void PostAck(HWND self, HWND server, LPARAM lParam, WORD status, UINT_PTR item)
 {
     LPARAM ack = ReuseDDElParam(lParam, WM_DDE_DATA, WM_DDE_ACK, status, item);
-    PostMessageA(client.serverWindow, WM_DDE_ACK, (WPARAM)self, ack);
+    PostMessageA(server, WM_DDE_ACK, (WPARAM)self, ack);
 }
 
-static void OnData(HWND self, LPARAM lParam)
+// Data not taken: a server that asks is refused and keeps its block; a block released to the
+// client goes.
+static void RefuseData(HWND self, HWND sender, LPARAM lParam, HGLOBAL data, WORD flags,
+                       UINT_PTR item)
+{
+    if (flags & DDE_FLAG_ACKREQ) {
+        PostAck(self, sender, lParam, 0, item);
+        return;
+    }
+    FreeDDElParam(WM_DDE_DATA, lParam);
+    if (flags & DDE_FLAG_RELEASE)
+        GlobalFree(data);
+}
+
+static void OnData(HWND self, HWND sender, LPARAM lParam)
 {
     UINT_PTR handle = 0, item = 0;
     if (!UnpackDDElParam(WM_DDE_DATA, lParam, &handle, &item))
         return;
+    // Only the answer to the request in progress, from its server, is taken.
+    int current = client.waitingData && sender && sender == client.serverWindow &&
+                  item == client.requestItem;
     HGLOBAL data = (HGLOBAL)handle;
     const BYTE *block = data ? (const BYTE *)GlobalLock(data) : nullptr;
     if (!block) {
         FreeDDElParam(WM_DDE_DATA, lParam);
-        client.waitingData = 0;
+        if (current)
+            client.waitingData = 0;
         return;
     }
     SIZE_T size = GlobalSize(data);
@@ -186,10 +255,10 @@ static void OnData(HWND self, LPARAM lParam)
         StrCopyBytes(&flags, block, 2);
         StrCopyBytes(&format, block + 2, 2);
     }
-    if ((flags & DDE_FLAG_ACKREQ) && format != CF_TEXT) {
-        // Refused: the server keeps the block, and the request runs into its time-out.
+    // Text in another format is refused too, and the request runs into its time-out.
+    if (!current || ((flags & DDE_FLAG_ACKREQ) && format != CF_TEXT)) {
         GlobalUnlock(data);
-        PostAck(self, lParam, 0, item);
+        RefuseData(self, sender, lParam, data, flags, item);
         return;
     }
     // The value is measured within the block: a server's text need not be terminated.
@@ -204,7 +273,7 @@ static void OnData(HWND self, LPARAM lParam)
     }
     GlobalUnlock(data);
     if (flags & DDE_FLAG_ACKREQ)
-        PostAck(self, lParam, DDE_STATUS_ACK, item);
+        PostAck(self, sender, lParam, DDE_STATUS_ACK, item);
     else
         FreeDDElParam(WM_DDE_DATA, lParam);
     if (flags & DDE_FLAG_RELEASE)
@@ -233,10 +302,10 @@ static LRESULT CALLBACK DdeClientWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPA
         if (client.initiating)
             OnInitiateAck((HWND)wParam);
         else
-            OnAck(lParam);
+            OnAck((HWND)wParam, lParam);
         return 0;
     case WM_DDE_DATA:
-        OnData(hwnd, lParam);
+        OnData(hwnd, (HWND)wParam, lParam);
         return 0;
     case WM_DDE_TERMINATE:
         OnTerminate(hwnd, (HWND)wParam);
@@ -308,11 +377,12 @@ static DWORD WaitFor(const int *flag1, const int *flag2)
 {
     DWORD start = GetTickCount();
     DWORD elapsed = 0;
-    while (*flag1 == 1 && *flag2 == 1 && elapsed < DDE_TIMEOUT_MS) {
+    DWORD limit = TimeLimit();
+    while (*flag1 == 1 && *flag2 == 1 && elapsed < limit) {
         PumpMessages(DDE_PUMP_ALL);
         elapsed = GetTickCount() - start;
-        if (*flag1 == 1 && *flag2 == 1 && elapsed < DDE_TIMEOUT_MS)
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, DDE_TIMEOUT_MS - elapsed, QS_ALLINPUT);
+        if (*flag1 == 1 && *flag2 == 1 && elapsed < limit)
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, limit - elapsed, QS_ALLINPUT);
     }
     return elapsed;
 }
@@ -323,15 +393,42 @@ static int ClientWindowAlive(void)
     return client.clientWindow && IsWindow(client.clientWindow);
 }
 
+struct InitiateRound {
+    HWND client;
+    LPARAM names;
+    DWORD start;
+};
+
+// Offers the conversation to one top-level window, as long as the round has time left. A window
+// that does not take the message in time (a hung program, a busy one) is passed over.
+static BOOL CALLBACK OfferConversation(HWND window, LPARAM param)
+{
+    const InitiateRound *round = (const InitiateRound *)param;
+    DWORD elapsed = GetTickCount() - round->start;
+    if (elapsed >= TimeLimit())
+        return FALSE;
+    DWORD wait = TimeLimit() - elapsed;
+    if (wait > DDE_INITIATE_WINDOW_MS)
+        wait = DDE_INITIATE_WINDOW_MS;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, WM_DDE_INITIATE, (WPARAM)round->client, round->names,
+                        SMTO_ABORTIFHUNG, wait, &result);
+    return TRUE;
+}
+
 HWND DdeInitiate(const char *application, const char *topic)
 {
     if (!ClientWindowAlive())
         return nullptr;
     ATOM app = application && application[0] ? GlobalAddAtomA(application) : 0;
     ATOM top = topic && topic[0] ? GlobalAddAtomA(topic) : 0;
+    // A server of an earlier conversation that does not answer now has not accepted this one.
+    client.serverWindow = nullptr;
+    // The windows one by one rather than a broadcast, which waits for every one of them as long
+    // as it takes. The order is the broadcast's: top of the z-order first.
+    InitiateRound round = {client.clientWindow, MAKELPARAM(app, top), GetTickCount()};
     client.initiating = 1;
-    SendMessageA(HWND_BROADCAST, WM_DDE_INITIATE, (WPARAM)client.clientWindow,
-                 MAKELPARAM(app, top));
+    EnumWindows(OfferConversation, (LPARAM)&round);
     client.initiating = 0;
     if (app)
         GlobalDeleteAtom(app);
@@ -340,82 +437,89 @@ HWND DdeInitiate(const char *application, const char *topic)
     return client.clientWindow;
 }
 
+// Each exchange starts afresh: nothing an earlier one left (a refusal, a time-out) carries over.
+static void ClearExchange(void)
+{
+    client.waitingAck = client.waitingData = client.negativeAck = 0;
+    client.executeAccepted = 0;
+    client.requestItem = 0;
+}
+
 int DdeRequest(HWND clientWindow, HWND server, const char *item)
 {
     // An item without an atom (a name of more than 255 characters) cannot be asked for.
     ATOM atom = GlobalAddAtomA(item);
     if (!atom)
         return 0;
+    ClearExchange();
+    client.requestItem = atom;
     client.waitingData = 1;
     client.waitingAck = 1;
-    if (!PostMessageA(server, WM_DDE_REQUEST, (WPARAM)clientWindow,
-                      PackDDElParam(WM_DDE_REQUEST, CF_TEXT, atom))) {
+    LPARAM lParam = PackDDElParam(WM_DDE_REQUEST, CF_TEXT, atom);
+    if (!PostMessageA(server, WM_DDE_REQUEST, (WPARAM)clientWindow, lParam)) {
+        FreeDDElParam(WM_DDE_REQUEST, lParam);
         GlobalDeleteAtom(atom);
-        client.waitingData = client.waitingAck = 0;
+        ClearExchange();
         return 0;
     }
     DWORD elapsed = WaitFor(&client.waitingData, &client.waitingAck);
-    GlobalDeleteAtom(atom);
-    if (elapsed >= DDE_TIMEOUT_MS) {
-        client.waitingData = client.waitingAck = client.negativeAck = 0;
-        return 0;
-    }
-    if (client.negativeAck) {
-        client.negativeAck = 0;
-        return 0;
-    }
-    return 1;
+    int answered = client.waitingData != 1 || client.waitingAck != 1;
+    int refused = client.negativeAck;
+    ClearExchange();
+    // Unanswered, the atom is left to the server: while it lives, its value cannot come back
+    // for another item and make a late answer look like that item's.
+    if (answered)
+        GlobalDeleteAtom(atom);
+    // An answer that came in only on the pass that ended the wait is too late all the same.
+    return answered && elapsed < TimeLimit() && !refused;
 }
 
-// Copies command into the execute block, allocated on first use; 0 when that cannot be done.
-static int FillCommandMemory(const char *command)
+// A block of its own for command; null when none can be had or the command does not fit.
+static HGLOBAL NewCommandBlock(const char *command)
 {
-    if (!client.commandMemory) {
-        client.commandMemory = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, DDE_COMMAND_MEMORY);
-        if (!client.commandMemory)
-            client.commandMemory =
-                GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, DDE_COMMAND_MEMORY_LOW);
-        if (!client.commandMemory)
-            return 0;
-    }
-    char *block = (char *)GlobalLock(client.commandMemory);
-    if (!block) {
-        GlobalFree(client.commandMemory);
-        client.commandMemory = nullptr;
-        return 0;
-    }
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, DDE_COMMAND_MEMORY);
+    if (!block)
+        block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, DDE_COMMAND_MEMORY_LOW);
+    if (!block)
+        return nullptr;
+    char *text = (char *)GlobalLock(block);
     SIZE_T length = (SIZE_T)StrByteLength(command);
     // A command that does not fit is refused, never sent cut short.
-    if (length + 1 > GlobalSize(client.commandMemory)) {
-        GlobalUnlock(client.commandMemory);
-        return 0;
+    if (!text || length + 1 > GlobalSize(block)) {
+        if (text)
+            GlobalUnlock(block);
+        GlobalFree(block);
+        return nullptr;
     }
-    StrCopyBytes(block, command, (unsigned)(length + 1));
-    GlobalUnlock(client.commandMemory);
-    return 1;
+    StrCopyBytes(text, command, (unsigned)(length + 1));
+    GlobalUnlock(block);
+    return block;
 }
 
 int DdeExecute(HWND clientWindow, HWND server, const char *command)
 {
-    client.executeAccepted = 0;
-    client.waitingAck = 1;
-    if (!FillCommandMemory(command)) {
-        client.waitingAck = 0;
+    ClearExchange();
+    HGLOBAL block = NewCommandBlock(command);
+    if (!block)
         return 0;
-    }
-    if (!PostMessageA(server, WM_DDE_EXECUTE, (WPARAM)clientWindow,
-                      PackDDElParam(WM_DDE_EXECUTE, 0, (UINT_PTR)client.commandMemory))) {
-        GlobalFree(client.commandMemory);
+    LPARAM lParam = PackDDElParam(WM_DDE_EXECUTE, 0, (UINT_PTR)block);
+    client.commandMemory = block;
+    client.waitingAck = 1;
+    if (!PostMessageA(server, WM_DDE_EXECUTE, (WPARAM)clientWindow, lParam)) {
+        FreeDDElParam(WM_DDE_EXECUTE, lParam);
+        GlobalFree(block);
         client.commandMemory = nullptr;
         client.waitingAck = 0;
         return 0;
     }
-    DWORD elapsed = WaitFor(&client.waitingAck, &client.waitingAck);
-    if (elapsed >= DDE_TIMEOUT_MS && client.waitingAck == 1) {
-        client.waitingAck = client.negativeAck = 0;
+    WaitFor(&client.waitingAck, &client.waitingAck);
+    if (client.waitingAck == 1) {
+        KeepUnanswered(block);
+        client.commandMemory = nullptr;
+        ClearExchange();
         return 0;
     }
-    // The Program Manager's refusal still ends the exchange.
+    // The acknowledgement freed the block. The Program Manager's refusal still ends the exchange.
     client.executeAccepted = !client.negativeAck;
     client.negativeAck = 0;
     return 1;

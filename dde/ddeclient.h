@@ -9,7 +9,10 @@
 
 struct StringList;
 
-constexpr DWORD DDE_TIMEOUT_MS = 12000;          // longest wait for an answer
+constexpr DWORD DDE_TIMEOUT_MS = 12000;          // longest wait for an answer, or for an initiate
+// Longest wait for one top-level window to take the initiate: a live window does so at once,
+// and a hung one must not hold up the conversation.
+constexpr DWORD DDE_INITIATE_WINDOW_MS = 1000;
 constexpr DWORD DDE_PUMP_ALL = 0xFFFFFFFF;       // PumpMessages limit: until the queue is empty
 constexpr int PUMP_QUIT = -2;                    // PumpMessages met a quit request
 
@@ -22,15 +25,18 @@ int DdeInit(HWND parent);
 // 1 once DdeInit has set the client up; else 0.
 int DdeIsInitialised(void);
 
-// Broadcasts WM_DDE_INITIATE (an empty name is a wildcard). Returns the client window, or null
-// when there is none; whether a server answered shows only through DdeServerWindow.
+// Sends WM_DDE_INITIATE to every top-level window from the top of the z-order down (an empty
+// name is a wildcard), each given at most DDE_INITIATE_WINDOW_MS and all of them DDE_TIMEOUT_MS,
+// so that a hung window anywhere cannot stop the caller. Returns the client window, or null when
+// there is none; whether a server answered shows only through DdeServerWindow.
 HWND DdeInitiate(const char *application, const char *topic);
-// The server of the latest acknowledged initiate: the last one to answer, 0 before any.
+// The server of this conversation: the last one to answer its initiate; 0 when none did.
 HWND DdeServerWindow(void);
 // Requests item as text: 1 when data arrived in time (its lines then wait for DdeTakeData);
-// 0 on a negative acknowledgement or a time-out.
+// 0 on a negative acknowledgement or a time-out. Only the server's answers naming item count.
 int DdeRequest(HWND client, HWND server, const char *item);
-// Sends command: 1 when acknowledged in time, positively or negatively; 0 on failure or time-out.
+// Sends command in a block of its own: 1 when acknowledged in time, positively or negatively;
+// 0 on failure or time-out. Only the server's acknowledgement of this very block counts.
 int DdeExecute(HWND client, HWND server, const char *command);
 // 1 when the last execute was acknowledged positively (the server carried it out); else 0.
 int DdeExecuteAccepted(void);

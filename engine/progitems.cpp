@@ -132,6 +132,17 @@ static int QueryItemCount(const char *group, int *described)
     return static_cast<int>(count);
 }
 
+// What the Program Manager made of the delete command just sent (the operation's result in
+// sent): removed, or kept because it refused or did not answer in time.
+static int DeleteVerdict(Session *session, int sent, int warning, const char *name)
+{
+    if (!sent)
+        return SessionVerdict(session, warning, OUTCOME_PROGMAN_SILENT, 0, name);
+    if (!ProgmanCommandAccepted())
+        return SessionVerdict(session, warning, OUTCOME_PROGMAN_REFUSED, 0, name);
+    return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, name);
+}
+
 // "group\item" as the Program Manager shows it, for the report.
 static void ItemName(const char *group, const char *item, char *name)
 {
@@ -162,9 +173,9 @@ int RemoveProgramItemRecord(PhaseState *, int mode, Session *session, const char
     int described = 0;
     if (QueryItemCount(group, &described) <= 0)
         return SessionVerdict(session, WARN_ITEM, OUTCOME_GROUP_EMPTY, 0, name);
-    ProgmanDeleteItem(item);
+    int sent = ProgmanDeleteItem(item);
     PauseWithMessages(PROGMAN_PAUSE_MS);
-    return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, name);
+    return DeleteVerdict(session, sent, WARN_ITEM, name);
 }
 
 int RemoveProgramGroupRecord(PhaseState *, int mode, Session *session, const char *text,
@@ -192,9 +203,10 @@ int RemoveProgramGroupRecord(PhaseState *, int mode, Session *session, const cha
     }
     if (count != 0)
         return SessionVerdict(session, WARN_GROUP, OUTCOME_GROUP_HOLDS);
-    ProgmanDeleteGroup(text);
+    int sent = ProgmanDeleteGroup(text);
+    int verdict = DeleteVerdict(session, sent, WARN_GROUP, nullptr);
     if (lstrcmpiA(text, lastShownGroup) == 0)
         ForgetShownGroup();
     PauseWithMessages(PROGMAN_PAUSE_MS);
-    return SessionVerdict(session, 0, OUTCOME_REMOVED);
+    return verdict;
 }

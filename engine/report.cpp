@@ -39,6 +39,8 @@ static const OutcomeText OUTCOME_TEXTS[] = {
     {OUTCOME_NOT_NAMED, "nothing named", 0},
     {OUTCOME_GROUP_EMPTY, "not found, the group is gone or holds no items", 0},
     {OUTCOME_PROGMAN, "failed, the Program Manager did not carry it out", 1},
+    {OUTCOME_PROGMAN_REFUSED, "kept, the Program Manager refused it", 1},
+    {OUTCOME_PROGMAN_SILENT, "kept, the Program Manager did not answer", 1},
     {OUTCOME_PLATFORM, "kept, left alone on this platform", 0},
     {OUTCOME_PROGRESS_DAMAGED, "kept, progress record damaged", 1},
     {OUTCOME_JOURNAL_RETIRED, "retired, the product was installed again since", 0},

@@ -28,6 +28,8 @@ enum ReportOutcome {
     OUTCOME_NOT_NAMED,      // nothing to do: the log names nothing here
     OUTCOME_GROUP_EMPTY,    // the Program Manager has no such group, or it holds no items
     OUTCOME_PROGMAN,        // the Program Manager did not carry the command out
+    OUTCOME_PROGMAN_REFUSED,   // kept: the Program Manager refused the delete command
+    OUTCOME_PROGMAN_SILENT,    // kept: the Program Manager did not answer it in time
     OUTCOME_PLATFORM,       // left alone on this platform (Win32s keeps the registration)
     OUTCOME_PROGRESS_DAMAGED,  // kept: an earlier run's progress record cannot be trusted
     OUTCOME_JOURNAL_RETIRED,   // a journal of an earlier installation, deleted with its copy

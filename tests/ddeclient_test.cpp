@@ -17,6 +17,7 @@
 using progman_test::DialogStandIn;
 using progman_test::PumpFor;
 using progman_test::ServerProcess;
+using progman_test::ShortTimeLimit;
 
 namespace {
 
@@ -231,16 +232,13 @@ TEST_F(DdeClientTest, ExecuteAnsweredNegativelyStillReturnsOne)
     EXPECT_EQ(1u, server.JournalOf("EXECUTE [ShowGroup(Juegos,1)] -> NACK").size());
 }
 
-TEST_F(DdeClientTest, ExecuteReusesItsCommandBlock)
+TEST_F(DdeClientTest, ExecuteSendsEachCommandWhole)
 {
     HWND client = StartAndConnect();
     ASSERT_TRUE(client);
     ASSERT_EQ(1, DdeExecute(client, server.Window(), "[ShowGroup(Juegos,1)]"));
     EXPECT_EQ(1, DdeGetClient()->executeAccepted);
-    HGLOBAL block = DdeGetClient()->commandMemory;
-    ASSERT_NE(nullptr, block);
     ASSERT_EQ(1, DdeExecute(client, server.Window(), "[DeleteItem(Solitario)]"));
-    EXPECT_EQ(block, DdeGetClient()->commandMemory);
     // A command larger than the block is refused, not cut.
     std::string huge = "[DeleteItem(" + std::string(9000, 'x') + ")]";
     EXPECT_EQ(0, DdeExecute(client, server.Window(), huge.c_str()));
@@ -255,12 +253,14 @@ TEST_F(DdeClientTest, SilentServerTimesOutWithFlagsCleared)
 {
     HWND client = StartAndConnect({"--silent"});
     ASSERT_TRUE(client);
+    const DWORD limit = 2000;
+    ShortTimeLimit shortened(limit);
     DWORD start = GetTickCount();
     ULONGLONG cpuBefore = ThreadCpuMs();
     EXPECT_EQ(0, DdeRequest(client, server.Window(), "PROGMAN"));
     DWORD elapsed = GetTickCount() - start;
-    EXPECT_GE(elapsed, DDE_TIMEOUT_MS);
-    EXPECT_LT(elapsed, DDE_TIMEOUT_MS + 3000);
+    EXPECT_GE(elapsed, limit);
+    EXPECT_LT(elapsed, limit + 3000);
     EXPECT_LT(ThreadCpuMs() - cpuBefore, 500u) << "the wait spins instead of sleeping";
     EXPECT_EQ(0, DdeGetClient()->waitingAck);
     EXPECT_EQ(0, DdeGetClient()->waitingData);
@@ -303,13 +303,41 @@ TEST_F(DdeClientTest, TerminateFromTheServerIsAnswered)
         << "the server's terminate got no answer";
 }
 
-TEST_F(DdeClientTest, InitiateNobodyAnswersKeepsTheEarlierServer)
+// The server of the last conversation has not accepted a new one it did not answer.
+TEST_F(DdeClientTest, InitiateNobodyAnswersLeavesNoServer)
 {
     HWND client = StartAndConnect();
     ASSERT_TRUE(client);
     DdeTerminate(client, server.Window());
     EXPECT_EQ(client, DdeInitiate("NoSuchService", "NoSuchTopic"));
-    EXPECT_EQ(server.Window(), DdeServerWindow());
+    EXPECT_EQ(nullptr, DdeServerWindow());
+}
+
+// An answer that comes in after its exchange timed out belongs to no later exchange: a late
+// acceptance does not make the next command's refusal look accepted, and late data for one item
+// is not taken for another's. The late acknowledgement gives the timed-out block back.
+TEST_F(DdeClientTest, LateAnswersAreNotTakenForTheNextExchange)
+{
+    ShortTimeLimit shortened(1500);
+    HWND client = StartAndConnect({"--late", "2000", "--only", "EXECUTE [ShowGroup(Juegos"});
+    ASSERT_TRUE(client);
+    EXPECT_EQ(0, DdeExecute(client, server.Window(), "[ShowGroup(Juegos,1)]"));
+    EXPECT_EQ(1, DdeExecute(client, server.Window(), "[ShowGroup(Ninguno,1)]"));
+    EXPECT_EQ(0, DdeGetClient()->executeAccepted) << "the late acceptance was taken for a refusal";
+    for (HGLOBAL block : DdeGetClient()->unanswered)
+        EXPECT_EQ(nullptr, block) << "the late acknowledgement did not free its block";
+    DdeTerminate(client, server.Window());
+
+    ServerProcess slowList;
+    ASSERT_TRUE(slowList.Start({"--late", "2000", "--only", "REQUEST PROGMAN"}, GROUPS));
+    client = Connect(slowList);
+    EXPECT_EQ(0, DdeRequest(client, slowList.Window(), "PROGMAN"));
+    ASSERT_EQ(1, DdeRequest(client, slowList.Window(), "Juegos"));
+    std::vector<std::string> lines = TakeLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("\"Juegos\",C:\\WINDOWS\\JUEGOS.GRP,2,1", lines[0])
+        << "the late group list was taken";
+    DdeTerminate(client, slowList.Window());
 }
 
 // A broadcast reaches top-level windows from the top of the z-order down; the client keeps the

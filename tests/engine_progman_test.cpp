@@ -2,6 +2,7 @@
 // Manager path (NT 3.x) against the test Program Manager, down to a whole session.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "dde/ddeclient.h"
 #include "dde/progman.h"
 #include "engine/engine.h"
+#include "engine/report.h"
 #include "engine/session_internal.h"
 #include "support/engine_fixture.h"
 #include "progman/server_control.h"
@@ -17,6 +19,7 @@
 using namespace enginetest;
 using progman_test::DialogStandIn;
 using progman_test::ServerProcess;
+using progman_test::ShortTimeLimit;
 
 namespace {
 
@@ -33,19 +36,20 @@ public:
 
 const ::testing::Environment *const dde = ::testing::AddGlobalTestEnvironment(new DdeEnvironment);
 
-int Item(int mode, const std::vector<std::string> &strings)
+// The handlers; session, when given, receives what became of the record.
+int Item(int mode, const std::vector<std::string> &strings, Session *session = nullptr)
 {
     PhaseState state{};
     StringList *list = testlist::Make(strings);
-    int r = RemoveProgramItemRecord(&state, mode, nullptr, "", 0, list);
+    int r = RemoveProgramItemRecord(&state, mode, session, "", 0, list);
     ListDestroy(list);
     return r;
 }
 
-int Group(const std::string &group)
+int Group(const std::string &group, Session *session = nullptr)
 {
     PhaseState state{};
-    return RemoveProgramGroupRecord(&state, PHASE_STEP, nullptr, group.c_str(), 0, nullptr);
+    return RemoveProgramGroupRecord(&state, PHASE_STEP, session, group.c_str(), 0, nullptr);
 }
 
 // ---- Windows 4: shortcut files and folders.
@@ -309,6 +313,52 @@ TEST(ProgramManagerItems, NoDeletionWhenTheGroupWasNotSelected)
     EXPECT_EQ(pm.server.JournalOf("EXECUTE [DeleteItem").size(), 0u);
     EXPECT_EQ(pm.server.JournalOf("EXECUTE [ShowGroup(Utiles,1,1)]").size(), 2u)
         << "a refused selection is not remembered";
+}
+
+// A delete command the Program Manager refuses, or answers too late or never, leaves the item or
+// group in place: a warning, and an outcome that makes the run end as incomplete.
+TEST(ProgramManagerDeletions, RefusedOrUnansweredCommandKeepsWhatItNamed)
+{
+    struct Case {
+        std::vector<std::string> options;
+        const char *group, *item;   // no item: the group's own record
+        int result, outcome;
+    } cases[] = {
+        {{"--nack-execute", "--only", "EXECUTE [DeleteItem"}, "Utiles", "Reloj", WARN_ITEM,
+         OUTCOME_PROGMAN_REFUSED},
+        {{"--late", "1500", "--only", "EXECUTE [DeleteItem"}, "Utiles", "Reloj", WARN_ITEM,
+         OUTCOME_PROGMAN_SILENT},
+        {{"--silent", "--only", "EXECUTE [DeleteGroup"}, "Vacio", nullptr, WARN_GROUP,
+         OUTCOME_PROGMAN_SILENT},
+    };
+    ShortTimeLimit shortened(1000);
+    for (const Case &c : cases) {
+        NtProgramManager pm;
+        ASSERT_TRUE(pm.server.Start(c.options, "Utiles\tC:\\WINDOWS\\UTILES.GRP\tReloj\r\n"
+                                               "Vacio\tC:\\WINDOWS\\VACIO.GRP\r\n"));
+        std::unique_ptr<Session> session = std::make_unique<Session>();
+        int result = c.item ? Item(PHASE_STEP, {c.group, c.item}, session.get())
+                            : Group(c.group, session.get());
+        EXPECT_EQ(result, c.result) << c.options[0] << " " << c.group;
+        EXPECT_EQ(session->outcome, c.outcome) << c.options[0] << " " << c.group;
+        EXPECT_EQ(ReportOutcomeRemains(session->outcome), 1)
+            << "the run would not end as incomplete";
+    }
+}
+
+// A hung program's top-level window takes no initiate: the removal passes it over, in bounded
+// time, and still reaches the Program Manager below it.
+TEST(ProgramManagerItems, HungWindowDoesNotHoldTheRemovalUp)
+{
+    NtProgramManager pm;
+    ServerProcess hung;
+    ASSERT_TRUE(hung.Start({"--hang", "--top", "--lifetime", "60000"}));
+    ASSERT_TRUE(pm.server.Start({}, "Utiles\tC:\\WINDOWS\\UTILES.GRP\tReloj\r\n"));
+    DWORD start = GetTickCount();
+    EXPECT_EQ(Item(PHASE_STEP, {"Utiles", "Reloj"}), 0);
+    // Four conversations, four pauses between commands, and some slack for a busy machine.
+    EXPECT_LT(GetTickCount() - start, 4 * DDE_INITIATE_WINDOW_MS + 4 * 450 + 4000);
+    EXPECT_EQ(pm.server.JournalOf("EXECUTE [DeleteItem(Reloj)] -> ACK").size(), 1u);
 }
 
 // A whole run on NT 3.x: the items of one group go and the emptied group with them; a group to

@@ -16,6 +16,9 @@
 //   --refuse-groups   requests for a group's description are refused (the group list is given)
 //   --silent          requests and commands are never answered
 //   --late MS         every answer is sent MS milliseconds late
+//   --only PREFIX     --nack-execute, --silent and --late hold only for the messages whose
+//                     journal line begins with PREFIX ("EXECUTE [DeleteItem", "REQUEST PROGMAN")
+//   --hang            the window is never serviced: a hung program's top-level window
 //   --binary          requests are answered with data in a non-text format that asks for an ack
 //   --ackreq          text data asks the client for an acknowledgement
 //   --keep            text data is sent without fRelease (the server keeps the block)
@@ -66,6 +69,8 @@ struct Options {
     bool hangup = false;
     bool noInitiate = false;
     bool top = false;
+    bool hang = false;
+    std::string only;
     DWORD lifetime = 120000;
     std::vector<Reply> replies;
 };
@@ -189,9 +194,15 @@ std::string AtomName(ATOM atom)
     return name;
 }
 
-void AnswerLate()
+// Whether the misbehaviour options hold for the message of this journal line.
+bool Targeted(const std::string &line)
 {
-    if (opt.late)
+    return line.rfind(opt.only, 0) == 0;
+}
+
+void AnswerLate(const std::string &line)
+{
+    if (opt.late && Targeted(line))
         Sleep(opt.late);
 }
 
@@ -280,25 +291,25 @@ LRESULT OnRequest(HWND self, HWND client, LPARAM lParam)
     std::string item = AtomName(atom);
     std::string line = "REQUEST " + item + " format=" + std::to_string(format);
     std::string text;
-    if (opt.silent) {
+    if (opt.silent && Targeted(line)) {
         Journal(line + " -> NONE");
         return 0;
     }
     if (opt.binary) {
         Journal(line + " -> BINARY");
-        AnswerLate();
+        AnswerLate(line);
         PostData(self, client, item, CF_TEST_BINARY, "\x28\x00", true, true);
         return 0;
     }
     if (opt.nackRequest || format != CF_TEXT || !ReplyText(item, &text)) {
         Journal(line + " -> NACK");
-        AnswerLate();
+        AnswerLate(line);
         PostMessageA(client, WM_DDE_ACK, (WPARAM)self, PackDDElParam(WM_DDE_ACK, 0, atom));
         HangUpIfAsked(self, client);
         return 0;
     }
     Journal(line + " -> DATA");
-    AnswerLate();
+    AnswerLate(line);
     PostData(self, client, item, CF_TEXT, text, opt.ackReq, !opt.keep);
     HangUpIfAsked(self, client);
     return 0;
@@ -425,14 +436,14 @@ LRESULT OnExecute(HWND self, HWND client, LPARAM lParam)
         GlobalUnlock(h);
     }
     std::string line = "EXECUTE " + command;
-    if (opt.silent) {
+    if (opt.silent && Targeted(line)) {
         Journal(line + " -> NONE");
         return 0;
     }
-    bool ok = !opt.nackExecute && RunCommands(command);
+    bool ok = !(opt.nackExecute && Targeted(line)) && RunCommands(command);
     Journal(line + (ok ? " -> ACK" : " -> NACK"));
     SaveState();
-    AnswerLate();
+    AnswerLate(line);
     LPARAM ack = ReuseDDElParam(lParam, WM_DDE_EXECUTE, WM_DDE_ACK, ok ? 0x8000 : 0, hi);
     PostMessageA(client, WM_DDE_ACK, (WPARAM)self, ack);
     HangUpIfAsked(self, client);
@@ -503,7 +514,7 @@ bool *Switch(const std::string &name)
         {"--silent", &Options::silent},            {"--binary", &Options::binary},
         {"--ackreq", &Options::ackReq},            {"--keep", &Options::keep},
         {"--hangup", &Options::hangup},            {"--no-initiate", &Options::noInitiate},
-        {"--top", &Options::top},
+        {"--top", &Options::top},                  {"--hang", &Options::hang},
     };
     for (const auto &s : switches)
         if (name == s.name)
@@ -528,6 +539,8 @@ bool ParseOptions(int argc, char **argv)
             opt.state = argv[++i];
         else if (a == "--late" && more)
             opt.late = strtoul(argv[++i], nullptr, 10);
+        else if (a == "--only" && more)
+            opt.only = argv[++i];
         else if (a == "--lifetime" && more)
             opt.lifetime = strtoul(argv[++i], nullptr, 10);
         else if (a == "--reply" && more) {
@@ -567,6 +580,10 @@ int main(int argc, char **argv)
     char ready[64];
     snprintf(ready, sizeof ready, "READY acp=%u", GetACP());
     Journal(ready);
+    if (opt.hang) {
+        Sleep(opt.lifetime);
+        return 0;
+    }
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "dde/ddeclient.h"
+#include "dde/ddeclient_internal.h"
 #include "support/run_host.h"
 #include "support/tempdir.h"
 
@@ -85,6 +85,15 @@ inline HWND DialogStandIn()
     return dialog;
 }
 
+// The DDE client's wait for an answer cut to ms for one scope, so that a test of a late or
+// missing answer need not sit out the program's own limit.
+struct ShortTimeLimit {
+    explicit ShortTimeLimit(DWORD ms) { DdeSetTimeLimit(ms); }
+    ~ShortTimeLimit() { DdeSetTimeLimit(0); }
+    ShortTimeLimit(const ShortTimeLimit &) = delete;
+    ShortTimeLimit &operator=(const ShortTimeLimit &) = delete;
+};
+
 // Services the queue for ms milliseconds (late server messages reach the client window).
 inline void PumpFor(DWORD ms)
 {
@@ -123,8 +132,13 @@ public:
         testfs::WriteBytes(seed, groups);
         std::string cmd = "\"" + UnixToWine(PROGMAN_SERVER_EXE) + "\" --title " + title_ + " --journal \"" + journal_ +
                           "\" --state \"" + state_ + "\" --groups \"" + seed + "\"";
-        for (const std::string &o : options)
-            cmd += " " + o;
+        hung_ = false;
+        for (const std::string &o : options) {
+            // "--late 1500" goes as written; a value of its own with a space is one argument.
+            bool quote = o.find(' ') != std::string::npos && o[0] != '-';
+            cmd += quote ? " \"" + o + "\"" : " " + o;
+            hung_ = hung_ || o == "--hang";
+        }
         std::string why;
         if (!StartProgram(cmd, CREATE_NO_WINDOW, &pi_, &why))
             return ::testing::AssertionFailure() << why;
@@ -145,9 +159,10 @@ public:
     {
         if (!pi_.hProcess)
             return;
-        if (window_)
+        // A hung server takes no close request.
+        if (window_ && !hung_)
             PostMessageA(window_, WM_CLOSE, 0, 0);
-        if (WaitForSingleObject(pi_.hProcess, 5000) != WAIT_OBJECT_0)
+        if (WaitForSingleObject(pi_.hProcess, hung_ ? 0 : 5000) != WAIT_OBJECT_0)
             TerminateProcess(pi_.hProcess, 1);
         CloseHandle(pi_.hProcess);
         CloseHandle(pi_.hThread);
@@ -218,6 +233,7 @@ public:
 private:
     PROCESS_INFORMATION pi_ = {};
     HWND window_ = nullptr;
+    bool hung_ = false;
     std::string title_, dir_, journal_, state_;
 };
 
