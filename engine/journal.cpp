@@ -184,7 +184,7 @@ static int LookAtJournal(const char *name, uint32_t, void *context)
 }
 
 int JournalFind(const char *canonicalLogPath, const JournalMark &mark, Journal *journal,
-                JournalStrays *strays)
+                JournalStrays *strays, int tidy)
 {
     char dir[PATH_SIZE];
     if (strays)
@@ -204,7 +204,7 @@ int JournalFind(const char *canonicalLogPath, const JournalMark &mark, Journal *
     journal->open = 0;
     journal->progressDamaged = search.anyDamaged;
     // Left by a run killed between making its new journal and deleting the old one.
-    for (int i = 0; i < search.extras; ++i)
+    for (int i = 0; tidy && i < search.extras; ++i)
         FsDelete(search.extraPaths[i]);
     return search.match;
 }

@@ -81,12 +81,12 @@ int JournalSameMark(const JournalMark &a, const JournalMark &b);
 int JournalIsItsLog(const JournalRecord &record, const JournalMark &mark);
 // Looks in the Windows directory for the journal of the log: one whose identity part names its
 // canonical path, or the file now at that path (mark, unknown when nothing is there) as taken or
-// put back. Of several, the furthest on is kept and the others (left by a run killed while it
-// moved to a new journal) are deleted. 1 and journal filled (not open; progressDamaged set when
+// put back. Of several, the furthest on is kept and, with tidy, the others (left by a run killed
+// while it moved to a new journal) are deleted. 1 and journal filled (not open; progressDamaged set when
 // its progress part cannot be trusted) when one is there, else 0. strays, when not null,
 // receives the journals that cannot be attributed to any log.
 int JournalFind(const char *canonicalLogPath, const JournalMark &mark, Journal *journal,
-                JournalStrays *strays);
+                JournalStrays *strays, int tidy);
 // Writes journal->record into a new "_dejrn.N" (a name no other run holds), hands it to the disk
 // and keeps it open. 1, or 0 (nothing left).
 int JournalCreate(Journal *journal);

@@ -42,6 +42,13 @@ void PauseWithMessages(DWORD ms)
     }
 }
 
+// The Program Manager's own pace; a plan sends no command that needs one.
+static void Pace(Session *session)
+{
+    if (!WorldIsPlan(session))
+        PauseWithMessages(PROGMAN_PAUSE_MS);
+}
+
 void ForgetShownGroup(void)
 {
     lastShownGroup[0] = '\0';
@@ -120,16 +127,25 @@ static int RemoveStartMenuEntry(Session *session, const char *group, const char 
     return SessionVerdict(session, warning, OUTCOME_FAILED, GetLastError(), path);
 }
 
-// Item count of group as the Program Manager describes it; *described tells whether it did.
-static int QueryItemCount(const char *group, int *described)
+// Item count of group as the Program Manager describes it (less what a plan would delete);
+// *described tells whether it did.
+static int QueryItemCount(Session *session, const char *group, int *described)
 {
     char groupFile[PROGMAN_PATH_SIZE];
     long count = 0;
     long common = 0;
     groupFile[0] = '\0';
     *described = ProgmanQueryGroup(group, groupFile, &count, &common);
-    PauseWithMessages(PROGMAN_PAUSE_MS);
-    return static_cast<int>(count);
+    Pace(session);
+    return static_cast<int>(count) - WorldProgmanItemsGone(session, group);
+}
+
+// A plan asks only: the group is there to be selected when the Program Manager lists it.
+static int SelectGroup(Session *session, const char *group)
+{
+    if (WorldIsPlan(session))
+        return ProgmanFindGroup(group) == 1;
+    return ShowGroupOnce(group);
 }
 
 // What the Program Manager made of the delete command just sent (the operation's result in
@@ -138,7 +154,7 @@ static int DeleteVerdict(Session *session, int sent, int warning, const char *na
 {
     if (!sent)
         return SessionVerdict(session, warning, OUTCOME_PROGMAN_SILENT, 0, name);
-    if (!ProgmanCommandAccepted())
+    if (!WorldIsPlan(session) && !ProgmanCommandAccepted())
         return SessionVerdict(session, warning, OUTCOME_PROGMAN_REFUSED, 0, name);
     return SessionVerdict(session, 0, OUTCOME_REMOVED, 0, name);
 }
@@ -168,13 +184,13 @@ int RemoveProgramItemRecord(PhaseState *, int mode, Session *session, const char
     ItemName(group, item, name);
     // DeleteItem names no group: unless this group is surely the active one, an item of the
     // same name would go from whichever group the user has active.
-    if (!ShowGroupOnce(group))
+    if (!SelectGroup(session, group))
         return SessionVerdict(session, WARN_ITEM, OUTCOME_PROGMAN, 0, name);
     int described = 0;
-    if (QueryItemCount(group, &described) <= 0)
+    if (QueryItemCount(session, group, &described) <= 0)
         return SessionVerdict(session, WARN_ITEM, OUTCOME_GROUP_EMPTY, 0, name);
-    int sent = ProgmanDeleteItem(item);
-    PauseWithMessages(PROGMAN_PAUSE_MS);
+    int sent = WorldProgmanDeleteItem(session, group, item);
+    Pace(session);
     return DeleteVerdict(session, sent, WARN_ITEM, name);
 }
 
@@ -192,9 +208,9 @@ int RemoveProgramGroupRecord(PhaseState *, int mode, Session *session, const cha
     if (PlatformGet()->isWindows4)
         return RemoveStartMenuEntry(session, text, nullptr, WARN_GROUP);
 
-    ShowGroupOnce(text);
+    SelectGroup(session, text);
     int described = 0;
-    int count = QueryItemCount(text, &described);
+    int count = QueryItemCount(session, text, &described);
     if (!described) {
         // Only a group the Program Manager no longer lists is known to be gone; one it lists
         // but will not describe may hold the user's own items.
@@ -203,10 +219,10 @@ int RemoveProgramGroupRecord(PhaseState *, int mode, Session *session, const cha
     }
     if (count != 0)
         return SessionVerdict(session, WARN_GROUP, OUTCOME_GROUP_HOLDS);
-    int sent = ProgmanDeleteGroup(text);
+    int sent = WorldProgmanDeleteGroup(session, text);
     int verdict = DeleteVerdict(session, sent, WARN_GROUP, nullptr);
     if (lstrcmpiA(text, lastShownGroup) == 0)
         ForgetShownGroup();
-    PauseWithMessages(PROGMAN_PAUSE_MS);
+    Pace(session);
     return verdict;
 }

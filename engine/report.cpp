@@ -217,12 +217,15 @@ static void WriteLine(const char *line)
     }
 }
 
-void ReportPlan(int keepText)
+void ReportPlan(int keepText, const char *logPath)
 {
     report.plan = 1;
     report.memory = keepText;
     report.used = 0;
     report.counts = ReportCounts{};
+    report.headed = 0;
+    report.heldBy[0] = '\0';
+    lstrcpynA(report.logPath, logPath ? logPath : "", sizeof report.logPath);
 }
 
 static int StartsWith(const char *text, const char *head)

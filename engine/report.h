@@ -47,10 +47,10 @@ struct ReportCounts {
     int kept;      // would be kept (the user's, another product's, refused, failing)
 };
 
-// The lines to come are a plan's, in the future tense ("would be removed"), and keepText keeps
-// them in memory too, for a window (ReportText), also without a file. Called before ReportOpen
-// (or instead, without a file).
-void ReportPlan(int keepText);
+// The lines to come are a plan's of the log at logPath, in the future tense ("would be
+// removed"), and keepText keeps them in memory too, for a window (ReportText), also without a
+// file. Called before ReportOpen (or instead, without a file).
+void ReportPlan(int keepText, const char *logPath);
 // A removal's result ("removed", "kept, ...", "scheduled ...") in the future tense a plan
 // writes, into out (size bytes). 1, or 0 when it was cut.
 int ReportFutureTense(const char *said, char *out, int size);

@@ -401,6 +401,8 @@ static int OpenForPlan(Session *session, const JournalMark &mark, int found)
         TakeOverProgress(session);
     else if (session->strays.count > 0)
         r->flags = JOURNAL_KEEP_SHARED;
+    if (path == session->logPath)
+        WorldLogTaken(session, path);
     session->log = log;
     return 1;
 }
@@ -439,7 +441,7 @@ static Session *Create(const char *logPath, ErrorCallback callback, int plan)
     if (available) {
         // The log may be back under another name than the one the journal knew it by.
         const JournalRecord &r = session->journal.record;
-        found = JournalFind(canonicalPath, mark, &session->journal, &session->strays);
+        found = JournalFind(canonicalPath, mark, &session->journal, &session->strays, !plan);
         available = !found || (TakeMarkLock(session, r.taken) && TakeMarkLock(session, r.back));
     }
     if (!available) {

@@ -8,6 +8,7 @@
 #include "base/path.h"
 #include "base/platform.h"
 #include "base/strlist.h"
+#include "dde/progman.h"
 #include "engine/holders.h"
 #include "engine/report.h"
 #include "engine/restart.h"
@@ -26,6 +27,7 @@ struct WorldOverlay {
     StringList *keys;                    // deleted keys: "<root> <path>"
     StringList *values;                  // deleted values: "<root> <path>\x01<name>"
     StringList *shared;                  // each reference given back: the file as named
+    StringList *groups;                  // each Program Manager item deleted: its group
     HolderSnapshot *holders;             // the running programs, taken once
 };
 
@@ -431,6 +433,45 @@ int WorldCountSubkeys(Session *session, HKEY root, const char *path)
     return count < 0 ? 0 : count;
 }
 
+// ---- Program Manager ----
+
+int WorldProgmanDeleteItem(Session *session, const char *group, const char *item)
+{
+    if (!session || !session->plan)
+        return ProgmanDeleteItem(item);
+    WorldOverlay *overlay = Overlay(session);
+    StringList *groups = overlay ? List(session, &overlay->groups) : nullptr;
+    ListLast(groups);
+    ListAdd(groups, group);
+    return 1;
+}
+
+int WorldProgmanDeleteGroup(Session *session, const char *group)
+{
+    if (!session || !session->plan)
+        return ProgmanDeleteGroup(group);
+    return 1;
+}
+
+int WorldProgmanItemsGone(Session *session, const char *group)
+{
+    if (!session || !session->plan || !session->overlay)
+        return 0;
+    int n = 0;
+    StringList *groups = session->overlay->groups;
+    for (const char *p = static_cast<const char *>(ListFirst(groups)); p;
+         p = static_cast<const char *>(ListNext(groups)))
+        if (lstrcmpiA(p, group) == 0)
+            ++n;
+    return n;
+}
+
+void WorldLogTaken(Session *session, const char *logPath)
+{
+    if (session && session->plan)
+        SetMark(session, logPath, WORLD_GONE);
+}
+
 void WorldForget(Session *session)
 {
     if (!session || !session->overlay)
@@ -441,6 +482,7 @@ void WorldForget(Session *session)
     ListDestroy(overlay->keys);
     ListDestroy(overlay->values);
     ListDestroy(overlay->shared);
+    ListDestroy(overlay->groups);
     HoldersFree(overlay->holders);
     PoolFree(SessionGetPool(session), overlay);
     session->overlay = nullptr;

@@ -42,5 +42,16 @@ int WorldDeleteKeyTree(Session *session, HKEY root, const char *path);
 int WorldDeleteValue(Session *session, HKEY root, const char *path, const char *name);
 int WorldCountSubkeys(Session *session, HKEY root, const char *path);
 
+// ---- Program Manager ----
+// ProgmanDeleteItem (from the group selected) / ProgmanDeleteGroup: 1 when the command went and
+// was answered. A plan sends neither and counts the item as gone from its group.
+int WorldProgmanDeleteItem(Session *session, const char *group, const char *item);
+int WorldProgmanDeleteGroup(Session *session, const char *group);
+// Items of group that the plan would delete.
+int WorldProgmanItemsGone(Session *session, const char *group);
+
+// The removal moves the log to its working copy before any record: a plan counts it as gone.
+void WorldLogTaken(Session *session, const char *logPath);
+
 // Forgets the overlay (the session's pool holds it).
 void WorldForget(Session *session);

@@ -13,6 +13,7 @@
 #include "engine/restart.h"
 #include "shell/cmdline.h"
 #include "shell/inusebox.h"
+#include "shell/planbox.h"
 #include "shell/remover_res.h"
 #include "shell/splash.h"
 
@@ -429,10 +430,34 @@ static void ShowBadCommandLine(void)
     MessageBoxA(nullptr, text, caption, MB_ICONSTOP | MB_OK);
 }
 
+// -n: the removal decided record by record as it would run now, with nothing changed. No box
+// asks first and no timer waits: there is nothing to undo and nobody to give time to.
+static int RunPlan(void)
+{
+    if (EngineInit(0) != 0) {
+        ReportError(ERR_NO_MEMORY, nullptr, 0, nullptr);
+        return EXIT_FAILED;
+    }
+    Session *plan = SessionCreatePlan(shell.options.logPath, ReportError);
+    if (!plan) {
+        EngineShutdown();
+        return shell.lastError ? ExitStatusForError(shell.lastError) : EXIT_NO_LOG;
+    }
+    SessionStart(plan, 0);
+    while (SessionStep(plan) == 0) {
+    }
+    int status = SessionExitStatus(plan);
+    SessionClose(plan);
+    EngineShutdown();
+    return status;
+}
+
 // Runs what the options ask for and returns the exit status (engine/exitcode.h).
 static int RunOptions(void)
 {
     const CommandLine *o = &shell.options;
+    if (o->planMode)
+        return RunPlan();
     if (o->deleteMode && !IsFileRemovable(o->logPath, &shell.deleteRefusal))
         return DeleteStatus();
     if (!ConfirmUninstall())
@@ -477,6 +502,8 @@ int ShellRun(HINSTANCE instance, const char *commandLine)
         PoolSetOption(POOLOPT_REPORT, 0);
 
     int status;
+    if (o->planMode)
+        ReportPlan(o->interactive, o->logPath);
     // A report that was asked for and cannot be written stops the run before anything is
     // shown or changed: a removal must not go unrecorded when a record was wanted.
     if (o->reportRefused || (o->reportPath[0] && !ReportOpen(o->reportPath, o->logPath))) {
@@ -488,6 +515,8 @@ int ShellRun(HINSTANCE instance, const char *commandLine)
     } else {
         status = RunOptions();
         ReportClose(status, o->deleteMode);
+        if (o->planMode && o->interactive)
+            PlanShow(shell.instance);
     }
     UnhookCtl3d();
     return status;

@@ -14,6 +14,13 @@
 #define IDS_IN_USE_ENTRY    511     /* one program: "%s", its process number "%lu" */
 #define IDS_IN_USE_MORE     512     /* "%d" programs more than the list shows */
 
+#define IDS_PLAN_COUNTS     514     /* the plan window's counts: removed, restart, kept */
+
+#define IDD_PLAN            1110    /* the plan window (-n) */
+#define IDC_PLAN_COUNTS     1111
+#define IDC_PLAN_LIST       1112
+#define IDC_PLAN_COPY       1113
+
 #define IDD_IN_USE          1100    /* the files-in-use box */
 #define IDC_IN_USE_TEXT     1101
 #define IDC_IN_USE_LIST     1102

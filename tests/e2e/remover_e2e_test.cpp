@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/plan_check.h"
 #include "e2e/remover_harness.h"
 #include "engine/engine.h"
 #include "progman/server_control.h"
@@ -557,11 +558,14 @@ TEST_F(RemoverAutomatic, TheReportTellsWhatBecameOfEveryRecord)
                 SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(testfs::WriteBytes(mine, "lnk") && testfs::WriteBytes(shared2, "dll") &&
                 SetDword(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, shared2, 2));
+    PlanRun plan;
+    EXPECT_TRUE(TakePlan(RemoverExe(), "-f\"" + inst.log + "\"", {inst.dir, inst.programs}, &plan));
     Remover r;
     ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\" -l\"" + report + "\""));
     ASSERT_TRUE(r.WaitForExit(60000));
     std::vector<std::string> lines =
         progman_test::SplitLines(progman_test::ReadFileText(report));
+    ExpectPlanFits(plan, lines, r.exitCode);
     held.Release();
     for (const std::string &f : {mine, held.path, shared2, report}) {
         SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -808,10 +812,16 @@ TEST_F(RemoverPlatform, Nt351RemovesProgramManagerItemsAndGroup)
     ASSERT_TRUE(inst.Build());
     progman_test::ServerProcess server;
     ASSERT_TRUE(server.Start({}, inst.ProgmanSeed()));
+    PlanRun plan;
+    EXPECT_TRUE(TakePlan(RemoverExe(), "-f\"" + inst.log + "\"", {inst.dir}, &plan));
+    EXPECT_EQ(NOTHING, server.JournalOf("EXECUTE")) << "the plan sent a command";
+    const std::string report = "C:\\parloe2e-nt3.txt";
     Remover r;
-    ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\""));
+    ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\" -l" + report));
     ASSERT_TRUE(r.WaitForExit(90000));
     EXPECT_EQ(0u, r.exitCode);
+    ExpectPlanFits(plan, progman_test::SplitLines(progman_test::ReadFileText(report)), r.exitCode);
+    DeleteFileA(report.c_str());
     EXPECT_EQ(NOTHING, inst.Remaining());
     for (const std::string &line : server.State())
         EXPECT_EQ(std::string::npos, line.find(Installation::GROUP)) << line;
@@ -1185,8 +1195,11 @@ TEST_F(RemoverFailure, AFailedStepIsReportedAndPutsTheLogBack)
     Installation inst("ParloE2E Falla", Items::StartMenu);
     inst.extra.push_back(Text("CRK", std::string(HKLM_ROOT) + "Software"));  // protected
     ASSERT_TRUE(inst.Build());
+    PlanRun plan;
+    EXPECT_TRUE(TakePlan(RemoverExe(), "-f\"" + inst.log + "\"", {inst.dir, inst.programs}, &plan));
+    const std::string report = "C:\\parloe2e-falla.txt";
     Remover r;
-    ASSERT_TRUE(r.Start(RemoverExe(), "-f\"" + inst.log + "\""));
+    ASSERT_TRUE(r.Start(RemoverExe(), "-f\"" + inst.log + "\" -l" + report));
     HWND box = r.WaitForWindow(FindConfirmation, 20000);
     ASSERT_TRUE(box);
     Press(box, IDYES);
@@ -1197,6 +1210,8 @@ TEST_F(RemoverFailure, AFailedStepIsReportedAndPutsTheLogBack)
     Press(error, IDOK);
     ASSERT_TRUE(r.WaitForExit(15000)) << "a failed step ends the program";
     EXPECT_EQ(1603u, r.exitCode);
+    ExpectPlanFits(plan, progman_test::SplitLines(progman_test::ReadFileText(report)), r.exitCode);
+    DeleteFileA(report.c_str());
     EXPECT_TRUE(Exists(inst.log));
     EXPECT_EQ(ExpectedUninstallString(inst), inst.RegisteredUninstallString());
     EXPECT_EQ(Installation::DISPLAY_NAME,
