@@ -376,6 +376,63 @@ TEST_F(RemoverInteractive, YesRemovesTheInstallationAfterTheSplash)
     EXPECT_EQ("queda", GetValue(HKEY_CURRENT_USER, Installation::VALUES_KEY, "Otro"));
 }
 
+// An interactive plan asks nothing and shows what the removal would do in a window of its own:
+// the counts at the top, the report's lines, Copy puts them on the clipboard, OK ends it with
+// the status the removal would have; the installation is untouched.
+TEST_F(RemoverInteractive, APlanIsShownAndChangesNothing)
+{
+    VersionEmulation version("win95");
+    Installation inst("ParloE2E Plan", Items::StartMenu);
+    ASSERT_TRUE(inst.Build());
+    Remover r;
+    ASSERT_TRUE(r.Start(RemoverExe(), "-n -f\"" + inst.log + "\""));
+    HWND window = r.WaitForWindow(
+        [](DWORD pid) {
+            for (HWND w : ProcessWindows(pid, true))
+                if (GetDlgItem(w, IDC_PLAN_LIST))
+                    return w;
+            return HWND(nullptr);
+        },
+        20000);
+    ASSERT_TRUE(window) << "no plan window";
+    EXPECT_TRUE(GetWindowLongA(window, GWL_STYLE) & WS_THICKFRAME) << "not resizable";
+    HWND list = GetDlgItem(window, IDC_PLAN_LIST);
+    std::vector<std::string> lines;
+    for (LRESULT i = 0, n = SendMessageW(list, LB_GETCOUNT, 0, 0); i < n; ++i) {
+        wchar_t line[1024] = L"";
+        SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line));
+        char narrow[1024] = "";
+        WideCharToMultiByte(CP_ACP, 0, line, -1, narrow, sizeof narrow, nullptr, nullptr);
+        lines.push_back(narrow);
+    }
+    ASSERT_GT(lines.size(), 6u);
+    EXPECT_EQ("Removal plan (nothing was changed)", lines[0]);
+    EXPECT_EQ("file           " + inst.Files()[0] + ": would be removed", lines[6]);
+    EXPECT_EQ("Result: would finish, nothing the log named would remain (exit code 0)",
+              lines.back());
+    if (sizeof(void *) == 8) {   // the 32-bit programs' accented texts do not read back here
+        EXPECT_EQ(L"Se eliminarían 13 elementos; 0 irían al reiniciar Windows; 0 se conservarían.",
+                  WindowText(GetDlgItem(window, IDC_PLAN_COUNTS)));
+    }
+    EXPECT_TRUE(Screenshot(ShotPath("remover_plan.png")));
+    Press(window, IDC_PLAN_COPY);
+    std::string copied;
+    if (OpenClipboard(nullptr)) {
+        HANDLE data = GetClipboardData(CF_TEXT);
+        if (const char *text = data ? static_cast<const char *>(GlobalLock(data)) : nullptr) {
+            copied = text;
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    EXPECT_EQ(0u, copied.find("Removal plan (nothing was changed)\r\n")) << copied;
+    Press(window, IDOK);
+    ASSERT_TRUE(r.WaitForExit(10000));
+    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_EQ(NOTHING, inst.Missing());
+    EXPECT_EQ("instalado", inst.RegisteredUninstallString());
+}
+
 TEST_F(RemoverInteractive, NoChangesNothing)
 {
     VersionEmulation version("win95");
@@ -547,6 +604,7 @@ TEST_F(RemoverAutomatic, TheReportTellsWhatBecameOfEveryRecord)
     const std::string heldPath = inst.dir + "\\uso.dat";
     inst.extra = {Text("CF", gone),     Text("CF", readOnly),  Text("CF", heldPath),
                   Text("CF", winIni),   Text("CF", overlong),  List("CSF", {shared2, shared2}),
+                  List("CSF", {shared2, shared2}),
                   List("SRK", {valuesKey, "Falta"}), List("SRK", {valuesKey, "Falsa\r\nfile x: removed"})};
     // Header items that compose a system key as the product key.
     inst.itemsOverride = {{ITEM_COMPANY_KEY, "Microsoft"}, {ITEM_PRODUCT_KEY, "Windows"},
@@ -597,6 +655,7 @@ TEST_F(RemoverAutomatic, TheReportTellsWhatBecameOfEveryRecord)
         "file           " + overlong + ": refused, over-long text",
         "shared file    " + inst.shared + ": removed",
         "shared file    " + shared2 + ": kept, still counted by 1 other product(s)",
+        "shared file    " + shared2 + ": removed",
         "program item   " + link + "Parlomatic.lnk: removed",
         "program item   " + link + "Leeme.lnk: removed",
         "program group  " + link + ": kept, group holds other items",
