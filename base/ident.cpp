@@ -516,3 +516,12 @@ int IdentCanonical(const char *path, char *out)
     }
     return 1;
 }
+
+int IdentSamePlace(const char *a, const char *b)
+{
+    char ca[PATH_SIZE], cb[PATH_SIZE];
+    FileIdent ia, ib;
+    return IdentSameName(a, b) ||
+           (IdentCanonical(a, ca) && IdentCanonical(b, cb) && IdentSameName(ca, cb)) ||
+           (IdentRead(a, &ia) && IdentRead(b, &ib) && IdentSame(ia, ib));
+}

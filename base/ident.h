@@ -39,6 +39,9 @@ void IdentForget(void);
 int IdentCompare(const char *a, const char *b);
 // A hash of the name that is the same for every two names that comparison finds equal.
 uint64_t IdentHash(const char *name);
+// 1 when two paths name one place: the same spelling, the same canonical spelling, or (both
+// existing) the same file or folder.
+int IdentSamePlace(const char *a, const char *b);
 // 1 when a and b are the same name in that comparison.
 inline int IdentSameName(const char *a, const char *b)
 {

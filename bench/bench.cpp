@@ -226,6 +226,28 @@ void RunPair(const std::string &logPath, const FileSet &set, const FileSet &bare
     bare->left = CountLeft(bareSet);
 }
 
+// The plan of the same removal (remover -n), on the same files just before it: create, every
+// step, close, in ms; -1 when it did not finish.
+double RunPlan(const std::string &logPath)
+{
+    g_reported = 0;
+    EngineInit(0);
+    double t0 = NowMs();
+    Session *plan = SessionCreatePlan(logPath.c_str(), BenchReport);
+    if (!plan) {
+        EngineShutdown();
+        return -1;
+    }
+    SessionStart(plan, 0);
+    while (SessionStep(plan) == 0) {
+    }
+    bool finished = plan->finished && !plan->incomplete;
+    SessionClose(plan);
+    double ms = NowMs() - t0;
+    EngineShutdown();
+    return finished && g_reported == 0 ? ms : -1;
+}
+
 // ---- 2. Reading the log.
 
 struct ReadRun {
@@ -440,6 +462,7 @@ int g_barBlocks;
 
 struct SizeResult {
     int n = 0;
+    std::vector<double> planMs;   // the plan before each removal
     std::vector<EngineRun> engine;
     std::vector<BareRun> bare;
     ReadRun read;
@@ -500,6 +523,12 @@ bool RunSize(const Options &opt, int n, SizeResult *out)
             return false;
         }
         CopyFileA(keptLog.c_str(), runLog.c_str(), FALSE);
+        double planned = RunPlan(runLog);
+        if (planned < 0 || CountLeft(set) != n) {
+            fprintf(stderr, "bench: N=%d: the plan failed or changed files\n", n);
+            ok = false;
+        }
+        out->planMs.push_back(planned);
         EngineRun e;
         BareRun b;
         // Alternate which side goes first within a pair.
@@ -569,6 +598,20 @@ void PrintTable(const std::vector<SizeResult> &results, int repeat)
                PerRecordUs(e, r.n), PerRecordUs(b, r.n), p, l);
     }
 
+    printf("\n   The plan (remover -n) of the same removal, run just before it: best ms, and its "
+           "median share of\n   the removal's engine time (pauses excluded on both sides).\n\n");
+    printf("%7s | %9s %9s | %6s\n", "N", "plan", "engine", "share");
+    for (const SizeResult &r : results) {
+        std::vector<double> shares;
+        for (size_t i = 0; i < r.planMs.size() && i < r.engine.size(); ++i)
+            shares.push_back(r.planMs[i] / r.engine[i].EngineMs());
+        std::sort(shares.begin(), shares.end());
+        double best = *std::min_element(r.planMs.begin(), r.planMs.end());
+        printf("%7d | %9.1f %9.1f | %6.3f\n", r.n, best,
+               Best(r.engine, [](const EngineRun &x) { return x.EngineMs(); }),
+               shares.empty() ? 0.0 : shares[shares.size() / 2]);
+    }
+
     printf("\n2. Log open + reading every record against reading the file's bytes once "
            "(best round, ms).\n\n");
     printf("%7s %9s | %9s %9s | %6s | %8s\n", "N", "bytes", "log", "file", "ratio",
@@ -624,6 +667,9 @@ bool WriteJson(const std::string &path, const std::vector<SizeResult> &results)
                    "\"median_ratio\": %.4f, \"engine_us_per_record\": %.3f, "
                    "\"bare_us_per_record\": %.3f},\n",
                 e, b, MedianRatio(r), PerRecordUs(e, r.n), PerRecordUs(b, r.n));
+        double plan = r.planMs.empty() ? 0 : *std::min_element(r.planMs.begin(), r.planMs.end());
+        fprintf(f, "      \"plan\": {\"best_ms\": %.3f, \"share_of_engine\": %.4f},\n", plan,
+                e > 0 ? plan / e : 0.0);
         fprintf(f, "      \"read\": {\"log_ms\": %.3f, \"file_ms\": %.3f, \"ratio\": %.4f, "
                    "\"log_us_per_record\": %.4f},\n",
                 r.read.logMs, r.read.bytesMs, r.read.logMs / r.read.bytesMs,

@@ -47,17 +47,6 @@ int RemoveFileRecord(PhaseState *, int mode, Session *session, const char *text,
     return SessionVerdict(session, result, outcome, error);
 }
 
-// The first path names the shared file itself under another spelling (a short name, another
-// drive): it is the shared record then, never a plain file to delete past the count.
-static int SamePlace(const char *a, const char *b)
-{
-    char ca[PATH_SIZE], cb[PATH_SIZE];
-    FileIdent ia, ib;
-    return IdentSameName(a, b) ||
-           (IdentCanonical(a, ca) && IdentCanonical(b, cb) && IdentSameName(ca, cb)) ||
-           (IdentRead(a, &ia) && IdentRead(b, &ib) && IdentSame(ia, ib));
-}
-
 int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char *, DWORD,
                            StringList *list)
 {
@@ -70,7 +59,7 @@ int RemoveSharedFileRecord(PhaseState *, int mode, Session *session, const char 
 
     int outcome, refusal;
     DWORD error;
-    if (!SamePlace(first, shared) && WorldFileExists(session, first)) {
+    if (!IdentSamePlace(first, shared) && WorldFileExists(session, first)) {
         if (!IsFileRemovable(first, &refusal))
             return SessionVerdict(session, WARN_FILE, refusal, 0, first);
         int result = DeleteOrSchedule(session, first, &outcome, &error);

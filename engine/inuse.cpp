@@ -1,14 +1,18 @@
 // Which running programs hold the files a log would remove (see inuse.h).
 #include "engine/inuse.h"
 
+#include "base/fs.h"
+#include "base/ident.h"
 #include "base/path.h"
+#include "engine/phases.h"
 #include "base/strlist.h"
 #include "logdb/logdb.h"
 #include "registry/registry.h"
 
 static void AddHolders(const HolderSnapshot *snapshot, const char *path, InUseList *list)
 {
-    if (!path || !PathFits(path))
+    // A file the removal refuses (the system's own) stays whoever holds it.
+    if (!path || !PathFits(path) || !IsFileRemovable(path))
         return;
     Holder found[INUSE_PROGRAM_MAX];
     int n = HoldersFind(snapshot, path, found, INUSE_PROGRAM_MAX);
@@ -51,11 +55,10 @@ static void CheckRecords(LogDatabase *log, const char *kind, const HolderSnapsho
             const char *shared = first ? static_cast<const char *>(ListNext(pair)) : nullptr;
             if (!first)
                 AddHolders(snapshot, text, list);
-            else if (shared) {
-                AddHolders(snapshot, first, list);
-                if (SharedFileWouldGo(shared))
-                    AddHolders(snapshot, shared, list);
-            }
+            else if (shared && !IdentSamePlace(first, shared) && FsExists(first))
+                AddHolders(snapshot, first, list);   // the removal deletes it as a plain file
+            else if (shared && SharedFileWouldGo(shared))
+                AddHolders(snapshot, shared, list);
         }
         ListDestroy(pair);
         // A record too long for a path is refused by the removal as well: skip past it.

@@ -31,12 +31,11 @@ static int TempPicturePath(char *path)
     return 1;
 }
 
-// Writes size bytes of data to a new file at path: 1 when all of them were written, 0 when the
-// new file holds less, -1 when none was made. A file already there is someone else's (or one
-// we may not write): never overwritten.
+// Writes size bytes of data to a new file at path (a leftover of a killed run is overwritten):
+// 1 when all of them were written, 0 when the file holds less, -1 when none could be made.
 static int WritePictureFile(const char *path, const void *data, DWORD size)
 {
-    int file = FsCreateNew(path);
+    int file = FsOpen(path, FS_CREATE);
     if (file == FS_NO_FILE)
         return -1;
     uint32_t count = size;
@@ -47,8 +46,8 @@ static int WritePictureFile(const char *path, const void *data, DWORD size)
 
 enum UnpackResult { UNPACK_NOTHING, UNPACK_FAILED, UNPACK_WRITTEN };
 
-// Writes the unscrambled picture file to path. UNPACK_NOTHING: there is no picture, or the name
-// is taken, and the file was not touched; UNPACK_FAILED: our new file may hold part of it.
+// Writes the unscrambled picture file to path. UNPACK_NOTHING: there is no picture, or no file
+// could be made there, and nothing was touched; UNPACK_FAILED: the file may hold part of it.
 static UnpackResult UnpackPictureResource(HINSTANCE instance, const char *path)
 {
     HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(SPLASH_RESOURCE_ID),

@@ -451,23 +451,22 @@ TEST_F(RemoverInteractive, NoChangesNothing)
     EXPECT_EQ("instalado", inst.RegisteredUninstallString());
 }
 
-// The picture is for the eye only: with the picture file's name taken by a leftover (someone
-// else's file, or one no one may write), the removal goes on without it and the leftover stays.
+// The picture is for the eye only: when its file cannot be made (here a folder stands at its
+// name), the removal goes on without it.
 TEST_F(RemoverInteractive, ASplashThatCannotBeMadeIsLeftOut)
 {
     VersionEmulation version("win95");
     Installation inst("ParloE2E Sin Imagen", Items::None);
     ASSERT_TRUE(inst.Build());
     const std::string leftover = WindowsDir() + "_bmp23_.bm_";
-    ASSERT_TRUE(testfs::WriteBytes(leftover, "de otro"));
+    ASSERT_TRUE(CreateDirectoryA(leftover.c_str(), nullptr));
     Remover r;
     ASSERT_TRUE(r.Start(RemoverExe(), "-f\"" + inst.log + "\""));
     HWND dialog = ConfirmAndWaitForFinish(r, nullptr, false);
     if (dialog)
         Press(dialog, IDOK);
     EXPECT_TRUE(r.WaitForExit(15000));
-    EXPECT_EQ("de otro", testfs::ReadBytes(leftover));
-    DeleteFileA(leftover.c_str());
+    EXPECT_TRUE(RemoveDirectoryA(leftover.c_str()));
     EXPECT_EQ(0u, r.exitCode);
     EXPECT_EQ(NOTHING, inst.Remaining());
 }
