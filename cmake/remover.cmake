@@ -6,8 +6,13 @@ function(remover_defaults target)
     $<$<COMPILE_LANGUAGE:C,CXX>:-Wall -Wextra -finput-charset=UTF-8 -fexec-charset=CP1252>
     $<$<AND:$<COMPILE_LANGUAGE:C,CXX>,$<BOOL:${REMOVER_WERROR}>>:-Werror>)
   target_compile_definitions(${target} PRIVATE STRICT _WIN32_WINNT=0x0501 WINVER=0x0501)
-  target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR} ${REMOVER_GENERATED_DIR})
 endfunction()
+
+# remover_version.h: the project's version for the code and the resource scripts.
+set(REMOVER_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/version.h.in ${REMOVER_GENERATED_DIR}/remover_version.h
+               @ONLY)
 
 function(remover_product_defaults target)
   remover_defaults(${target})
@@ -35,9 +40,24 @@ function(remover_header_constant var header name)
 endfunction()
 
 # remover_shipped(target): a program that ships is checked after every link (cmake/check-image.cmake).
+# Its header carries no link time, so one commit links to the same bytes whenever it is built.
 function(remover_shipped target)
+  target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DIMAGE=$<TARGET_FILE:${target}>
             -DBITS=${REMOVER_BITS} -P ${CMAKE_SOURCE_DIR}/cmake/check-image.cmake
     VERBATIM)
+endfunction()
+
+# remover_version_resource(target "description"): the project's version block in the program, with
+# its description and file name.
+function(remover_version_resource target description)
+  set(REMOVER_VERSION_DESCRIPTION "${description}")
+  set(REMOVER_VERSION_NAME ${target})
+  set(REMOVER_VERSION_FILE ${target}.exe)
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+  set_source_files_properties(${rc} PROPERTIES
+    OBJECT_DEPENDS ${REMOVER_GENERATED_DIR}/remover_version.h)
 endfunction()

@@ -10,6 +10,7 @@
 #include "engine/engine.h"
 #include "engine/exitcode.h"
 #include "base/platform.h"
+#include "remover_version.h"
 
 constexpr int REPORT_LINE_SIZE = 2 * PATH_SIZE + 600;
 constexpr int REPORT_ERROR_SIZE = 300;
@@ -280,7 +281,8 @@ void ReportHeading(const char *product)
     char line[REPORT_LINE_SIZE];
     SYSTEMTIME now;
     GetLocalTime(&now);
-    WriteLine(report.plan ? "Removal plan (nothing was changed)" : "Removal report");
+    WriteLine(report.plan ? "Removal plan (remover " REMOVER_VERSION_TEXT "): nothing was changed"
+                          : "Removal report (remover " REMOVER_VERSION_TEXT ")");
     snprintf(line, sizeof line, "Product: %s", product && *product ? product : "(unknown)");
     WriteLine(line);
     snprintf(line, sizeof line, "Log: %s", report.logPath);

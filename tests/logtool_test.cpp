@@ -6,6 +6,7 @@
 #include "logdb/logdb.h"
 #include "support/logfile.h"
 #include "support/tempdir.h"
+#include "remover_version.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -51,35 +52,41 @@ struct Refusal {
 
 TEST(Json, RefusesWhatIsNotJson)
 {
+    // Each refusal names where the fault was found: the byte that spoils a token, the start of
+    // a token out of place, the end of a text cut short.
     const Refusal cases[] = {
-        {"", "line 1, column 1: unexpected end"},
-        {"{\"a\": 1, \"a\": 2}", "given twice"},
-        {"[1,]", "unexpected character"},
-        {"{\"a\": 1,}", "expected a member name"},
-        {"[1 2]", "expected ',' or ']'"},
-        {"{\"a\" 1}", "expected ':'"},
-        {"01", "text after the end"},
-        {"1.", "bad number"},
-        {"-", "bad number"},
-        {"1e", "bad number"},
-        {"\"abc", "unterminated string"},
-        {"\"a\tb\"", "control character"},
-        {"\"\\x\"", "bad escape"},
-        {"\"\\u12g4\"", "bad \\u escape"},
-        {"\"\\udc00\"", "lone low surrogate"},
-        {"\"\\ud800x\"", "without its low half"},
-        {"\"\\ud800\\u0041\"", "without its low half"},
-        {"\"\xC0\x80\"", "invalid UTF-8"},
-        {"\"\xE0\x80\x80\"", "invalid UTF-8"},
-        {"\"\xED\xA0\x80\"", "invalid UTF-8"},
-        {"\"\xF4\x90\x80\x80\"", "invalid UTF-8"},
-        {"\"\xE9t\xE9\"", "invalid UTF-8"},
-        {"\"\xE2\x82\"", "invalid UTF-8"},
-        {"tru", "unexpected character"},
-        {"{} {}", "text after the end"},
-        {"/* no */ 1", "unexpected character"},
-        {"[\n  1,\n  x]", "line 3, column 3"},
-        {std::string(65, '[') + std::string(65, ']'), "nested too deeply"},
+        {"", "line 1, column 1: unexpected end of input"},
+        {"{\"a\": 1, \"a\": 2}", "column 13: member \"a\" given twice"},
+        {"[1,]", "column 4: unexpected ']'"},
+        {"{\"a\": 1,}", "column 9: unexpected '}'; expected string literal"},
+        {"[1 2]", "column 4: unexpected number literal"},
+        {"[1 23]", "column 4: unexpected number literal"},
+        {"{\"a\" 1}", "column 6: unexpected number literal; expected ':'"},
+        {"01", "column 2: unexpected number literal"},
+        {"1.", "column 3: invalid number"},
+        {"-", "column 2: invalid number"},
+        {"1e", "column 3: invalid number"},
+        {"1e999", "column 1: number overflow"},
+        {"\"abc", "column 5: invalid string: missing closing"},
+        {"\"a\tb\"", "column 3: invalid string: control character"},
+        {"\"\\x\"", "column 3: invalid string: forbidden character"},
+        {"\"\\u12g4\"", "column 6: invalid string: '\\u' must be"},
+        {"\"\\udc00\"", "column 7: invalid string: surrogate"},
+        {"\"\\ud800x\"", "column 8: invalid string: surrogate"},
+        {"\"\\ud800\\u0041\"", "column 13: invalid string"},
+        {"\"\xC0\x80\"", "column 2: invalid string: ill-formed UTF-8"},
+        {"\"\xE0\x80\x80\"", "column 3: invalid string: ill-formed"},
+        {"\"\xED\xA0\x80\"", "column 3: invalid string: ill-formed"},
+        {"\"\xF4\x90\x80\x80\"", "column 3: invalid string"},
+        {"\"\xE9t\xE9\"", "column 3: invalid string: ill-formed"},
+        {"\"\xE2\x82\"", "column 4: invalid string: ill-formed"},
+        {"tru", "column 4: invalid literal"},
+        {"{} {}", "column 4: unexpected '{'; expected end"},
+        {"/* no */ 1", "column 1: invalid literal"},
+        {"[\n  1,\n  x]", "line 3, column 3: invalid literal"},
+        {"\xEF\xBB\xBF [x]", "line 1, column 3: invalid literal"},
+        {std::string(65, '[') + std::string(65, ']'), "column 65: nested too deeply"},
+        {std::string(64, '[') + "1" + std::string(64, ']'), "column 65: nested too deeply"},
     };
     for (const Refusal &c : cases) {
         JsonValue v;
@@ -132,12 +139,19 @@ TEST(Json, QuoteParsesBackToTheSameBytes)
 
 // ---- the commands ----
 
-const char *const kExample =
-    R"({"items": {"1": "Product", "2": "1.0", "8": "app.exe", "9": "Company", "11": "Key",
-        "5": 1, "6": 2, "7": 3},
-        "records": [{"name": "CF", "text": "C:\\p\\a.txt"},
-                    {"name": "CSF", "list": ["C:\\p\\x.dll", "C:\\windows\\system\\x.dll"]},
-                    {"name": "X", "value": 7, "flags": 3}]})";
+std::string WindowsPath(std::string unixPath)
+{
+    for (char &c : unixPath)
+        if (c == '/')
+            c = '\\';
+    return "Z:" + unixPath;
+}
+
+// The example description, a file that schema_test also checks against the schema.
+std::string Example()
+{
+    return ReadBytes(WindowsPath(LOGTOOL_DESCRIPTIONS "/example.json"));
+}
 
 class Tool : public ::testing::Test {
 protected:
@@ -165,7 +179,7 @@ protected:
 
 TEST_F(Tool, BuildWritesWhatTheDescriptionSays)
 {
-    ASSERT_EQ(LOGTOOL_OK, Build(kExample, log));
+    ASSERT_EQ(LOGTOOL_OK, Build(Example(), log));
     LogDatabase *db = LogOpen(log.c_str(), LOG_READ);
     ASSERT_NE(nullptr, db);
     char buf[64];
@@ -215,7 +229,7 @@ TEST_F(Tool, DumpJsonThenBuildIsByteIdentical)
         const char *what;
         std::string description;
     } cases[] = {
-        {"the example", kExample},
+        {"the example", Example()},
         {"nothing at all", "{}"},
         {"every byte of the code page", "{\"items\": {\"3\": " + JsonQuote(utf8AllBytes) +
                                             "}, \"records\": [{\"name\": \"T\", \"text\": " +
@@ -323,7 +337,7 @@ TEST_F(Tool, BadDescriptionsLeaveNoLogBehind)
 
 TEST_F(Tool, VerifySaysWhetherALogIsSound)
 {
-    ASSERT_EQ(LOGTOOL_OK, Build(kExample, log));
+    ASSERT_EQ(LOGTOOL_OK, Build(Example(), log));
     std::string good = ReadBytes(log);
     std::string flipped = good, cut = good.substr(0, good.size() - 1);
     flipped[1500 % flipped.size()] ^= 0x10;
@@ -396,13 +410,6 @@ struct ToolRun {
     std::string err;
 };
 
-std::string WindowsPath(std::string unixPath)
-{
-    for (char &c : unixPath)
-        if (c == '/')
-            c = '\\';
-    return "Z:" + unixPath;
-}
 
 ToolRun RunLogtool(const TempDir &dir, const std::string &args)
 {
@@ -444,7 +451,7 @@ TEST_F(Tool, ProgramRoundTripsAndReportsByExitCode)
 {
     std::string desc = dir / "desc.json", a = dir / "a.log", json = dir / "a.json",
                 b = dir / "b.log";
-    ASSERT_TRUE(WriteBytes(desc, kExample));
+    ASSERT_TRUE(WriteBytes(desc, Example()));
     ToolRun r = RunLogtool(dir, "build \"" + desc + "\" \"" + a + "\"");
     ASSERT_EQ(0u, r.exit) << r.err;
     r = RunLogtool(dir, "dump --json \"" + a + "\"");
@@ -477,6 +484,24 @@ TEST_F(Tool, ProgramRoundTripsAndReportsByExitCode)
     EXPECT_NE(std::string::npos, r.err.find("cannot fit a record body")) << r.err;
     EXPECT_FALSE(IsFile(dir / "c.log"));
 
+    // Malformed descriptions end with the place of the fault and status 2, never a crash.
+    const Refusal malformed[] = {
+        {std::string(100000, '['), "bad JSON: line 1, column 65: nested too deeply"},
+        {R"({"records": [{"name": "A", "text": "\q"}]})", "line 1, column 38: invalid string"},
+        {R"({"items": {"1": "\udc00"}})", "line 1, column 23: invalid string: surrogate"},
+        {R"({"records": [{"name": "A", "value": 1e400}]})", "line 1, column 37: number overflow"},
+        {R"({"records": [{"name": "A", "value": 123456789012345678901}]})",
+         "line 1, column 37: record 0: \"value\" must be a number"},
+    };
+    for (const Refusal &c : malformed) {
+        ASSERT_TRUE(WriteBytes(desc, c.input));
+        r = RunLogtool(dir, "build \"" + desc + "\" \"" + dir / "c.log" + "\"");
+        EXPECT_EQ(2u, r.exit) << c.message;
+        EXPECT_NE(std::string::npos, r.err.find(c.message)) << r.err;
+    }
+    r = RunLogtool(dir, "--version");
+    EXPECT_EQ(0u, r.exit);
+    EXPECT_EQ("logtool " REMOVER_VERSION_TEXT "\n", r.out);
     r = RunLogtool(dir, "");
     EXPECT_EQ(2u, r.exit);
     EXPECT_NE(std::string::npos, r.err.find("usage: logtool")) << r.err;

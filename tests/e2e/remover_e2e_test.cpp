@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "progman/server_control.h"
 #include "shell/remover_res.h"
+#include "remover_version.h"
 #include "support/pending_restart.h"
 #include "support/product.h"
 #include "support/spellings.h"
@@ -638,7 +639,7 @@ TEST_F(RemoverAutomatic, TheReportTellsWhatBecameOfEveryRecord)
     const std::string link = inst.groupDir + "\\";
     const std::string hkcu = "HKEY_CURRENT_USER\\", hklm = "HKEY_LOCAL_MACHINE\\";
     const std::vector<std::string> expected = {
-        "Removal report",
+        "Removal report (remover " REMOVER_VERSION_TEXT ")",
         std::string("Product: ") + Installation::DISPLAY_NAME,
         "Log: " + inst.log,
         "Date: <masked>",

@@ -1,306 +1,212 @@
 #include "tools/logtool/json.h"
 
-#include <stdio.h>
+#include <stddef.h>
+#include <string.h>
+
+#include <iterator>
+#include <nlohmann/json.hpp>
 
 namespace {
 
-struct Parser {
-    const std::string &s;
-    size_t pos;
-    int line;
-    size_t lineStart;
+// Hands the reader the text byte by byte and counts what it has taken: its events carry no
+// position, and the count places them in the text.
+class CountingIterator {
+public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = ptrdiff_t;
+    using pointer = const char *;
+    using reference = const char &;
+
+    CountingIterator(const char *at, size_t *taken) : at_(at), taken_(taken) {}
+    reference operator*() const { return *at_; }
+    CountingIterator &operator++()
+    {
+        ++at_;
+        ++*taken_;
+        return *this;
+    }
+    CountingIterator operator++(int)
+    {
+        CountingIterator was = *this;
+        ++*this;
+        return was;
+    }
+    bool operator==(const CountingIterator &o) const { return at_ == o.at_; }
+    bool operator!=(const CountingIterator &o) const { return at_ != o.at_; }
+
+private:
+    const char *at_;
+    size_t *taken_;
+};
+
+// Line and column (from 1, in bytes) of offsets asked for in rising order.
+struct Cursor {
+    const char *text;
+    size_t at = 0, line = 1, lineStart = 0;
+
+    void Locate(size_t offset, int *outLine, int *outColumn)
+    {
+        if (offset < at)
+            at = 0, line = 1, lineStart = 0;
+        for (; at < offset; at++)
+            if (text[at] == '\n')
+                line++, lineStart = at + 1;
+        *outLine = int(line);
+        *outColumn = int(offset - lineStart + 1);
+    }
+};
+
+// Builds the JsonValue tree from the reader's events.
+class TreeBuilder : public nlohmann::json::json_sax_t {
+public:
+    TreeBuilder(const char *text, size_t size, JsonValue *root)
+        : text_(text), size_(size), cursor_{text}, root_(root)
+    {
+    }
+
+    size_t taken = 0;          // bytes the reader has taken (one past a number: it looks ahead)
     std::string error;
 
-    bool Fail(const std::string &what)
+    bool null() override { return Place(JSON_NULL) != nullptr; }
+    bool boolean(bool b) override
     {
-        if (error.empty())
-            error = "line " + std::to_string(line) + ", column " +
-                    std::to_string(pos - lineStart + 1) + ": " + what;
+        JsonValue *v = Place(JSON_BOOL);
+        return v && (v->boolean = b, true);
+    }
+    bool number_integer(number_integer_t) override { return Number(); }
+    bool number_unsigned(number_unsigned_t) override { return Number(); }
+    bool number_float(number_float_t, const string_t &) override { return Number(); }
+    bool string(string_t &s) override
+    {
+        JsonValue *v = Place(JSON_STRING);
+        return v && (v->text = std::move(s), true);
+    }
+    bool binary(binary_t &) override { return Fail(taken, "unexpected binary value"); }
+    bool start_object(size_t) override { return Open(JSON_OBJECT); }
+    bool start_array(size_t) override { return Open(JSON_ARRAY); }
+    bool end_object() override { return Close(); }
+    bool end_array() override { return Close(); }
+    bool key(string_t &name) override
+    {
+        mark_ = taken;
+        for (const auto &m : open_.back()->members)
+            if (m.first == name)
+                return Fail(taken, "member \"" + name + "\" given twice");
+        key_ = std::move(name);
+        return true;
+    }
+
+    // The reader's own refusals: a token it could not read is placed at the byte that spoiled
+    // it, a token it did not expect at the token's start, a missing one at the end of the text.
+    bool parse_error(size_t position, const std::string &lastToken,
+                     const nlohmann::json::exception &ex) override
+    {
+        std::string what = ex.what();
+        size_t cut = what.find("] ");
+        if (cut != std::string::npos)
+            what.erase(0, cut + 2);
+        cut = what.find(": ");
+        if (what.compare(0, 11, "parse error") == 0 && cut != std::string::npos)
+            what.erase(0, cut + 2);
+        // The line and column say where; "syntax error while parsing value - " and what was
+        // read would only say it again.
+        cut = what.find(" - ");
+        if (what.compare(0, 12, "syntax error") == 0 && cut != std::string::npos)
+            what.erase(0, cut + 3);
+        size_t lastRead = what.find("; last read: '");
+        bool unreadable = lastRead != std::string::npos;
+        if (unreadable)
+            what.erase(lastRead);
+        // The reader's record of the last token is exact for strings, numbers and literals only;
+        // a bracket or separator is one byte.
+        size_t back = lastToken.empty() ? 1 : lastToken.size();
+        if (unreadable || position == 0 || position > size_ ||
+            strchr("[]{},:", text_[position - 1]))
+            back = 1;
+        return Fail(position >= back ? position - back : 0, what);
+    }
+
+private:
+    const char *text_;
+    size_t size_;
+    Cursor cursor_;
+    JsonValue *root_;
+    std::vector<JsonValue *> open_;
+    std::string key_;
+    size_t mark_ = 0;          // where the token of the last event ended
+    size_t start_ = 0;         // where the last value placed starts
+
+    bool Fail(size_t offset, const std::string &what)
+    {
+        if (error.empty()) {
+            int line, column;
+            cursor_.Locate(offset < size_ ? offset : size_, &line, &column);
+            error = "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " +
+                    what;
+        }
         return false;
     }
 
-    bool AtEnd() const { return pos >= s.size(); }
-    unsigned char Peek() const { return AtEnd() ? 0 : static_cast<unsigned char>(s[pos]); }
-
-    void SkipSpace()
+    static bool Between(char c)
     {
-        while (!AtEnd()) {
-            char c = s[pos];
-            if (c == '\n') {
-                line++;
-                lineStart = pos + 1;
-            } else if (c != ' ' && c != '\t' && c != '\r') {
-                break;
-            }
-            pos++;
-        }
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == ':';
     }
 
-    bool Literal(const char *word, JsonValue *v, JsonKind kind, bool b)
+    // The new value, at its place in the tree and in the text: after the last event's token,
+    // past blanks and separators.
+    JsonValue *Place(JsonKind kind)
     {
-        size_t n = std::string(word).size();
-        if (s.compare(pos, n, word) != 0)
-            return Fail("unexpected character");
-        pos += n;
+        size_t start = mark_;
+        while (start < size_ && Between(text_[start]))
+            start++;
+        start_ = start;
+        mark_ = taken;
+        if (open_.size() >= size_t(JSON_MAX_DEPTH)) {
+            Fail(start, "nested too deeply (more than " + std::to_string(JSON_MAX_DEPTH) +
+                            " levels)");
+            return nullptr;
+        }
+        JsonValue *v = root_;
+        if (!open_.empty() && open_.back()->kind == JSON_ARRAY) {
+            open_.back()->items.emplace_back();
+            v = &open_.back()->items.back();
+        } else if (!open_.empty()) {
+            open_.back()->members.emplace_back(std::move(key_), JsonValue());
+            v = &open_.back()->members.back().second;
+        }
         v->kind = kind;
-        v->boolean = b;
-        return true;
+        cursor_.Locate(start, &v->line, &v->column);
+        return v;
     }
 
-    bool Number(JsonValue *v)
+    // A number keeps its literal, which the reader does not hand over for integers.
+    bool Number()
     {
-        size_t start = pos;
-        if (Peek() == '-')
-            pos++;
-        if (Peek() == '0') {
-            pos++;
-        } else if (Peek() >= '1' && Peek() <= '9') {
-            while (Peek() >= '0' && Peek() <= '9')
-                pos++;
-        } else {
-            return Fail("bad number");
-        }
-        if (Peek() == '.') {
-            pos++;
-            if (!(Peek() >= '0' && Peek() <= '9'))
-                return Fail("bad number");
-            while (Peek() >= '0' && Peek() <= '9')
-                pos++;
-        }
-        if (Peek() == 'e' || Peek() == 'E') {
-            pos++;
-            if (Peek() == '+' || Peek() == '-')
-                pos++;
-            if (!(Peek() >= '0' && Peek() <= '9'))
-                return Fail("bad number");
-            while (Peek() >= '0' && Peek() <= '9')
-                pos++;
-        }
-        v->kind = JSON_NUMBER;
-        v->text = s.substr(start, pos - start);
-        return true;
-    }
-
-    bool Hex4(unsigned *out)
-    {
-        if (pos + 4 > s.size())
-            return Fail("bad \\u escape");
-        unsigned x = 0;
-        for (int i = 0; i < 4; i++) {
-            char c = s[pos++];
-            x <<= 4;
-            if (c >= '0' && c <= '9')
-                x |= unsigned(c - '0');
-            else if (c >= 'a' && c <= 'f')
-                x |= unsigned(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F')
-                x |= unsigned(c - 'A' + 10);
-            else
-                return Fail("bad \\u escape");
-        }
-        *out = x;
-        return true;
-    }
-
-    static void AppendUtf8(std::string *out, unsigned cp)
-    {
-        if (cp < 0x80) {
-            *out += char(cp);
-        } else if (cp < 0x800) {
-            *out += char(0xC0 | cp >> 6);
-            *out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            *out += char(0xE0 | cp >> 12);
-            *out += char(0x80 | (cp >> 6 & 0x3F));
-            *out += char(0x80 | (cp & 0x3F));
-        } else {
-            *out += char(0xF0 | cp >> 18);
-            *out += char(0x80 | (cp >> 12 & 0x3F));
-            *out += char(0x80 | (cp >> 6 & 0x3F));
-            *out += char(0x80 | (cp & 0x3F));
-        }
-    }
-
-    bool Escape(std::string *out)
-    {
-        char c = AtEnd() ? '\0' : s[pos++];
-        switch (c) {
-        case '"': *out += '"'; return true;
-        case '\\': *out += '\\'; return true;
-        case '/': *out += '/'; return true;
-        case 'b': *out += '\b'; return true;
-        case 'f': *out += '\f'; return true;
-        case 'n': *out += '\n'; return true;
-        case 'r': *out += '\r'; return true;
-        case 't': *out += '\t'; return true;
-        case 'u': break;
-        default: return Fail("bad escape");
-        }
-        unsigned cp;
-        if (!Hex4(&cp))
+        JsonValue *v = Place(JSON_NUMBER);
+        if (!v)
             return false;
-        if (cp >= 0xDC00 && cp <= 0xDFFF)
-            return Fail("lone low surrogate");
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            unsigned low;
-            if (s.compare(pos, 2, "\\u") != 0)
-                return Fail("high surrogate without its low half");
-            pos += 2;
-            if (!Hex4(&low))
-                return false;
-            if (low < 0xDC00 || low > 0xDFFF)
-                return Fail("high surrogate without its low half");
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-        }
-        AppendUtf8(out, cp);
+        size_t end = start_;
+        while (end < size_ && strchr("+-.eE0123456789", text_[end]) && text_[end] != '\0')
+            end++;
+        v->text.assign(text_ + start_, end - start_);
         return true;
     }
 
-    // One UTF-8 sequence copied as it is; overlong forms, surrogates and bytes that start
-    // nothing are refused.
-    bool Utf8(std::string *out)
+    bool Open(JsonKind kind)
     {
-        unsigned char c = Peek();
-        int more;
-        if (c >= 0xC2 && c <= 0xDF)
-            more = 1;
-        else if (c >= 0xE0 && c <= 0xEF)
-            more = 2;
-        else if (c >= 0xF0 && c <= 0xF4)
-            more = 3;
-        else
-            return Fail("invalid UTF-8");
-        if (pos + size_t(more) >= s.size())
-            return Fail("invalid UTF-8");
-        unsigned cp = c & (0x3F >> more);
-        for (int i = 1; i <= more; i++) {
-            unsigned char t = static_cast<unsigned char>(s[pos + size_t(i)]);
-            if ((t & 0xC0) != 0x80)
-                return Fail("invalid UTF-8");
-            cp = cp << 6 | (t & 0x3F);
-        }
-        if ((more == 2 && cp < 0x800) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
-            return Fail("invalid UTF-8");
-        out->append(s, pos, size_t(more) + 1);
-        pos += size_t(more) + 1;
+        JsonValue *v = Place(kind);
+        if (!v)
+            return false;
+        open_.push_back(v);
         return true;
     }
 
-    bool String(std::string *out)
+    bool Close()
     {
-        pos++;   // the opening quote
-        for (;;) {
-            if (AtEnd())
-                return Fail("unterminated string");
-            unsigned char c = Peek();
-            if (c == '"') {
-                pos++;
-                return true;
-            }
-            if (c < 0x20)
-                return Fail("control character in string");
-            if (c == '\\') {
-                pos++;
-                if (!Escape(out))
-                    return false;
-            } else if (c >= 0x80) {
-                if (!Utf8(out))
-                    return false;
-            } else {
-                *out += char(c);
-                pos++;
-            }
-        }
-    }
-
-    bool Array(JsonValue *v, int depth)
-    {
-        pos++;
-        v->kind = JSON_ARRAY;
-        SkipSpace();
-        if (Peek() == ']') {
-            pos++;
-            return true;
-        }
-        for (;;) {
-            v->items.emplace_back();
-            if (!Value(&v->items.back(), depth + 1))
-                return false;
-            SkipSpace();
-            if (Peek() == ',') {
-                pos++;
-                continue;
-            }
-            if (Peek() == ']') {
-                pos++;
-                return true;
-            }
-            return Fail("expected ',' or ']'");
-        }
-    }
-
-    bool Object(JsonValue *v, int depth)
-    {
-        pos++;
-        v->kind = JSON_OBJECT;
-        SkipSpace();
-        if (Peek() == '}') {
-            pos++;
-            return true;
-        }
-        for (;;) {
-            SkipSpace();
-            if (Peek() != '"')
-                return Fail("expected a member name");
-            std::string key;
-            if (!String(&key))
-                return false;
-            if (JsonMember(*v, key.c_str()))
-                return Fail("member \"" + key + "\" given twice");
-            SkipSpace();
-            if (Peek() != ':')
-                return Fail("expected ':'");
-            pos++;
-            v->members.emplace_back(key, JsonValue());
-            if (!Value(&v->members.back().second, depth + 1))
-                return false;
-            SkipSpace();
-            if (Peek() == ',') {
-                pos++;
-                continue;
-            }
-            if (Peek() == '}') {
-                pos++;
-                return true;
-            }
-            return Fail("expected ',' or '}'");
-        }
-    }
-
-    bool Value(JsonValue *v, int depth)
-    {
-        if (depth >= JSON_MAX_DEPTH)
-            return Fail("nested too deeply");
-        SkipSpace();
-        v->line = line;
-        v->column = int(pos - lineStart + 1);
-        switch (Peek()) {
-        case '{': return Object(v, depth);
-        case '[': return Array(v, depth);
-        case '"': v->kind = JSON_STRING; return String(&v->text);
-        case 't': return Literal("true", v, JSON_BOOL, true);
-        case 'f': return Literal("false", v, JSON_BOOL, false);
-        case 'n': return Literal("null", v, JSON_NULL, false);
-        case 0:
-            if (AtEnd())
-                return Fail("unexpected end of text");
-            return Fail("unexpected character");
-        default:
-            if (Peek() == '-' || (Peek() >= '0' && Peek() <= '9'))
-                return Number(v);
-            return Fail("unexpected character");
-        }
+        mark_ = taken;
+        open_.pop_back();
+        return true;
     }
 };
 
@@ -308,18 +214,16 @@ struct Parser {
 
 bool JsonParse(const std::string &text, JsonValue *out, std::string *error)
 {
-    Parser p{text, 0, 1, 0, std::string()};
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        p.pos = p.lineStart = 3;
+    // Columns count from after a byte order mark, as an editor shows them.
+    size_t skip = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    const char *begin = text.data() + skip;
+    size_t size = text.size() - skip;
     *out = JsonValue();
-    bool ok = p.Value(out, 0);
-    if (ok) {
-        p.SkipSpace();
-        if (!p.AtEnd())
-            ok = p.Fail("text after the end of the document");
-    }
+    TreeBuilder builder(begin, size, out);
+    bool ok = nlohmann::json::sax_parse(CountingIterator(begin, &builder.taken),
+                                        CountingIterator(begin + size, &builder.taken), &builder);
     if (!ok && error)
-        *error = p.error;
+        *error = builder.error;
     return ok;
 }
 
@@ -349,26 +253,5 @@ bool JsonToUnsigned(const JsonValue &v, uint32_t max, uint32_t *out)
 
 std::string JsonQuote(const std::string &utf8)
 {
-    std::string out = "\"";
-    for (char ch : utf8) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                char hex[8];
-                snprintf(hex, sizeof hex, "\\u%04x", c);
-                out += hex;
-            } else {
-                out += ch;
-            }
-        }
-    }
-    return out + "\"";
+    return nlohmann::json(utf8).dump();
 }

@@ -1,7 +1,8 @@
-// A small strict JSON reader and string writer for logtool's log descriptions (RFC 8259: UTF-8
-// text, no comments, no trailing commas). Numbers are kept as their literal text and converted
-// by the caller, so nothing is lost to floating point. Duplicate object keys are an error: a
-// description that says two things is refused rather than guessed at.
+// logtool's descriptions as a tree of values that remember where they stand in the text, so that
+// a refusal can name the line and column. The text is read by nlohmann-json (RFC 8259: UTF-8, no
+// comments, no trailing commas). Numbers are kept as their literal text and converted by the
+// caller, so nothing is lost to floating point. Duplicate object keys are an error: a description
+// that says two things is refused rather than guessed at.
 #pragma once
 
 #include <stdint.h>
@@ -25,7 +26,7 @@ struct JsonValue {
 };
 
 // Parses the whole of text (a UTF-8 byte order mark is skipped). On failure returns false and
-// sets *error to "line L, column C: what".
+// sets *error to "line L, column C: what", the place where the fault was found.
 bool JsonParse(const std::string &text, JsonValue *out, std::string *error);
 
 // The member named key of an object, or null.

@@ -4,6 +4,7 @@
 #include "base/strlist.h"
 #include "logdb/logdb.h"
 #include "tools/logtool/json.h"
+#include "remover_version.h"
 
 #include <windows.h>
 
@@ -27,7 +28,8 @@ struct ToolRecord {
 const char *const kUsage =
     "usage: logtool dump [--json] LOG\n"
     "       logtool verify LOG\n"
-    "       logtool build DESCRIPTION.json OUT.log\n";
+    "       logtool build DESCRIPTION.json OUT.log\n"
+    "       logtool --version\n";
 
 std::string Code(int code)
 {
@@ -543,6 +545,10 @@ int LogtoolBuild(const std::string &description, const char *outPath, std::strin
 int LogtoolRun(const std::vector<std::string> &args, std::string *out, std::string *err)
 {
     size_t n = args.size();
+    if (n == 1 && args[0] == "--version") {
+        *out += "logtool " REMOVER_VERSION_TEXT "\n";
+        return LOGTOOL_OK;
+    }
     if (n == 3 && args[0] == "dump" && args[1] == "--json")
         return LogtoolDump(args[2].c_str(), true, out, err);
     if (n == 2 && args[0] == "dump")

@@ -7,6 +7,7 @@
 #include <io.h>
 #include <stdio.h>
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,15 @@ int main(int argc, char **argv)
     _setmode(_fileno(stderr), _O_BINARY);
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string out, err;
-    int code = LogtoolRun(args, &out, &err);
+    int code;
+    // A description too big for memory ends with a message and the status of a refusal, not a
+    // crash.
+    try {
+        code = LogtoolRun(args, &out, &err);
+    } catch (const std::exception &e) {
+        err += std::string("logtool: ") + e.what() + "\n";
+        code = LOGTOOL_FAILED;
+    }
     fwrite(out.data(), 1, out.size(), stdout);
     fwrite(err.data(), 1, err.size(), stderr);
     fflush(stdout);
