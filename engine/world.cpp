@@ -161,16 +161,19 @@ static int WouldDelete(const char *path, DWORD *error)
     return 1;
 }
 
-// The running programs that have path loaded: "app.exe (process 12), ..." into text.
-static int DescribeHolders(Session *session, const char *path, char *text, int size)
+// The running programs, taken once for the whole plan.
+static const HolderSnapshot *Holders(Session *session)
 {
     WorldOverlay *overlay = Overlay(session);
-    text[0] = '\0';
-    if (!overlay)
-        return 0;
-    if (!overlay->holders)
+    if (overlay && !overlay->holders)
         overlay->holders = HoldersTake();
-    return HoldersDescribe(overlay->holders, path, text, size);
+    return overlay ? overlay->holders : nullptr;
+}
+
+// A running program's file or a loaded DLL: deleting it would be refused (it is in use).
+static int IsLoaded(Session *session, const char *path)
+{
+    return HoldersFind(Holders(session), path, nullptr, 0) > 0;
 }
 
 int WorldDeleteOrSchedule(Session *session, const char *path)
@@ -181,9 +184,7 @@ int WorldDeleteOrSchedule(Session *session, const char *path)
     if (mark == WORLD_SCHEDULED)
         return 1;   // named twice: the first record put it on the list
     DWORD error = ERROR_FILE_NOT_FOUND;
-    char holders[256];
-    if (mark != WORLD_GONE && WouldDelete(path, &error) &&
-        !DescribeHolders(session, path, holders, sizeof holders)) {
+    if (mark != WORLD_GONE && WouldDelete(path, &error) && !IsLoaded(session, path)) {
         SetMark(session, path, WORLD_GONE);
         return 0;
     }
@@ -195,8 +196,11 @@ int WorldDeleteOrSchedule(Session *session, const char *path)
         SetLastError(error ? error : ERROR_ACCESS_DENIED);
         return -1;
     }
-    if (error == 0 || DescribeHolders(session, path, holders, sizeof holders))
+    if (ReportIsOpen()) {
+        char holders[256];
+        HoldersDescribe(Holders(session), path, holders, sizeof holders);
         ReportNoteHeldBy(holders);
+    }
     SetMark(session, path, WORLD_SCHEDULED);
     session->scheduled++;
     return 1;

@@ -407,7 +407,7 @@ TEST_F(RemoverInteractive, APlanIsShownAndChangesNothing)
         lines.push_back(narrow);
     }
     ASSERT_GT(lines.size(), 6u);
-    EXPECT_EQ("Removal plan (nothing was changed)", lines[0]);
+    EXPECT_EQ("Removal plan (remover " REMOVER_VERSION_TEXT "): nothing was changed", lines[0]);
     EXPECT_EQ("file           " + inst.Files()[0] + ": would be removed", lines[6]);
     EXPECT_EQ("Result: would finish, nothing the log named would remain (exit code 0)",
               lines.back());
@@ -426,7 +426,7 @@ TEST_F(RemoverInteractive, APlanIsShownAndChangesNothing)
         }
         CloseClipboard();
     }
-    EXPECT_EQ(0u, copied.find("Removal plan (nothing was changed)\r\n")) << copied;
+    EXPECT_EQ(0u, copied.find(lines[0] + "\r\n")) << copied;
     Press(window, IDOK);
     ASSERT_TRUE(r.WaitForExit(10000));
     EXPECT_EQ(0u, r.exitCode);

@@ -20,6 +20,7 @@
 
 #include "support/product.h"
 #include "tools/logtool/json.h"
+#include "engine/report.h"
 #include "shell/remover_res.h"
 #include "ui/progress_res.h"
 
@@ -785,7 +786,7 @@ bool AnswerWithProgramOpen(const PROCESS_INFORMATION &pi, const std::string &dir
 }
 
 // The report as the terminal shows it: the system code page's text in UTF-8.
-void PrintReport(const std::string &path)
+void PrintReport(const std::string &path, const char *what = "REPORT written with -l")
 {
     std::string text;
     if (!ReadFile(path.c_str(), &text)) {
@@ -799,7 +800,56 @@ void PrintReport(const std::string &path)
     std::string utf8(m, '\0');
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, utf8.data(), m, nullptr, nullptr);
     utf8.erase(std::remove(utf8.begin(), utf8.end(), '\r'), utf8.end());
-    printf("\nREPORT written with -l (%s):\n%s", path.c_str(), utf8.c_str());
+    printf("\n%s (%s):\n%s", what, path.c_str(), utf8.c_str());
+}
+
+std::vector<std::string> Lines(const std::string &path)
+{
+    std::string text;
+    std::vector<std::string> lines;
+    ReadFile(path.c_str(), &text);
+    for (size_t at = 0, end; at < text.size(); at = end + 2) {
+        end = text.find("\r\n", at);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(at, end - at));
+    }
+    return lines;
+}
+
+// Whether the plan foretold the removal: every record line, in the plan's tense, and the status.
+bool PlanMatched(const std::string &planPath, DWORD planCode, const std::string &reportPath,
+                 DWORD code)
+{
+    std::vector<std::string> plan = Lines(planPath), report = Lines(reportPath);
+    bool same = plan.size() == report.size() && planCode == code;
+    for (size_t i = 6; same && i < report.size(); ++i) {
+        if (report[i].rfind("Result: ", 0) == 0)
+            break;
+        size_t at = report[i].find(": ", 15);
+        char future[1024];
+        same = at != std::string::npos &&
+               ReportFutureTense(report[i].c_str() + at + 2, future, sizeof future) &&
+               report[i].substr(0, at + 2) + future == plan[i];
+    }
+    return same;
+}
+
+// Runs the plan (remover -n) of the removal that command would make, writing it to planPath.
+DWORD RunPlan(const std::string &command, const std::string &planPath)
+{
+    DeleteFileA(planPath.c_str());
+    PROCESS_INFORMATION pi;
+    std::string line = Unattended(command);
+    line.insert(line.find(" -a") + 3, " -n");
+    if (!Start(line + " -l\"" + planPath + "\"", &pi))
+        return 0xFFFFFFFF;
+    WaitForSingleObject(pi.hProcess, UNATTENDED_LIMIT_MS);
+    DWORD code = 0xFFFFFFFF;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return code;
 }
 
 // The product's program as the user left it running: this very program, put in the place of the
@@ -849,6 +899,15 @@ int Uninstall(const Product &p, const std::string &mode, const std::string &shot
 
     // The unattended run and the one with the program open write a removal report, shown after.
     const std::string report = "C:\\parlomatic-removal.txt";
+    const std::string planReport = "C:\\parlomatic-plan.txt";
+    DWORD planCode = 0;
+    if (mode == "unattended") {
+        DWORD begin = GetTickCount();
+        planCode = RunPlan(command, planReport);
+        printf("\nPLAN first: the same command with -n (nothing changed), %.1f s, exit code %lu\n",
+               (GetTickCount() - begin) / 1000.0, planCode);
+        PrintReport(planReport, "PLAN written with -l");
+    }
     if (mode == "unattended" || mode == "program-open") {
         DeleteFileA(report.c_str());
         command = (mode == "unattended" ? Unattended(command) : command) + " -l\"" + report + "\"";
@@ -896,6 +955,14 @@ int Uninstall(const Product &p, const std::string &mode, const std::string &shot
                                     : "");
     if (mode == "unattended" || mode == "program-open")
         PrintReport(report);
+    if (mode == "unattended") {
+        bool matched = PlanMatched(planReport, planCode, report, code);
+        printf("%s\n", matched ? "\nThe plan foretold this removal line by line, and its exit code."
+                                : "\n  !! the plan and the removal disagree");
+        DeleteFileA(planReport.c_str());
+        if (!matched)
+            ok = false;
+    }
     if (mode == "program-open") {
         if (code != 3010)
             ok = false;
