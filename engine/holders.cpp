@@ -1,6 +1,8 @@
 // The running programs that hold a file (see holders.h).
 #include "engine/holders.h"
 
+#include <string.h>
+
 #include <restartmanager.h>
 #include <tlhelp32.h>
 
@@ -33,11 +35,35 @@ struct HolderProcess {
     Holder holder;
 };
 
+constexpr int HOLDERS_NAME_BITS = 4096;
+
 struct HolderSnapshot {
     int pool;
     int wow64;          // a 32-bit process on 64-bit Windows
     HolderProcess *processes;
+    // A bit per hash of every module's file name: most files a log names are no module of any
+    // process, and this tells so without looking at the file at all.
+    uint32_t names[HOLDERS_NAME_BITS / 32];
 };
+
+static unsigned NameBit(const char *name)
+{
+    return static_cast<unsigned>(IdentHash(name) % HOLDERS_NAME_BITS);
+}
+
+static int MayBeLoaded(const HolderSnapshot *s, const char *path)
+{
+    char name[PATH_SIZE];
+    if (!PathFits(path))
+        return 1;
+    PathName(path, name);
+    // A short name's module may be listed by its long name: only the full look can tell.
+    for (const char *c = name; *c; ++c)
+        if (*c == '~')
+            return 1;
+    unsigned bit = NameBit(name);
+    return (s->names[bit / 32] >> (bit % 32)) & 1;
+}
 
 // ---- Run-time entries: none of these is on every system the program starts on.
 
@@ -152,6 +178,8 @@ static int AddModule(HolderSnapshot *s, HolderProcess *p, const char *path, int 
     copy[length] = '\0';
     m->path = copy;
     m->name = copy + (length - lstrlenA(name));
+    unsigned bit = NameBit(m->name);
+    s->names[bit / 32] |= 1u << (bit % 32);
     m->native = native;
     m->next = p->modules;
     p->modules = m;
@@ -344,6 +372,7 @@ HolderSnapshot *HoldersTakeFrom(int source)
     if (s) {
         s->pool = pool;
         s->processes = nullptr;
+        memset(s->names, 0, sizeof s->names);
         s->wow64 = IsWow64();
         result = TAKE_NO_WAY;
         if (source != HOLDERS_FROM_PSAPI)
@@ -435,7 +464,7 @@ static int IsTarget(const Target *t, const HolderModule *m)
 int HoldersFind(const HolderSnapshot *s, const char *path, Holder *out, int max)
 {
     Target t;
-    if (!s || !ReadTarget(path, &t))
+    if (!s || !path || !MayBeLoaded(s, path) || !ReadTarget(path, &t))
         return 0;
     t.wow64 = s->wow64;
     int found = 0;

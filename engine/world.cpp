@@ -71,11 +71,10 @@ static StringList **Bucket(WorldOverlay *overlay, const char *canonical)
     return &overlay->paths[IdentHash(canonical) % WORLD_BUCKETS];
 }
 
-// WORLD_GONE, WORLD_SCHEDULED, or 0 when the plan has not touched path.
-static char Mark(Session *session, const char *path)
+// WORLD_GONE, WORLD_SCHEDULED, or 0 when the plan has not touched the canonical path.
+static char MarkOf(Session *session, const char *full)
 {
-    char full[PATH_SIZE];
-    if (!session->plan || !session->overlay || !Canonical(path, full))
+    if (!session->plan || !session->overlay)
         return 0;
     StringList *list = *Bucket(session->overlay, full);
     for (const char *p = static_cast<const char *>(ListFirst(list)); p;
@@ -85,16 +84,32 @@ static char Mark(Session *session, const char *path)
     return 0;
 }
 
-static void SetMark(Session *session, const char *path, char mark)
+static char Mark(Session *session, const char *path)
+{
+    char full[PATH_SIZE];
+    if (!session->plan || !session->overlay || !Canonical(path, full))
+        return 0;
+    return MarkOf(session, full);
+}
+
+static void SetMarkOf(Session *session, const char *full, char mark)
 {
     char entry[PATH_SIZE + 1];
     WorldOverlay *overlay = Overlay(session);
-    if (!overlay || !Canonical(path, entry + 1))
+    if (!overlay || lstrlenA(full) >= PATH_SIZE)
         return;
     entry[0] = mark;
+    lstrcpyA(entry + 1, full);
     StringList *list = List(session, Bucket(overlay, entry + 1));
     ListLast(list);
     ListAdd(list, entry);
+}
+
+static void SetMark(Session *session, const char *path, char mark)
+{
+    char full[PATH_SIZE];
+    if (Canonical(path, full))
+        SetMarkOf(session, full, mark);
 }
 
 int WorldFileExists(Session *session, const char *path)
@@ -114,11 +129,12 @@ struct EntryWalk {
     int scheduled;   // of those, left for the restart
 };
 
+// The folder is walked by its canonical spelling: an entry's name as listed completes it.
 static int CountEntry(const char *name, uint32_t, void *context)
 {
     EntryWalk *walk = static_cast<EntryWalk *>(context);
     char entry[PATH_SIZE];
-    char mark = PathJoin(entry, walk->dir, name) ? Mark(walk->session, entry) : 0;
+    char mark = PathJoin(entry, walk->dir, name) ? MarkOf(walk->session, entry) : 0;
     if (mark != WORLD_GONE)
         walk->left++;
     if (mark == WORLD_SCHEDULED)
@@ -130,10 +146,11 @@ int WorldDirIsEmpty(Session *session, const char *path)
 {
     if (!session->plan || !session->overlay)
         return FsIsDirEmpty(path);
-    if (!PathFits(path) || lstrlenA(path) + 4 > PATH_MAX_BYTES)
+    char full[PATH_SIZE];
+    if (!Canonical(path, full) || lstrlenA(full) + 4 > PATH_MAX_BYTES)
         return 0;
-    EntryWalk walk = {session, path, 0, 0};
-    if (!FsWalkDir(path, "*.*", CountEntry, &walk))
+    EntryWalk walk = {session, full, 0, 0};
+    if (!FsWalkDir(full, "*.*", CountEntry, &walk))
         return FsIsDirEmpty(path);
     return walk.left == 0;
 }
@@ -180,12 +197,17 @@ int WorldDeleteOrSchedule(Session *session, const char *path)
 {
     if (!session || !session->plan)
         return RestartDeleteOrSchedule(session, path);
-    char mark = Mark(session, path);
+    char full[PATH_SIZE];
+    if (!Canonical(path, full)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return -1;
+    }
+    char mark = MarkOf(session, full);
     if (mark == WORLD_SCHEDULED)
         return 1;   // named twice: the first record put it on the list
     DWORD error = ERROR_FILE_NOT_FOUND;
     if (mark != WORLD_GONE && WouldDelete(path, &error) && !IsLoaded(session, path)) {
-        SetMark(session, path, WORLD_GONE);
+        SetMarkOf(session, full, WORLD_GONE);
         return 0;
     }
     if (mark == WORLD_GONE || (error != 0 && !RestartIsInUse(path, error))) {
@@ -201,7 +223,7 @@ int WorldDeleteOrSchedule(Session *session, const char *path)
         HoldersDescribe(Holders(session), path, holders, sizeof holders);
         ReportNoteHeldBy(holders);
     }
-    SetMark(session, path, WORLD_SCHEDULED);
+    SetMarkOf(session, full, WORLD_SCHEDULED);
     session->scheduled++;
     return 1;
 }
@@ -238,11 +260,14 @@ int WorldScheduleDirectory(Session *session, const char *path)
     const Platform *p = PlatformGet();
     if (!p->isNtFamily || p->isWin32s || !session->overlay || !WorldIsDirectory(session, path))
         return 0;
-    EntryWalk walk = {session, path, 0, 0};
-    if (!FsWalkDir(path, "*.*", CountEntry, &walk) || walk.left == 0 ||
+    char full[PATH_SIZE];
+    if (!Canonical(path, full))
+        return 0;
+    EntryWalk walk = {session, full, 0, 0};
+    if (!FsWalkDir(full, "*.*", CountEntry, &walk) || walk.left == 0 ||
         walk.left != walk.scheduled)
         return 0;
-    SetMark(session, path, WORLD_SCHEDULED);
+    SetMarkOf(session, full, WORLD_SCHEDULED);
     session->scheduled++;
     return 1;
 }

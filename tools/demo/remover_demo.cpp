@@ -7,7 +7,7 @@
 //   remover_demo clean DESCRIPTION.json
 //   remover_demo install DESCRIPTION.json LOG
 //   remover_demo uninstall DESCRIPTION.json unattended|by-hand
-//   remover_demo uninstall DESCRIPTION.json screenshots|program-open UNIX_DIR
+//   remover_demo uninstall DESCRIPTION.json screenshots|program-open|user-file UNIX_DIR
 #include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -785,6 +785,19 @@ bool AnswerWithProgramOpen(const PROCESS_INFORMATION &pi, const std::string &dir
     return AnswerProgressDialog(pi, dir + "/progress-restart.png");
 }
 
+// The user keeps a file of their own in the product's folder: the removal keeps the folder, and
+// its closing text says that something stayed.
+bool AnswerWithUserFile(const PROCESS_INFORMATION &pi, const std::string &dir)
+{
+    HWND box = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", CONFIRM_CAPTION, 0);
+    if (!box) {
+        printf("  !! no confirmation box\n");
+        return false;
+    }
+    Press(box, IDYES);
+    return AnswerProgressDialog(pi, dir + "/progress-kept.png");
+}
+
 // The report as the terminal shows it: the system code page's text in UTF-8.
 void PrintReport(const std::string &path, const char *what = "REPORT written with -l")
 {
@@ -826,6 +839,10 @@ bool PlanMatched(const std::string &planPath, DWORD planCode, const std::string 
     for (size_t i = 6; same && i < report.size(); ++i) {
         if (report[i].rfind("Result: ", 0) == 0)
             break;
+        if (report[i].empty()) {
+            same = plan[i].empty();
+            continue;
+        }
         size_t at = report[i].find(": ", 15);
         char future[1024];
         same = at != std::string::npos &&
@@ -833,6 +850,28 @@ bool PlanMatched(const std::string &planPath, DWORD planCode, const std::string 
                report[i].substr(0, at + 2) + future == plan[i];
     }
     return same;
+}
+
+// The plan of the removal to come in its window, as a user opens it before answering Yes.
+bool ShowPlanWindow(const std::string &command, const std::string &dir)
+{
+    std::string line = Unattended(command);
+    line.replace(line.find(" -a"), 3, " -n");
+    PROCESS_INFORMATION pi;
+    if (!Start(line, &pi))
+        return false;
+    HWND window = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", nullptr, IDC_PLAN_LIST);
+    std::string path = dir + "/plan.png";
+    if (window && Screenshot(window, path))
+        printf("  screenshot  %-42s %s\n", "the plan first (remover -n, answered OK)", path.c_str());
+    if (window)
+        Press(window, IDOK);
+    bool ended = WaitForSingleObject(pi.hProcess, WINDOW_LIMIT_MS) == WAIT_OBJECT_0;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    if (!window)
+        printf("  !! no plan window\n");
+    return window && ended;
 }
 
 // Runs the plan (remover -n) of the removal that command would make, writing it to planPath.
@@ -890,7 +929,12 @@ int Uninstall(const Product &p, const std::string &mode, const std::string &shot
     std::vector<Row> rows = Rows(p);
     std::string log = command.substr(command.find("-f") + 2);
     log.erase(std::remove(log.begin(), log.end(), '"'), log.end());
-    const bool answered = mode == "screenshots" || mode == "program-open";
+    const bool answered = mode == "screenshots" || mode == "program-open" || mode == "user-file";
+    const std::string userFile = p.folder + "\\mis notas.txt";
+    if (mode == "user-file" && !WriteFile(userFile, "del usuario")) {
+        printf("  !! the user's file could not be written\n");
+        return 1;
+    }
     if (!answered)
         PrintBefore(p, rows, log);
     else
@@ -927,6 +971,8 @@ int Uninstall(const Product &p, const std::string &mode, const std::string &shot
     if (mode == "by-hand")
         printf("  Answer its boxes on your display: Yes, then OK when the dialog offers it.\n");
     fflush(stdout);
+    if (mode == "screenshots" && !ShowPlanWindow(command, shotDir))
+        return 1;
     PROCESS_INFORMATION pi;
     DWORD begin = GetTickCount();
     if (!Start(command, &pi)) {
@@ -936,6 +982,7 @@ int Uninstall(const Product &p, const std::string &mode, const std::string &shot
     }
     bool ok = mode == "screenshots"    ? AnswerWithScreenshots(pi, shotDir)
               : mode == "program-open" ? AnswerWithProgramOpen(pi, shotDir)
+              : mode == "user-file"    ? AnswerWithUserFile(pi, shotDir)
                                        : true;
     DWORD limit = mode == "by-hand" ? INFINITE : UNATTENDED_LIMIT_MS;
     if (WaitForSingleObject(pi.hProcess, limit) != WAIT_OBJECT_0) {
@@ -976,6 +1023,19 @@ int Uninstall(const Product &p, const std::string &mode, const std::string &shot
             ok = false;
         }
     }
+    if (mode == "user-file") {
+        // The folder stays for the user's file, and with it nothing else of the product.
+        bool kept = code == 1 && GetFileAttributesA(userFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+        DeleteFileA(userFile.c_str());
+        RemoveDirectoryA(p.folder.c_str());
+        int wrong = 0;
+        for (Row &r : rows)
+            if (State(r) != Expected(r))
+                wrong++;
+        printf("  %s\n", kept && !wrong ? "the user's file and its folder stayed, the rest went"
+                                       : "!! this run did not keep the user's file as expected");
+        return ok && kept && !wrong ? 0 : 1;
+    }
     if (answered) {
         int wrong = 0;
         for (Row &r : rows)
@@ -1006,7 +1066,7 @@ int main(int argc, char **argv)
                 "usage: remover_demo clean DESCRIPTION.json\n"
                 "       remover_demo install DESCRIPTION.json LOG\n"
                 "       remover_demo uninstall DESCRIPTION.json unattended|by-hand\n"
-                "       remover_demo uninstall DESCRIPTION.json screenshots|program-open UNIX_DIR\n");
+                "       remover_demo uninstall DESCRIPTION.json screenshots|program-open|user-file UNIX_DIR\n");
         return 2;
     }
     if (command == "clean") {
@@ -1023,7 +1083,7 @@ int main(int argc, char **argv)
     }
     if (command == "uninstall" && argc >= 4) {
         std::string mode = argv[3];
-        if ((mode == "screenshots" || mode == "program-open") && argc == 5)
+        if ((mode == "screenshots" || mode == "program-open" || mode == "user-file") && argc == 5)
             return Uninstall(p, mode, argv[4]);
         if (mode == "unattended" || mode == "by-hand")
             return Uninstall(p, mode, "");
