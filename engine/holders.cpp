@@ -53,15 +53,23 @@ static unsigned NameBit(const char *name)
 
 static int MayBeLoaded(const HolderSnapshot *s, const char *path)
 {
-    char name[PATH_SIZE];
-    if (!PathFits(path))
-        return 1;
-    PathName(path, name);
+    // The last name, after either slash (a path may be written with forward ones).
+    const char *name = path;
+    for (const char *c = path; *c; c = CharNextA(c))
+        if (*c == '\\' || *c == '/' || *c == ':')
+            name = c + 1;
     // A short name's module may be listed by its long name: only the full look can tell.
     for (const char *c = name; *c; ++c)
         if (*c == '~')
             return 1;
-    unsigned bit = NameBit(name);
+    // Windows drops trailing dots and blanks of a name.
+    char trimmed[PATH_SIZE];
+    if (lstrlenA(name) >= PATH_SIZE)
+        return 1;
+    lstrcpyA(trimmed, name);
+    for (int n = lstrlenA(trimmed); n > 0 && (trimmed[n - 1] == '.' || trimmed[n - 1] == ' '); --n)
+        trimmed[n - 1] = '\0';
+    unsigned bit = NameBit(trimmed);
     return (s->names[bit / 32] >> (bit % 32)) & 1;
 }
 

@@ -74,7 +74,7 @@ static StringList **Bucket(WorldOverlay *overlay, const char *canonical)
 // WORLD_GONE, WORLD_SCHEDULED, or 0 when the plan has not touched the canonical path.
 static char MarkOf(Session *session, const char *full)
 {
-    if (!session->plan || !session->overlay)
+    if (!session || !session->plan || !session->overlay)
         return 0;
     StringList *list = *Bucket(session->overlay, full);
     for (const char *p = static_cast<const char *>(ListFirst(list)); p;
@@ -87,7 +87,7 @@ static char MarkOf(Session *session, const char *full)
 static char Mark(Session *session, const char *path)
 {
     char full[PATH_SIZE];
-    if (!session->plan || !session->overlay || !Canonical(path, full))
+    if (!session || !session->plan || !session->overlay || !Canonical(path, full))
         return 0;
     return MarkOf(session, full);
 }
@@ -144,7 +144,7 @@ static int CountEntry(const char *name, uint32_t, void *context)
 
 int WorldDirIsEmpty(Session *session, const char *path)
 {
-    if (!session->plan || !session->overlay)
+    if (!session || !session->plan || !session->overlay)
         return FsIsDirEmpty(path);
     char full[PATH_SIZE];
     if (!Canonical(path, full) || lstrlenA(full) + 4 > PATH_MAX_BYTES)
@@ -314,7 +314,8 @@ static int KeyText(HKEY root, const char *path, char *text)
 static int KeyGone(Session *session, HKEY root, const char *path)
 {
     char key[WORLD_KEY_SIZE];
-    if (!session->plan || !session->overlay || !session->overlay->keys || !KeyText(root, path, key))
+    if (!session || !session->plan || !session->overlay || !session->overlay->keys ||
+        !KeyText(root, path, key))
         return 0;
     StringList *keys = session->overlay->keys;
     int length = lstrlenA(key);
@@ -357,7 +358,7 @@ static int ValueText(HKEY root, const char *path, const char *name, char *text)
 static int ValueGone(Session *session, HKEY root, const char *path, const char *name)
 {
     char value[WORLD_KEY_SIZE];
-    if (!session->plan || !session->overlay || !ValueText(root, path, name, value))
+    if (!session || !session->plan || !session->overlay || !ValueText(root, path, name, value))
         return 0;
     StringList *values = session->overlay->values;
     for (const char *p = static_cast<const char *>(ListFirst(values)); p;
