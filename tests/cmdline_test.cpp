@@ -95,7 +95,8 @@ TEST(CommandLine, MalformedLinesAreRefused)
     } cases[] = {
         {"-l", 1}, {"-a -fC:\\x.log -l", 1}, {"-l C:\\r.txt -a -fC:\\x.log", 1}, {"-l\"\"", 1},
         {"-d", 1}, {"-d -fC:\\x.log", 1}, {"-f" + tooLong, 1}, {"-d\"" + tooLong + "\"", 1},
-        {"-a -fC:\\x.log -lC:\\r.txt", 0}, {"-f C:\\x.log", 0}, {"", 0}, {"-x", 0},
+        {"-n -dC:\\x.tmp", 1}, {"-a -fC:\\x.log -lC:\\r.txt", 0}, {"-f C:\\x.log", 0}, {"", 0},
+        {"-x", 0}, {"-N -fC:\\x.log", 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE("command line [" + c.text.substr(0, 40) + "]");

@@ -289,13 +289,7 @@ protected:
 
     static HWND FindConfirmation(DWORD pid) { return FindProcessWindow(pid, L"#32770", TITLE); }
     static HWND FindSplash(DWORD pid) { return FindProcessWindow(pid, L"DeKvAbtClsName"); }
-    static HWND FindDialog(DWORD pid)
-    {
-        for (HWND w : ProcessWindows(pid, true))
-            if (ClassName(w) == L"#32770" && GetDlgItem(w, IDC_BAR))
-                return w;
-        return nullptr;
-    }
+    static HWND FindDialog(DWORD pid) { return FindDialogWith(pid, IDC_BAR); }
 
     // Answers the confirmation box with Yes, watches the splash go by, and returns the progress
     // dialog once its OK button is enabled (null on failure, with the reason recorded).
@@ -387,14 +381,8 @@ TEST_F(RemoverInteractive, APlanIsShownAndChangesNothing)
     ASSERT_TRUE(inst.Build());
     Remover r;
     ASSERT_TRUE(r.Start(RemoverExe(), "-n -f\"" + inst.log + "\""));
-    HWND window = r.WaitForWindow(
-        [](DWORD pid) {
-            for (HWND w : ProcessWindows(pid, true))
-                if (GetDlgItem(w, IDC_PLAN_LIST))
-                    return w;
-            return HWND(nullptr);
-        },
-        20000);
+    HWND window =
+        r.WaitForWindow([](DWORD pid) { return FindDialogWith(pid, IDC_PLAN_LIST); }, 20000);
     ASSERT_TRUE(window) << "no plan window";
     EXPECT_TRUE(GetWindowLongA(window, GWL_STYLE) & WS_THICKFRAME) << "not resizable";
     HWND list = GetDlgItem(window, IDC_PLAN_LIST);
@@ -1118,14 +1106,8 @@ TEST_F(RemoverRestart, TheProgramsHoldingTheFilesAreNamedFirst)
         HWND confirm = r.WaitForWindow(FindConfirmation, 20000);
         ASSERT_TRUE(confirm);
         Press(confirm, IDYES);
-        HWND box = r.WaitForWindow(
-            [](DWORD pid) {
-                for (HWND w : ProcessWindows(pid, true))
-                    if (GetDlgItem(w, IDC_IN_USE_LIST))
-                        return w;
-                return HWND(nullptr);
-            },
-            20000);
+        HWND box =
+            r.WaitForWindow([](DWORD pid) { return FindDialogWith(pid, IDC_IN_USE_LIST); }, 20000);
         ASSERT_TRUE(box) << "no box naming the program";
         wchar_t line[128] = L"";
         SendDlgItemMessageW(box, IDC_IN_USE_LIST, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(line));

@@ -185,6 +185,16 @@ inline HWND FindProcessWindow(DWORD pid, const wchar_t *cls, const wchar_t *capt
 }
 
 // A message box of pid (a dialog with the static text control 0xFFFF), or null.
+// The visible dialog of process pid that has the control id (what tells remover's dialogs
+// apart), or null.
+inline HWND FindDialogWith(DWORD pid, int id)
+{
+    for (HWND w : ProcessWindows(pid, true))
+        if (ClassName(w) == L"#32770" && GetDlgItem(w, id))
+            return w;
+    return nullptr;
+}
+
 inline HWND FindMessageBox(DWORD pid)
 {
     for (HWND w : ProcessWindows(pid, true))

@@ -764,7 +764,8 @@ bool AnswerWithScreenshots(const PROCESS_INFORMATION &pi, const std::string &dir
 
 // The user left the product's program open: the files-in-use box names it, and Continue lets
 // its files go at the next restart, which the closing text then says.
-bool AnswerWithProgramOpen(const PROCESS_INFORMATION &pi, const std::string &dir)
+// Answers the confirmation box with Yes; false when it did not come.
+bool AnswerYes(const PROCESS_INFORMATION &pi)
 {
     HWND box = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", CONFIRM_CAPTION, 0);
     if (!box) {
@@ -772,6 +773,13 @@ bool AnswerWithProgramOpen(const PROCESS_INFORMATION &pi, const std::string &dir
         return false;
     }
     Press(box, IDYES);
+    return true;
+}
+
+bool AnswerWithProgramOpen(const PROCESS_INFORMATION &pi, const std::string &dir)
+{
+    if (!AnswerYes(pi))
+        return false;
     HWND inUse = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", nullptr, IDC_IN_USE_LIST);
     if (!inUse) {
         printf("  !! no box naming the program that holds the product's files\n");
@@ -789,13 +797,7 @@ bool AnswerWithProgramOpen(const PROCESS_INFORMATION &pi, const std::string &dir
 // its closing text says that something stayed.
 bool AnswerWithUserFile(const PROCESS_INFORMATION &pi, const std::string &dir)
 {
-    HWND box = WaitForWindow(pi.hProcess, pi.dwProcessId, L"#32770", CONFIRM_CAPTION, 0);
-    if (!box) {
-        printf("  !! no confirmation box\n");
-        return false;
-    }
-    Press(box, IDYES);
-    return AnswerProgressDialog(pi, dir + "/progress-kept.png");
+    return AnswerYes(pi) && AnswerProgressDialog(pi, dir + "/progress-kept.png");
 }
 
 // The report as the terminal shows it: the system code page's text in UTF-8.
