@@ -948,8 +948,14 @@ void RunWithKeyProtectedElsewhere(Installation &inst, Remover &r)
     inst.extra.push_back(Text("CRK", std::string(HKCU_ROOT) +
                                          "Software\\Microsoft\\Windows\\Current Version"));
     ASSERT_TRUE(inst.Build());
-    ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\""));
+    // The platform's path is the plan's too.
+    PlanRun plan;
+    EXPECT_TRUE(TakePlan(RemoverExe(), "-f\"" + inst.log + "\"", {inst.dir}, &plan));
+    const std::string report = "C:\\parloe2e-plataforma.txt";
+    ASSERT_TRUE(r.Start(RemoverExe(), "-a -f\"" + inst.log + "\" -l" + report));
     ASSERT_TRUE(r.WaitForExit(60000));
+    ExpectPlanFits(plan, progman_test::SplitLines(progman_test::ReadFileText(report)), r.exitCode);
+    DeleteFileA(report.c_str());
 }
 
 TEST_F(RemoverPlatform, Win32sLeavesTheRegistrationAndSkipsTheProtectedKeyCheck)
