@@ -581,3 +581,21 @@ int HoldersDescribe(const HolderSnapshot *s, const char *path, char *text, int s
         wsprintfA(text + lstrlenA(text), "%sand %d more", shown ? " " : "", n - shown);
     return n;
 }
+
+void HoldersAddTo(HolderList *list, const Holder *found, int n)
+{
+    if (n <= 0)
+        return;
+    list->files++;
+    for (int i = 0; i < n; ++i) {
+        int shown = list->programs < HOLDER_LIST_MAX ? list->programs : HOLDER_LIST_MAX;
+        int known = 0;
+        for (int j = 0; j < shown && !known; ++j)
+            known = list->program[j].pid == found[i].pid;
+        if (known)
+            continue;
+        if (list->programs < HOLDER_LIST_MAX)
+            list->program[list->programs] = found[i];
+        list->programs++;
+    }
+}

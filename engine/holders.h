@@ -15,6 +15,17 @@ struct Holder {
     char exe[HOLDER_EXE_SIZE];  // the program's file name ("app.exe"); "" when unknown or longer
 };
 
+// The programs holding a set of files, each named once, and how many files they hold.
+constexpr int HOLDER_LIST_MAX = 16;
+struct HolderList {
+    int files;
+    int programs;                      // all of them, also those beyond program[]
+    Holder program[HOLDER_LIST_MAX];
+};
+
+// Adds one held file and its n holders (found[]) to list, a program already listed once.
+void HoldersAddTo(HolderList *list, const Holder *found, int n);
+
 struct HolderSnapshot;
 
 // Where a snapshot comes from: Toolhelp32 (Windows 95, 2000 and later), else the process

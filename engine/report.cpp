@@ -96,6 +96,7 @@ struct ReportState {
     int headed;
     int plan;                  // the lines say what a removal would do
     int memory;                // the lines are kept in text as well (a plan's window)
+    int muted;                 // ReportMute
     HGLOBAL text;              // what was written, CR LF between lines
     DWORD used, size;
     ReportCounts counts;
@@ -104,7 +105,7 @@ struct ReportState {
     char heldBy[REPORT_ERROR_SIZE];   // who holds the file the next scheduled line names
 };
 
-static ReportState report = {INVALID_HANDLE_VALUE, 0, 0, 0, nullptr, 0, 0, {}, "", "", ""};
+static ReportState report = {INVALID_HANDLE_VALUE, 0, 0, 0, 0, nullptr, 0, 0, {}, "", "", ""};
 
 int ExitStatusForError(int code)
 {
@@ -178,7 +179,12 @@ void ReportLogNotBack(const char *workingCopy)
 
 int ReportIsOpen(void)
 {
-    return report.file != INVALID_HANDLE_VALUE || report.memory;
+    return !report.muted && (report.file != INVALID_HANDLE_VALUE || report.memory);
+}
+
+void ReportMute(int on)
+{
+    report.muted = on;
 }
 
 // Appends to the text kept for a plan's window; what does not fit in memory is left out.

@@ -63,6 +63,8 @@ void ReportGetCounts(ReportCounts *counts);
 // the report cannot be written (nothing is then created).
 int ReportOpen(const char *path, const char *logPath);
 int ReportIsOpen(void);
+// While on, the report takes no line (a plan run only to look, beside the real run's report).
+void ReportMute(int on);
 // Writes the heading once; product is the display name (empty when unknown).
 void ReportHeading(const char *product);
 // One line: kind is the log record's name ("CF" ...), name what it names.

@@ -20,24 +20,34 @@ static const char MOVED_BASE[] = "_dedel";   // "_dedel.N": a file renamed to go
 // The whole file and what is put into it; one buffer for the process (single-threaded).
 static char wininitText[RESTART_WININIT_MAX_BYTES];
 
-static int IsHeldImage(const char *path)
+int RestartOpensForDelete(const char *path, DWORD *error)
 {
     DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES ||
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    *error = 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        *error = GetLastError();
         return 0;
+    }
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+        *error = ERROR_ACCESS_DENIED;
+        return 0;
+    }
     HANDLE h = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
         return 0;
+    }
     CloseHandle(h);
     return 1;
 }
 
 int RestartIsInUse(const char *path, DWORD error)
 {
+    DWORD opened;
     int inUse = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-                (error == ERROR_ACCESS_DENIED && path && PathFits(path) && IsHeldImage(path));
+                (error == ERROR_ACCESS_DENIED && path && PathFits(path) &&
+                 RestartOpensForDelete(path, &opened));
     SetLastError(error);
     return inUse;
 }
@@ -194,12 +204,19 @@ int RestartDosName(const char *shortPath, char *oem, int size)
 
 // Adds "NUL=<short path>" to the [rename] section, keeping every line already there: a
 // profile-string write would replace the section's earlier "NUL" line with this one.
+// The name WININIT.INI would carry for path (see RestartDosName) into dosPath: 1, or 0.
+static int DosPathOf(const char *path, char *dosPath)
+{
+    char shortPath[PATH_SIZE];
+    DWORD n = GetShortPathNameA(path, shortPath, PATH_SIZE);
+    return n > 0 && n < static_cast<DWORD>(PATH_SIZE) &&
+           RestartDosName(shortPath, dosPath, PATH_SIZE);
+}
+
 static int WininitScheduleDelete(const char *path)
 {
-    char shortPath[PATH_SIZE], dosPath[PATH_SIZE];
-    DWORD n = GetShortPathNameA(path, shortPath, PATH_SIZE);
-    if (n == 0 || n >= static_cast<DWORD>(PATH_SIZE) ||
-        !RestartDosName(shortPath, dosPath, PATH_SIZE))
+    char dosPath[PATH_SIZE];
+    if (!DosPathOf(path, dosPath))
         return 0;
     char windows[PATH_SIZE];
     char ini[PATH_SIZE];
@@ -314,10 +331,8 @@ int RestartCanSchedule(const char *path)
         RegCloseKey(key);
         return 1;
     }
-    char shortPath[PATH_SIZE], dosPath[PATH_SIZE];
-    DWORD n = GetShortPathNameA(path, shortPath, PATH_SIZE);
-    return IsWindows95(p) && n > 0 && n < static_cast<DWORD>(PATH_SIZE) &&
-           RestartDosName(shortPath, dosPath, PATH_SIZE);
+    char dosPath[PATH_SIZE];
+    return IsWindows95(p) && DosPathOf(path, dosPath);
 }
 
 static int ScheduleFile(const char *path, const char *full, char *moved)

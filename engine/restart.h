@@ -17,6 +17,10 @@ constexpr DWORD RESTART_WININIT_MAX_BYTES = 65536;
 // that is not read-only and opens for deletion is refused only for being in use). A restart
 // frees what is in use; a real permission problem stays one. GetLastError is left as error.
 int RestartIsInUse(const char *path, DWORD error);
+// Whether the file at path opens for deletion now, which a file in use does and one without
+// the right does not: 1, or 0 with the error a deletion would meet (a folder or a read-only
+// file: access denied).
+int RestartOpensForDelete(const char *path, DWORD *error);
 
 // WININIT.EXE carries the [rename] lines out under DOS, before Windows starts. DOS holds a path
 // in 80 bytes with its NUL: a drive, a folder of at most 64 bytes (from the backslash after the

@@ -29,6 +29,7 @@ struct WorldOverlay {
     StringList *shared;                  // each reference given back: the file as named
     StringList *groups;                  // each Program Manager item deleted: its group
     HolderSnapshot *holders;             // the running programs, taken once
+    HolderList held;                     // those holding files left for the restart
 };
 
 int WorldIsPlan(const Session *session)
@@ -155,29 +156,6 @@ int WorldDirIsEmpty(Session *session, const char *path)
     return walk.left == 0;
 }
 
-// Whether the removal's DeleteFile would succeed now: 1, or 0 with the error it would give.
-static int WouldDelete(const char *path, DWORD *error)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    *error = 0;
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        *error = GetLastError();
-        return 0;
-    }
-    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
-        *error = ERROR_ACCESS_DENIED;
-        return 0;
-    }
-    HANDLE h = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        return 0;
-    }
-    CloseHandle(h);
-    return 1;
-}
-
 // The running programs, taken once for the whole plan.
 static const HolderSnapshot *Holders(Session *session)
 {
@@ -187,10 +165,11 @@ static const HolderSnapshot *Holders(Session *session)
     return overlay ? overlay->holders : nullptr;
 }
 
-// A running program's file or a loaded DLL: deleting it would be refused (it is in use).
-static int IsLoaded(Session *session, const char *path)
+// The programs that have path loaded (a running program's file or a DLL): deleting it would
+// be refused, it is in use. How many; the first max of them into found.
+static int Loaded(Session *session, const char *path, Holder *found, int max)
 {
-    return HoldersFind(Holders(session), path, nullptr, 0) > 0;
+    return HoldersFind(Holders(session), path, found, max);
 }
 
 int WorldDeleteOrSchedule(Session *session, const char *path)
@@ -206,7 +185,10 @@ int WorldDeleteOrSchedule(Session *session, const char *path)
     if (mark == WORLD_SCHEDULED)
         return 1;   // named twice: the first record put it on the list
     DWORD error = ERROR_FILE_NOT_FOUND;
-    if (mark != WORLD_GONE && WouldDelete(path, &error) && !IsLoaded(session, path)) {
+    Holder found[HOLDER_LIST_MAX];
+    int held = 0;
+    if (mark != WORLD_GONE && RestartOpensForDelete(path, &error) &&
+        (held = Loaded(session, path, found, HOLDER_LIST_MAX)) == 0) {
         SetMarkOf(session, full, WORLD_GONE);
         return 0;
     }
@@ -214,6 +196,8 @@ int WorldDeleteOrSchedule(Session *session, const char *path)
         SetLastError(error);
         return -1;
     }
+    if (session->overlay)
+        HoldersAddTo(&session->overlay->held, found, held < HOLDER_LIST_MAX ? held : HOLDER_LIST_MAX);
     if (!RestartCanSchedule(path)) {
         SetLastError(error ? error : ERROR_ACCESS_DENIED);
         return -1;
@@ -233,7 +217,7 @@ int WorldDeleteFile(Session *session, const char *path)
     if (!session || !session->plan)
         return FsDelete(path);
     DWORD error = ERROR_FILE_NOT_FOUND;
-    if (Mark(session, path) == WORLD_GONE || !WouldDelete(path, &error)) {
+    if (Mark(session, path) == WORLD_GONE || !RestartOpensForDelete(path, &error)) {
         SetLastError(error);
         return -1;
     }
@@ -245,8 +229,9 @@ int WorldRemoveDir(Session *session, const char *path)
 {
     if (!session || !session->plan)
         return FsRemoveDir(path);
-    if (!WorldIsDirectory(session, path) || !WorldDirIsEmpty(session, path)) {
-        SetLastError(WorldIsDirectory(session, path) ? ERROR_DIR_NOT_EMPTY : ERROR_FILE_NOT_FOUND);
+    int isDir = WorldIsDirectory(session, path);
+    if (!isDir || !WorldDirIsEmpty(session, path)) {
+        SetLastError(isDir ? ERROR_DIR_NOT_EMPTY : ERROR_FILE_NOT_FOUND);
         return 0;
     }
     SetMark(session, path, WORLD_GONE);
@@ -494,6 +479,31 @@ int WorldProgmanItemsGone(Session *session, const char *group)
         if (lstrcmpiA(p, group) == 0)
             ++n;
     return n;
+}
+
+int WorldPlan(const char *logPath, ErrorCallback callback, HolderList *held)
+{
+    if (held)
+        *held = HolderList{};
+    if (EngineInit(0) != 0) {
+        if (callback)
+            callback(ERR_NO_MEMORY, nullptr, 0, nullptr);
+        return -1;
+    }
+    Session *plan = SessionCreatePlan(logPath, callback);
+    if (!plan) {
+        EngineShutdown();
+        return -1;
+    }
+    SessionStart(plan, 0);
+    while (SessionStep(plan) == 0) {
+    }
+    int status = SessionExitStatus(plan);
+    if (held && plan->overlay)
+        *held = plan->overlay->held;
+    SessionClose(plan);
+    EngineShutdown();
+    return status;
 }
 
 void WorldLogTaken(Session *session, const char *logPath)

@@ -8,8 +8,10 @@
 
 #include <windows.h>
 
+#include "engine/engine.h"
+
 struct Session;
-struct Holder;
+struct HolderList;
 
 // 1 while the session is a plan.
 int WorldIsPlan(const Session *session);
@@ -52,6 +54,13 @@ int WorldProgmanItemsGone(Session *session, const char *group);
 
 // The removal moves the log to its working copy before any record: a plan counts it as gone.
 void WorldLogTaken(Session *session, const char *logPath);
+
+// Plans the removal of the log at logPath from start to end in an engine of its own
+// (SessionCreatePlan, every step, SessionClose): the exit status the removal would return, or
+// -1 when no plan could be made (reported through callback). held, when not null, receives the
+// running programs holding the files the removal would find in use (none where the system
+// cannot tell who runs).
+int WorldPlan(const char *logPath, ErrorCallback callback, HolderList *held);
 
 // Forgets the overlay (the session's pool holds it).
 void WorldForget(Session *session);

@@ -1,14 +1,16 @@
 // The files-in-use box (see inusebox.h).
 #include "shell/inusebox.h"
 
-#include "engine/inuse.h"
+#include "engine/holders.h"
+#include "engine/report.h"
+#include "engine/world.h"
 #include "shell/remover_res.h"
 
 static constexpr int IN_USE_TEXT_SIZE = 501;
 
 struct InUseBox {
     HINSTANCE instance;
-    const InUseList *list;
+    const HolderList *list;
 };
 
 static void FillList(HWND dialog, const InUseBox *box)
@@ -17,7 +19,7 @@ static void FillList(HWND dialog, const InUseBox *box)
     HWND list = GetDlgItem(dialog, IDC_IN_USE_LIST);
     SendMessageA(list, LB_RESETCONTENT, 0, 0);
     LoadStringA(box->instance, IDS_IN_USE_ENTRY, format, sizeof format);
-    int shown = box->list->programs < INUSE_PROGRAM_MAX ? box->list->programs : INUSE_PROGRAM_MAX;
+    int shown = box->list->programs < HOLDER_LIST_MAX ? box->list->programs : HOLDER_LIST_MAX;
     for (int i = 0; i < shown; ++i) {
         const Holder &h = box->list->program[i];
         wsprintfA(line, format, h.exe, static_cast<unsigned long>(h.pid));
@@ -60,13 +62,30 @@ static INT_PTR CALLBACK InUseProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     }
 }
 
+// The removal that follows reports whatever goes wrong; the plan asked first stays silent.
+static int Quiet(int, const char *, int, Session *)
+{
+    return 1;
+}
+
+// Plans the removal (changing nothing, writing nothing to the report) for the programs holding
+// the files it would find in use: the files are those the removal itself would meet, never a
+// system file it refuses or a shared file others still count.
+static void FindHolders(const char *logPath, HolderList *list)
+{
+    ReportMute(1);
+    WorldPlan(logPath, Quiet, list);
+    ReportMute(0);
+}
+
 int InUseAsk(HINSTANCE instance, const char *logPath)
 {
     for (;;) {
-        InUseList list;
+        HolderList list;
         // A system that cannot tell who runs leaves it to the removal: held files then go at
         // the next restart as they would without the box.
-        if (!InUseFind(logPath, &list) || list.files == 0)
+        FindHolders(logPath, &list);
+        if (list.files == 0)
             return IN_USE_GO_ON;
         InUseBox box = {instance, &list};
         INT_PTR answer = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_IN_USE), nullptr, InUseProc,

@@ -11,6 +11,7 @@
 #include "engine/phases.h"
 #include "engine/report.h"
 #include "engine/restart.h"
+#include "engine/world.h"
 #include "shell/cmdline.h"
 #include "shell/inusebox.h"
 #include "shell/planbox.h"
@@ -362,8 +363,7 @@ int ReportError(int code, const char *text, int reserved, Session *session)
 
 // ---- Start-up ----
 
-// A relative path of the command line means the caller's folder, not ours: made full while
-// the caller's current folder is still current. 1, or 0 when the full path does not fit.
+// A drive path or a share or device path: nothing about it depends on a current folder.
 static int IsFullPath(const char *path)
 {
     int slash0 = path[0] == '\\' || path[0] == '/';
@@ -373,6 +373,8 @@ static int IsFullPath(const char *path)
     return letter >= 'a' && letter <= 'z' && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
 }
 
+// A relative path of the command line means the caller's folder, not ours: made full while
+// the caller's current folder is still current. 1, or 0 when the full path does not fit.
 static int MakeCallerPath(char *path)
 {
     if (!path[0] || IsFullPath(path))
@@ -434,22 +436,10 @@ static void ShowBadCommandLine(void)
 // asks first and no timer waits: there is nothing to undo and nobody to give time to.
 static int RunPlan(void)
 {
-    if (EngineInit(0) != 0) {
-        ReportError(ERR_NO_MEMORY, nullptr, 0, nullptr);
-        return EXIT_FAILED;
-    }
-    Session *plan = SessionCreatePlan(shell.options.logPath, ReportError);
-    if (!plan) {
-        EngineShutdown();
-        return shell.lastError ? ExitStatusForError(shell.lastError) : EXIT_NO_LOG;
-    }
-    SessionStart(plan, 0);
-    while (SessionStep(plan) == 0) {
-    }
-    int status = SessionExitStatus(plan);
-    SessionClose(plan);
-    EngineShutdown();
-    return status;
+    int status = WorldPlan(shell.options.logPath, ReportError, nullptr);
+    if (status >= 0)
+        return status;
+    return shell.lastError ? ExitStatusForError(shell.lastError) : EXIT_NO_LOG;
 }
 
 // Runs what the options ask for and returns the exit status (engine/exitcode.h).

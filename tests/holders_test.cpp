@@ -138,6 +138,8 @@ TEST_F(Holders, TheRestartManagerNamesOnlyTheHoldersItKnows)
     // Wine's restart manager is a stub that names nobody; where it answers, it names the helpers.
     Holder out[4] = {};
     int n = HoldersAskRestartManager(library.c_str(), out, 4);
+    if (n == 0)
+        GTEST_SKIP() << "the restart manager here names nobody (Wine's is a stub)";
     for (int i = 0; i < n && i < 4; ++i)
         EXPECT_TRUE(out[i].pid == children[0].dwProcessId || out[i].pid == children[1].dwProcessId)
             << out[i].pid << " " << out[i].exe;

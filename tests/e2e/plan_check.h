@@ -28,7 +28,7 @@ inline void ListTree(const std::string &dir, int depth, std::string *out)
         if (name == "." || name == "..")
             continue;
         *out += dir + "\\" + name + " " + std::to_string(fd.nFileSizeLow) + " " +
-                std::to_string(fd.ftLastWriteTime.dwLowDateTime) + "\n";
+                std::to_string(fd.ftLastWriteTime.dwLowDateTime) + "\r\n";
         if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && depth > 0)
             ListTree(dir + "\\" + name, depth - 1, out);
     } while (FindNextFileA(h, &fd));
@@ -41,7 +41,7 @@ inline void DumpKey(HKEY root, const std::string &path, std::string *out)
     HKEY key;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return;
-    *out += "[" + path + "]\n";
+    *out += "[" + path + "]\r\n";
     char name[1024];
     BYTE data[4096];
     for (DWORD i = 0;; ++i) {
@@ -49,7 +49,7 @@ inline void DumpKey(HKEY root, const std::string &path, std::string *out)
         if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
             break;
         *out += std::string(name) + "=" + std::to_string(type) + ":" +
-                std::string(reinterpret_cast<char *>(data), dataSize) + "\n";
+                std::string(reinterpret_cast<char *>(data), dataSize) + "\r\n";
     }
     std::vector<std::string> subkeys;
     for (DWORD i = 0;; ++i) {
@@ -81,7 +81,7 @@ inline std::string MachineState(const std::vector<std::string> &dirs)
     for (const char *company : {"Software\\ParloE2E Co", "Software\\Microsoft\\Windows NT"})
         DumpKey(HKEY_LOCAL_MACHINE, company, &out);
     for (const std::string &p : restarttest::PendingDeletions())
-        out += "pending " + p + "\n";
+        out += "pending " + p + "\r\n";
     out += restarttest::ReadText(restarttest::WininitPath());
     return out;
 }
@@ -89,24 +89,15 @@ inline std::string MachineState(const std::vector<std::string> &dirs)
 // The lines only one of the two states holds, marked - and +.
 inline std::string LineDifference(const std::string &before, const std::string &after)
 {
-    auto split = [](const std::string &text) {
-        std::vector<std::string> lines;
-        for (size_t at = 0, end; at < text.size(); at = end + 1) {
-            end = text.find('\n', at);
-            if (end == std::string::npos)
-                end = text.size();
-            lines.push_back(text.substr(at, end - at));
-        }
-        return lines;
-    };
-    std::vector<std::string> a = split(before), b = split(after);
+    std::vector<std::string> a = progman_test::SplitLines(before),
+                             b = progman_test::SplitLines(after);
     std::string out;
     for (const std::string &line : a)
         if (std::find(b.begin(), b.end(), line) == b.end())
-            out += "- " + line + "\n";
+            out += "- " + line + "\r\n";
     for (const std::string &line : b)
         if (std::find(a.begin(), a.end(), line) == a.end())
-            out += "+ " + line + "\n";
+            out += "+ " + line + "\r\n";
     return out;
 }
 
